@@ -1,0 +1,27 @@
+#pragma once
+#include <cstdarg>
+#include <string>
+
+// Appends one entry to the named log file in the product folder: CR LF, 75
+// hyphens, CR LF, then the formatted message. The format is printf-style
+// with "%s" for wide text and "%S" for narrow ANSI text (and "%%").
+// Nothing is reported back; a file that cannot be written is skipped.
+void WriteLogEntry(const wchar_t* logFileName, const wchar_t* format, ...);
+
+// The message bytes: wide characters up to U+00FF become the byte of the
+// same value, every other UTF-16 unit becomes '?'; "%S" text is copied byte
+// for byte.
+std::string FormatLogMessageV(const wchar_t* format, va_list args);
+std::string FormatLogMessage(const wchar_t* format, ...);
+
+// The whole entry, framed, as it lands in the file.
+std::string FrameLogEntry(const std::string& message);
+
+// Where an entry for `logFileName` goes when the program-data folder is
+// `folder` (possibly empty). Empty when the path would exceed the longest
+// log path the product allows.
+std::wstring LogFilePath(const std::wstring& folder, const wchar_t* logFileName);
+
+// Frames `message` and appends it to the log file below `folder`.
+void AppendLogEntry(const std::wstring& folder, const wchar_t* logFileName,
+                    const std::string& message);

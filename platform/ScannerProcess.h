@@ -1,0 +1,19 @@
+#pragma once
+#include <string>
+
+namespace platform {
+
+using ProcessHandle = void*;
+
+// Starts the scanner client "clamdscan.exe", found where the command
+// processor would find it (the current directory, then the search path),
+// with exactly `commandLine` as its command line. Null when it is not found
+// or cannot be started.
+ProcessHandle StartScanner(const std::string& commandLine);
+
+// Blocks until the process has exited. No time-out.
+void WaitForProcessExit(ProcessHandle process);
+
+void CloseProcess(ProcessHandle process);
+
+} // namespace platform

@@ -1,0 +1,16 @@
+#pragma once
+#include <cstdint>
+
+namespace platform {
+
+// Handles of the Service Control Manager and of one service.
+using ScHandle = void*;
+
+// Each call that can fail reports the system's error code of that call,
+// taken at once, through `error`.
+ScHandle OpenServiceManager(uint32_t& error);
+ScHandle OpenServiceForStatus(ScHandle manager, const wchar_t* name, uint32_t& error);
+bool QueryServiceCurrentState(ScHandle service, uint32_t& state, uint32_t& error);
+void CloseScHandle(ScHandle handle);
+
+} // namespace platform

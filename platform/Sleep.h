@@ -1,0 +1,7 @@
+#pragma once
+
+namespace platform {
+
+void SleepMilliseconds(unsigned milliseconds);
+
+} // namespace platform

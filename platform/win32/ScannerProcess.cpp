@@ -1,0 +1,70 @@
+#include "platform/ScannerProcess.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+// The command processor looks a bare program name up in the current
+// directory first, then along PATH.
+bool FindScanner(std::string& found)
+{
+    std::string searchPath = ".";
+    const DWORD pathLength = GetEnvironmentVariableA("PATH", nullptr, 0);
+    if (pathLength > 0) {
+        std::vector<char> path(pathLength);
+        const DWORD got = GetEnvironmentVariableA("PATH", path.data(), pathLength);
+        if (got > 0 && got < pathLength) {
+            searchPath += ';';
+            searchPath.append(path.data(), got);
+        }
+    }
+    std::vector<char> result(MAX_PATH);
+    for (;;) {
+        const DWORD length = SearchPathA(searchPath.c_str(), "clamdscan.exe", nullptr,
+                                         static_cast<DWORD>(result.size()), result.data(), nullptr);
+        if (length == 0)
+            return false;
+        if (length < result.size()) {
+            found.assign(result.data(), length);
+            return true;
+        }
+        result.resize(length + 1);
+    }
+}
+
+} // namespace
+
+ProcessHandle StartScanner(const std::string& commandLine)
+{
+    std::string application;
+    if (!FindScanner(application))
+        return nullptr;
+    // Handles are inherited as the command processor would pass them, so the
+    // scanner writes where the monitor writes.
+    std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
+    mutableLine.push_back('\0');
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessA(application.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, 0,
+                        nullptr, nullptr, &startup, &info))
+        return nullptr;
+    CloseHandle(info.hThread);
+    return info.hProcess;
+}
+
+void WaitForProcessExit(ProcessHandle process)
+{
+    WaitForSingleObject(process, INFINITE);
+}
+
+void CloseProcess(ProcessHandle process)
+{
+    CloseHandle(process);
+}
+
+} // namespace platform

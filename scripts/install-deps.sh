@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that the builds, the tests and the demo need.
+# Safe to run again: apt-get skips what is already there.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ make libgtest-dev
+  libwxgtk3.2-dev
+  g++-mingw-w64-x86-64 dpkg-dev
+  wine wine64
+  clamav-daemon clamdscan
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The distribution's clamd and freshclam services are not ours to run: the
+# demo and the tests start their own clamd with a private configuration.
+for unit in clamav-daemon clamav-freshclam; do
+  if command -v systemctl >/dev/null 2>&1 && systemctl is-active --quiet "$unit" 2>/dev/null; then
+    systemctl stop "$unit" || true
+  fi
+done

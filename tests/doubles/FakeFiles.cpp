@@ -1,0 +1,61 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "platform/FileAccess.h"
+#include "platform/LogAppend.h"
+#include "tests/doubles/FakePlatform.h"
+
+namespace fake {
+
+std::filesystem::path HostPath(const std::wstring& path)
+{
+    std::wstring rest = path;
+    if (rest.size() >= 2 && rest[1] == L':')
+        rest.erase(0, 2); // the drive letter: every drive is the scratch root
+    for (wchar_t& c : rest) {
+        if (c == L'\\')
+            c = L'/';
+    }
+    while (!rest.empty() && rest[0] == L'/')
+        rest.erase(0, 1);
+    return State().driveRoot / std::filesystem::path(rest);
+}
+
+} // namespace fake
+
+namespace platform {
+
+void AppendToFile(const std::wstring& path, const std::string& bytes)
+{
+    const std::string host = fake::HostPath(path).string();
+    const int fd = ::open(host.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
+    if (fd < 0)
+        return;
+    // One write with O_APPEND, as the Windows adapter's single append.
+    [[maybe_unused]] const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    ::close(fd);
+}
+
+PathKind QueryPathKind(const std::wstring& path)
+{
+    struct stat info;
+    if (::stat(fake::HostPath(path).string().c_str(), &info) != 0)
+        return PathKind::Missing;
+    return S_ISDIR(info.st_mode) ? PathKind::Directory : PathKind::File;
+}
+
+bool ReadWholeFile(const std::wstring& path, std::string& bytes)
+{
+    bytes.clear();
+    std::ifstream in(fake::HostPath(path), std::ios::binary);
+    if (!in)
+        return false;
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+} // namespace platform

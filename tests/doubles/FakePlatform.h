@@ -1,0 +1,89 @@
+#pragma once
+// Test doubles of the platform adapters for the native build: each test
+// sets what the "system" answers and reads back what the logic did with it.
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace fake {
+
+// One answer of the service probe's three calls.
+struct ServiceAnswer {
+    enum Failing { None, Manager, Service, Query } failing = None;
+    uint32_t error = 0;
+    uint32_t state = 4;
+};
+
+// A directory the watchers can open, with batches of change records that
+// the test delivers one request at a time.
+struct Batch {
+    std::vector<unsigned char> bytes; // empty: a request that completed with no records
+};
+
+struct Platform {
+    std::mutex mutex;
+    std::condition_variable changed;
+
+    // Known folders. Paths starting with a backslash are taken relative to
+    // driveRoot, as on the current drive.
+    bool programDataOk = true;
+    std::wstring programData;
+    bool profilesOk = true;
+    std::wstring profilesRoot;
+    std::filesystem::path driveRoot;
+    int programDataLookups = 0;
+
+    // Service control: answers are used in turn, the last one repeats.
+    std::vector<ServiceAnswer> serviceAnswers{ServiceAnswer{}};
+    std::size_t probes = 0;
+    int openScHandles = 0;
+    std::map<uint32_t, std::string> systemMessages;
+
+    // Directories: roots that can be opened, and the handles closed at stop.
+    std::vector<std::wstring> openableRoots;
+    std::vector<std::wstring> openedRoots;
+    std::vector<void*> closedDirectories;
+    bool refuseRequests = false;
+    int issuedRequests = 0;
+    int parkedWaits = 0; // watchers now blocked in a change wait
+
+    // Scanner.
+    bool scannerFound = true;
+    std::vector<std::string> scans;
+    bool holdScans = false; // scans block until releaseScans
+    int runningScans = 0;
+
+    int sleeps = 0;
+    bool watchdogArmed = false;
+};
+
+Platform& State();
+
+// Resets the doubles and points the program-data folder and the drive root
+// into a fresh temporary directory.
+void Reset(const std::filesystem::path& scratch);
+
+// Maps a Windows-style path of the logic to the scratch tree.
+std::filesystem::path HostPath(const std::wstring& path);
+
+// Completes the change request of the watcher on `root` with `bytes` of
+// records (none: an overflow).
+void DeliverBatch(const std::wstring& root, const std::vector<unsigned char>& bytes);
+void ForgetRequests();
+
+// Waits until `predicate` holds, up to two seconds; false on time-out.
+template <typename Predicate> bool WaitUntil(Predicate predicate)
+{
+    Platform& p = State();
+    std::unique_lock<std::mutex> lock(p.mutex);
+    return p.changed.wait_for(lock, std::chrono::seconds(2), [&] { return predicate(p); });
+}
+
+void ReleaseScans();
+
+} // namespace fake

@@ -1,0 +1,133 @@
+#include <wx/thread.h>
+
+#include "platform/KnownFolders.h"
+#include "platform/ServiceControl.h"
+#include "platform/Sleep.h"
+#include "platform/SystemErrorText.h"
+#include "platform/ThreadStop.h"
+#include "tests/doubles/FakePlatform.h"
+
+namespace fake {
+
+Platform& State()
+{
+    static Platform platform;
+    return platform;
+}
+
+} // namespace fake
+
+namespace platform {
+
+bool GetProgramDataFolder(std::wstring& folder)
+{
+    fake::Platform& p = fake::State();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    ++p.programDataLookups;
+    if (!p.programDataOk)
+        return false;
+    folder = p.programData;
+    return true;
+}
+
+bool GetProfilesRoot(std::wstring& root)
+{
+    fake::Platform& p = fake::State();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    if (!p.profilesOk)
+        return false;
+    root = p.profilesRoot;
+    return true;
+}
+
+namespace {
+int managerToken;
+int serviceToken;
+
+const fake::ServiceAnswer& CurrentAnswer(fake::Platform& p)
+{
+    const std::size_t index = std::min(p.probes, p.serviceAnswers.size() - 1);
+    return p.serviceAnswers[index];
+}
+} // namespace
+
+ScHandle OpenServiceManager(uint32_t& error)
+{
+    fake::Platform& p = fake::State();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    const fake::ServiceAnswer& answer = CurrentAnswer(p);
+    if (answer.failing == fake::ServiceAnswer::Manager) {
+        error = answer.error;
+        ++p.probes;
+        return nullptr;
+    }
+    ++p.openScHandles;
+    return &managerToken;
+}
+
+ScHandle OpenServiceForStatus(ScHandle manager, const wchar_t* name, uint32_t& error)
+{
+    fake::Platform& p = fake::State();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    const fake::ServiceAnswer& answer = CurrentAnswer(p);
+    if (manager != &managerToken || std::wstring(name) != L"RavIROVA DeruDuzeda" ||
+        answer.failing == fake::ServiceAnswer::Service) {
+        error = answer.error;
+        ++p.probes;
+        return nullptr;
+    }
+    ++p.openScHandles;
+    return &serviceToken;
+}
+
+bool QueryServiceCurrentState(ScHandle service, uint32_t& state, uint32_t& error)
+{
+    fake::Platform& p = fake::State();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    const fake::ServiceAnswer answer = CurrentAnswer(p);
+    ++p.probes;
+    if (service != &serviceToken || answer.failing == fake::ServiceAnswer::Query) {
+        error = answer.error;
+        return false;
+    }
+    state = answer.state;
+    return true;
+}
+
+void CloseScHandle(ScHandle handle)
+{
+    fake::Platform& p = fake::State();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    if (handle == &managerToken || handle == &serviceToken)
+        --p.openScHandles;
+}
+
+std::string FormatSystemMessage(uint32_t code)
+{
+    fake::Platform& p = fake::State();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    const auto found = p.systemMessages.find(code);
+    return found == p.systemMessages.end() ? std::string() : found->second;
+}
+
+void SleepMilliseconds(unsigned)
+{
+    fake::Platform& p = fake::State();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    ++p.sleeps;
+}
+
+void AwaitKilledThread(wxThread& thread)
+{
+    // pthread cancellation is deferred: join before the object goes away.
+    thread.Wait();
+}
+
+void ArmStopWatchdog(unsigned)
+{
+    fake::Platform& p = fake::State();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    p.watchdogArmed = true;
+}
+
+} // namespace platform

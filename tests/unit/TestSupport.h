@@ -1,0 +1,26 @@
+#pragma once
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "tests/doubles/FakePlatform.h"
+
+// A fixture with fresh doubles over a scratch directory that stands for
+// drive C: (C:\ProgramData\Pelorin exists, C:\users exists).
+class PlatformTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // The bytes of a log file in the product folder; empty if missing.
+    std::string LogBytes(const std::wstring& logFileName) const;
+    bool LogExists(const std::wstring& logFileName) const;
+    std::filesystem::path ProductFolder() const;
+    void WriteFile(const std::filesystem::path& path, const std::string& bytes) const;
+
+    std::filesystem::path scratch;
+};
+
+// The bytes of one framed entry holding `message`.
+std::string Entry(const std::string& message);

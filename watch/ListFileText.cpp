@@ -1,0 +1,121 @@
+#include "watch/ListFileText.h"
+
+#include <wx/strconv.h>
+
+#include <cstring>
+
+namespace {
+
+struct ByteOrderMark {
+    const char* bytes;
+    std::size_t length;
+    int encoding;
+};
+
+enum Encoding { Utf8, Utf32Be, Utf32Le, Utf16Be, Utf16Le };
+
+// The four-byte marks come first: FF FE 00 00 is UTF-32, never UTF-16.
+const ByteOrderMark kMarks[] = {
+    {"\xEF\xBB\xBF", 3, Utf8},         {"\x00\x00\xFE\xFF", 4, Utf32Be},
+    {"\xFF\xFE\x00\x00", 4, Utf32Le}, {"\xFE\xFF", 2, Utf16Be},
+    {"\xFF\xFE", 2, Utf16Le},
+};
+
+bool StartsWith(const std::string& bytes, const char* prefix, std::size_t length)
+{
+    return bytes.size() >= length && std::memcmp(bytes.data(), prefix, length) == 0;
+}
+
+// A file of one to three bytes that are the start of some mark.
+bool IsStartOfMark(const std::string& bytes)
+{
+    if (bytes.empty() || bytes.size() >= 4)
+        return false;
+    for (const ByteOrderMark& mark : kMarks) {
+        if (bytes.size() < mark.length && std::memcmp(mark.bytes, bytes.data(), bytes.size()) == 0)
+            return true;
+    }
+    return false;
+}
+
+bool Convert(const wxMBConv& conversion, const char* data, std::size_t length, wxString& text)
+{
+    text.clear();
+    if (length == 0)
+        return true;
+    const std::size_t needed = conversion.ToWChar(nullptr, 0, data, length);
+    if (needed == wxCONV_FAILED)
+        return false;
+    wxWCharBuffer wide(needed);
+    if (conversion.ToWChar(wide.data(), needed, data, length) == wxCONV_FAILED)
+        return false;
+    text = wxString(wide.data(), needed);
+    return true;
+}
+
+} // namespace
+
+bool DecodeListFileText(const std::string& bytes, wxString& text)
+{
+    text.clear();
+    for (const ByteOrderMark& mark : kMarks) {
+        if (!StartsWith(bytes, mark.bytes, mark.length))
+            continue;
+        const char* payload = bytes.data() + mark.length;
+        const std::size_t length = bytes.size() - mark.length;
+        if (length == 0)
+            return false; // a mark and nothing else
+        switch (mark.encoding) {
+        case Utf8:
+            return Convert(wxMBConvStrictUTF8(), payload, length, text);
+        case Utf32Be:
+            return Convert(wxMBConvUTF32BE(), payload, length, text);
+        case Utf32Le:
+            return Convert(wxMBConvUTF32LE(), payload, length, text);
+        case Utf16Be:
+            return Convert(wxMBConvUTF16BE(), payload, length, text);
+        default:
+            return Convert(wxMBConvUTF16LE(), payload, length, text);
+        }
+    }
+    if (IsStartOfMark(bytes))
+        return false;
+    if (Convert(wxMBConvStrictUTF8(), bytes.data(), bytes.size(), text))
+        return true;
+    return Convert(wxConvISO8859_1, bytes.data(), bytes.size(), text);
+}
+
+std::vector<wxString> SplitListFileLines(const wxString& text)
+{
+    std::vector<wxString> lines;
+    wxString line;
+    bool open = false; // characters since the last break
+    for (wxString::const_iterator it = text.begin(); it != text.end(); ++it) {
+        const wxUniChar c = *it;
+        if (c == '\n' || c == '\r') {
+            lines.push_back(line);
+            line.clear();
+            open = false;
+            if (c == '\r') {
+                wxString::const_iterator next = it;
+                ++next;
+                if (next != text.end() && *next == '\n')
+                    it = next;
+            }
+            continue;
+        }
+        line += c;
+        open = true;
+    }
+    if (open)
+        lines.push_back(line);
+    return lines;
+}
+
+std::vector<wxString> DecodeListFileLines(const std::string& bytes)
+{
+    wxString text;
+    if (!DecodeListFileText(bytes, text))
+        return {};
+    return SplitListFileLines(text);
+}

@@ -1,0 +1,13 @@
+#pragma once
+#include <wx/string.h>
+
+// True when the candidate's extension (the text after the last '.' of the
+// whole relative path, or the whole path when it has no '.') is one of the
+// media, document, log and temporary-file extensions that are never
+// scanned. Exact and case-sensitive.
+bool IsExcludedExtension(const wxString& candidate);
+
+// True when some line of the monitored-folder list file occurs in the
+// candidate. The file is read afresh on every call; while it is missing
+// every call logs that to "ErrorWindowLogs.txt" and answers false.
+bool IsInMonitoredFolderList(const wxString& candidate);
