@@ -1,0 +1,69 @@
+# What the monitor's integration tests share on top of lib.sh: the companion
+# service, the product folder and running the monitor in the background.
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+SERVICE_NAME="RavIROVA DeruDuzeda"
+
+svcctl() {
+    wine_run 30 "$SVCCTL_EXE" "$@"
+}
+
+# Registers the companion service; extra arguments go to its command line.
+install_service() {
+    local bin='C:\pelmon-fixtures'
+    mkdir -p "$(unix_path_of 'C:\')/pelmon-fixtures"
+    cp "$COMPANION_EXE" "$(unix_path_of 'C:\')/pelmon-fixtures/"
+    svcctl create "$SERVICE_NAME" "\"$bin\\companion_service.exe\" $*" >/dev/null || fail "svcctl create"
+}
+
+product_folder() {
+    echo "$(unix_path_of 'C:\ProgramData')/Pelorin"
+}
+
+# Starts pelmon.exe in the background with the given arguments;
+# MONITOR_PID is the wine process.
+start_monitor() {
+    wine_run 300 "$PELMON_EXE" "$@" &
+    MONITOR_PID=$!
+}
+
+# Waits for the monitor to exit within SECONDS and sets MONITOR_STATUS and
+# MONITOR_EXIT_MS (time waited). Fails when it is still running then.
+await_monitor_exit() {
+    local seconds="$1" start=$(date +%s%N)
+    while kill -0 "$MONITOR_PID" 2>/dev/null; do
+        if (( $(date +%s%N) - start > seconds * 1000000000 )); then
+            kill -9 "$MONITOR_PID"
+            fail "monitor still running after ${seconds}s"
+        fi
+        sleep 0.02
+    done
+    wait "$MONITOR_PID"
+    MONITOR_STATUS=$?
+    MONITOR_EXIT_MS=$(( ($(date +%s%N) - start) / 1000000 ))
+}
+
+# Waits until FILE contains TEXT (up to SECONDS).
+await_file_text() {
+    local file="$1" text="$2" seconds="${3:-10}" i
+    for ((i = 0; i < seconds * 20; i++)); do
+        [[ -f "$file" ]] && grep -qF -- "$text" "$file" && return 0
+        sleep 0.05
+    done
+    fail "'$text' did not appear in $file within ${seconds}s"
+}
+
+# The framed bytes of one entry, for comparisons with cmp.
+entry_bytes() {
+    printf '\r\n%s\r\n%s' "$(printf -- '-%.0s' $(seq 75))" "$1"
+}
+
+# Waits until the companion service reports STATE (a number), up to 10 s.
+await_service_state() {
+    local i
+    for ((i = 0; i < 200; i++)); do
+        [[ $(svcctl query "$SERVICE_NAME" 2>/dev/null) == "$1" ]] && return 0
+        sleep 0.05
+    done
+    fail "service did not reach state $1"
+}
