@@ -2,6 +2,7 @@
 
 #include <wx/strconv.h>
 
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -53,6 +54,22 @@ bool Convert(const wxMBConv& conversion, const char* data, std::size_t length, w
     return true;
 }
 
+// The library's UTF-32 conversion copies units unchecked where wchar_t has
+// 32 bits; a value that is no Unicode scalar must fail in every build.
+bool IsValidUtf32(const char* data, std::size_t length, bool bigEndian)
+{
+    if (length % 4 != 0)
+        return false;
+    for (std::size_t i = 0; i < length; i += 4) {
+        const auto* b = reinterpret_cast<const unsigned char*>(data + i);
+        const uint32_t c = bigEndian ? (uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3])
+                                     : (uint32_t(b[3]) << 24 | uint32_t(b[2]) << 16 | uint32_t(b[1]) << 8 | b[0]);
+        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool DecodeListFileText(const std::string& bytes, wxString& text)
@@ -69,9 +86,11 @@ bool DecodeListFileText(const std::string& bytes, wxString& text)
         case Utf8:
             return Convert(wxMBConvStrictUTF8(), payload, length, text);
         case Utf32Be:
-            return Convert(wxMBConvUTF32BE(), payload, length, text);
+            return IsValidUtf32(payload, length, true) &&
+                   Convert(wxMBConvUTF32BE(), payload, length, text);
         case Utf32Le:
-            return Convert(wxMBConvUTF32LE(), payload, length, text);
+            return IsValidUtf32(payload, length, false) &&
+                   Convert(wxMBConvUTF32LE(), payload, length, text);
         case Utf16Be:
             return Convert(wxMBConvUTF16BE(), payload, length, text);
         default:

@@ -99,6 +99,7 @@ void WaitForChangeRequest(ChangeRequest& request)
     [[maybe_unused]] const ssize_t got = ::read(request.pipe[0], &token, 1);
     std::lock_guard<std::mutex> lock(p.mutex);
     --p.parkedWaits;
+    ++p.completedWaits;
     request.completedBytes = 0;
     if (!request.batches.empty()) {
         const fake::Batch batch = request.batches.front();

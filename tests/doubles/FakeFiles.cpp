@@ -51,6 +51,8 @@ PathKind QueryPathKind(const std::wstring& path)
 bool ReadWholeFile(const std::wstring& path, std::string& bytes)
 {
     bytes.clear();
+    if (fake::State().failReads)
+        return false;
     std::ifstream in(fake::HostPath(path), std::ios::binary);
     if (!in)
         return false;

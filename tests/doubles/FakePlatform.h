@@ -51,6 +51,11 @@ struct Platform {
     bool refuseRequests = false;
     int issuedRequests = 0;
     int parkedWaits = 0; // watchers now blocked in a change wait
+    int completedWaits = 0;
+
+    // Files that exist but cannot be opened (as when another process denies
+    // reading); root on Linux can read anything, so this stands in for it.
+    bool failReads = false;
 
     // Scanner.
     bool scannerFound = true;

@@ -77,6 +77,8 @@ void Reset(const std::filesystem::path& scratch)
     p.refuseRequests = false;
     p.issuedRequests = 0;
     p.parkedWaits = 0;
+    p.completedWaits = 0;
+    p.failReads = false;
     p.scannerFound = true;
     p.scans.clear();
     p.holdScans = false;

@@ -1,5 +1,7 @@
 #include <wx/thread.h>
 
+#include <thread>
+
 #include "platform/KnownFolders.h"
 #include "platform/ServiceControl.h"
 #include "platform/Sleep.h"
@@ -112,9 +114,13 @@ std::string FormatSystemMessage(uint32_t code)
 
 void SleepMilliseconds(unsigned)
 {
-    fake::Platform& p = fake::State();
-    std::lock_guard<std::mutex> lock(p.mutex);
-    ++p.sleeps;
+    {
+        fake::Platform& p = fake::State();
+        std::lock_guard<std::mutex> lock(p.mutex);
+        ++p.sleeps;
+    }
+    // A token pause, so a monitor running beside a test does not spin.
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
 }
 
 void AwaitKilledThread(wxThread& thread)

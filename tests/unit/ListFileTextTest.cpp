@@ -1,0 +1,116 @@
+// How the bytes of the monitored-folder list become lines. Pure logic: these
+// run in both builds, so the Windows build of the library is checked too.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "watch/ListFileText.h"
+
+namespace {
+
+std::vector<std::wstring> Lines(const std::string& bytes)
+{
+    std::vector<std::wstring> out;
+    for (const wxString& line : DecodeListFileLines(bytes))
+        out.push_back(line.ToStdWstring());
+    return out;
+}
+
+using L = std::vector<std::wstring>;
+
+std::string Utf16(const std::u16string& text, bool bigEndian)
+{
+    std::string bytes;
+    for (char16_t unit : text) {
+        const char hi = static_cast<char>(unit >> 8), lo = static_cast<char>(unit & 0xFF);
+        bytes += bigEndian ? std::string{hi, lo} : std::string{lo, hi};
+    }
+    return bytes;
+}
+
+std::string Utf32(const std::u32string& text, bool bigEndian)
+{
+    std::string bytes;
+    for (char32_t c : text) {
+        char b[4] = {static_cast<char>(c >> 24), static_cast<char>(c >> 16),
+                     static_cast<char>(c >> 8), static_cast<char>(c)};
+        bytes += bigEndian ? std::string{b[0], b[1], b[2], b[3]} : std::string{b[3], b[2], b[1], b[0]};
+    }
+    return bytes;
+}
+
+} // namespace
+
+TEST(ListFileTextTest, EveryByteOrderMarkGivesTheSameLines)
+{
+    const L expected = {L"Downloads", L"Caf\u00e9 \u4e2d", L"\U0001F600x"};
+    const std::string utf8 = "Downloads\r\nCaf\xc3\xa9 \xe4\xb8\xad\n\xf0\x9f\x98\x80x";
+    const std::u16string u16 = u"Downloads\r\nCaf\u00e9 \u4e2d\n\U0001F600x";
+    const std::u32string u32 = U"Downloads\r\nCaf\u00e9 \u4e2d\n\U0001F600x";
+
+    EXPECT_EQ(Lines(utf8), expected) << "UTF-8 without a mark";
+    EXPECT_EQ(Lines("\xEF\xBB\xBF" + utf8), expected) << "UTF-8 with its mark";
+    EXPECT_EQ(Lines(std::string("\xFE\xFF", 2) + Utf16(u16, true)), expected) << "UTF-16 BE";
+    EXPECT_EQ(Lines(std::string("\xFF\xFE", 2) + Utf16(u16, false)), expected) << "UTF-16 LE";
+    EXPECT_EQ(Lines(std::string("\x00\x00\xFE\xFF", 4) + Utf32(u32, true)), expected) << "UTF-32 BE";
+    EXPECT_EQ(Lines(std::string("\xFF\xFE\x00\x00", 4) + Utf32(u32, false)), expected) << "UTF-32 LE";
+}
+
+TEST(ListFileTextTest, FourByteMarkIsTestedBeforeTwoByteMark)
+{
+    // FF FE 00 00 is UTF-32 LE: "A" follows as 41 00 00 00.
+    EXPECT_EQ(Lines(std::string("\xFF\xFE\x00\x00\x41\x00\x00\x00", 8)), L{L"A"});
+}
+
+TEST(ListFileTextTest, FileWithoutMarkThatIsNotUtf8IsReadAsLatin1)
+{
+    EXPECT_EQ(Lines("Caf\xe9\nDownloads"), (L{L"Caf\u00e9", L"Downloads"}));
+    // One valid UTF-8 sequence does not save a file that is invalid elsewhere.
+    EXPECT_EQ(Lines("\xc3\xa9 \xe9"), L{L"\u00c3\u00a9 \u00e9"});
+}
+
+TEST(ListFileTextTest, MarkedFileThatDoesNotDecodeYieldsNoLines)
+{
+    EXPECT_EQ(Lines("\xEF\xBB\xBF" "Caf\xe9"), L{}) << "invalid UTF-8 after the UTF-8 mark";
+    EXPECT_EQ(Lines(std::string("\xFF\xFE" "A\x00" "B", 5)), L{}) << "odd byte count after UTF-16 LE";
+    EXPECT_EQ(Lines(std::string("\xFE\xFF\x00" "A\x00", 5)), L{}) << "odd byte count after UTF-16 BE";
+    EXPECT_EQ(Lines(std::string("\xFF\xFE\x00\xD8" "A\x00", 6)), L{}) << "lone surrogate in UTF-16";
+    EXPECT_EQ(Lines(std::string("\x00\x00\xFE\xFF\x00\x00\x00", 7)), L{}) << "partial UTF-32 unit";
+    EXPECT_EQ(Lines(std::string("\xFF\xFE\x00\x00\x00\x00\x11\x00", 8)), L{}) << "beyond U+10FFFF";
+    EXPECT_EQ(Lines(std::string("\x00\x00\xFE\xFF\x00\x00\xD8\x00", 8)), L{}) << "UTF-32 surrogate";
+}
+
+TEST(ListFileTextTest, MarksAloneAndStartsOfMarksYieldNoLines)
+{
+    const std::string onlyMarks[] = {
+        "\xEF\xBB\xBF", std::string("\x00\x00\xFE\xFF", 4), std::string("\xFF\xFE\x00\x00", 4),
+        "\xFE\xFF", "\xFF\xFE",
+        // the first one to three bytes of a mark
+        "\xEF", "\xEF\xBB", std::string("\x00", 1), std::string("\x00\x00", 2),
+        std::string("\x00\x00\xFE", 3), "\xFE", "\xFF", std::string("\xFF\xFE\x00", 3),
+    };
+    for (const std::string& bytes : onlyMarks)
+        EXPECT_EQ(Lines(bytes), L{}) << "bytes: " << testing::PrintToString(bytes);
+    EXPECT_EQ(Lines(""), L{}) << "zero bytes";
+}
+
+TEST(ListFileTextTest, Utf16WithoutMarkKeepsItsZeroBytesAsCharacters)
+{
+    const L lines = Lines(std::string("D\x00o\x00", 4));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], std::wstring(L"D\0o\0", 4));
+}
+
+TEST(ListFileTextTest, LineBreaks)
+{
+    EXPECT_EQ(Lines("a\nb\r\nc\rd"), (L{L"a", L"b", L"c", L"d"})) << "LF, CR LF and CR mixed";
+    EXPECT_EQ(Lines("a\n\rb"), (L{L"a", L"", L"b"})) << "LF CR is two breaks";
+    EXPECT_EQ(Lines("Downloads\r\n"), L{L"Downloads"}) << "a final break adds no line";
+    EXPECT_EQ(Lines("Downloads\n\n"), (L{L"Downloads", L""}));
+    EXPECT_EQ(Lines("Downloads\r\n\r\n"), (L{L"Downloads", L""}));
+    EXPECT_EQ(Lines("Downloads\n\r"), (L{L"Downloads", L""}));
+    EXPECT_EQ(Lines("\r\n"), L{L""}) << "a single CR LF is one empty line";
+    EXPECT_EQ(Lines("\nDownloads"), (L{L"", L"Downloads"}));
+    EXPECT_EQ(Lines(" Downloads \t"), L{L" Downloads \t"}) << "lines are not trimmed";
+}
