@@ -70,6 +70,36 @@ bool IsValidUtf32(const char* data, std::size_t length, bool bigEndian)
     return true;
 }
 
+// UTF-16 is decoded here rather than by the library: where wchar_t has 16
+// bits the library copies the units, lone surrogates included, while where
+// it has 32 bits it refuses them. Keeping them as they are gives the same
+// lines in every build; only an odd byte count fails.
+bool DecodeUtf16(const char* data, std::size_t length, bool bigEndian, wxString& text)
+{
+    if (length % 2 != 0)
+        return false;
+    std::wstring wide;
+    wide.reserve(length / 2);
+    const auto* b = reinterpret_cast<const unsigned char*>(data);
+    const auto unitAt = [&](std::size_t i) {
+        return static_cast<uint32_t>(bigEndian ? (b[i] << 8 | b[i + 1]) : (b[i + 1] << 8 | b[i]));
+    };
+    for (std::size_t i = 0; i < length; i += 2) {
+        const uint32_t unit = unitAt(i);
+        if (sizeof(wchar_t) == 4 && unit >= 0xD800 && unit <= 0xDBFF && i + 2 < length) {
+            const uint32_t low = unitAt(i + 2);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                wide += static_cast<wchar_t>(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+                i += 2;
+                continue;
+            }
+        }
+        wide += static_cast<wchar_t>(unit);
+    }
+    text = wxString(wide);
+    return true;
+}
+
 } // namespace
 
 bool DecodeListFileText(const std::string& bytes, wxString& text)
@@ -92,9 +122,9 @@ bool DecodeListFileText(const std::string& bytes, wxString& text)
             return IsValidUtf32(payload, length, false) &&
                    Convert(wxMBConvUTF32LE(), payload, length, text);
         case Utf16Be:
-            return Convert(wxMBConvUTF16BE(), payload, length, text);
+            return DecodeUtf16(payload, length, true, text);
         default:
-            return Convert(wxMBConvUTF16LE(), payload, length, text);
+            return DecodeUtf16(payload, length, false, text);
         }
     }
     if (IsStartOfMark(bytes))

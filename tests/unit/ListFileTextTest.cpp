@@ -75,10 +75,16 @@ TEST(ListFileTextTest, MarkedFileThatDoesNotDecodeYieldsNoLines)
     EXPECT_EQ(Lines("\xEF\xBB\xBF" "Caf\xe9"), L{}) << "invalid UTF-8 after the UTF-8 mark";
     EXPECT_EQ(Lines(std::string("\xFF\xFE" "A\x00" "B", 5)), L{}) << "odd byte count after UTF-16 LE";
     EXPECT_EQ(Lines(std::string("\xFE\xFF\x00" "A\x00", 5)), L{}) << "odd byte count after UTF-16 BE";
-    EXPECT_EQ(Lines(std::string("\xFF\xFE\x00\xD8" "A\x00", 6)), L{}) << "lone surrogate in UTF-16";
     EXPECT_EQ(Lines(std::string("\x00\x00\xFE\xFF\x00\x00\x00", 7)), L{}) << "partial UTF-32 unit";
     EXPECT_EQ(Lines(std::string("\xFF\xFE\x00\x00\x00\x00\x11\x00", 8)), L{}) << "beyond U+10FFFF";
     EXPECT_EQ(Lines(std::string("\x00\x00\xFE\xFF\x00\x00\xD8\x00", 8)), L{}) << "UTF-32 surrogate";
+}
+
+TEST(ListFileTextTest, LoneSurrogateInUtf16IsKeptAsItIs)
+{
+    // As the Windows build of the library reads it: the unit is copied.
+    const L expected = {std::wstring{wchar_t(0xD800), L'A'}};
+    EXPECT_EQ(Lines(std::string("\xFF\xFE\x00\xD8" "A\x00", 6)), expected);
 }
 
 TEST(ListFileTextTest, MarksAloneAndStartsOfMarksYieldNoLines)

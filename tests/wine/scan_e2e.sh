@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# The whole job under Wine: real service, real files, the stub scanner.
+# Folders are created after the monitor has started, since Wine only
+# watches subfolders that it has seen being created or enumerated.
+set -u
+source "$(dirname "$0")/common.sh"
+wine_session_start
+logs="$(product_folder)"
+mkdir -p "$logs/db"
+printf 'Downloads\r\n' >"$logs/db/db6"
+c="$(unix_path_of 'C:\')"
+install_service
+
+start_watching() {
+    svcctl start "$SERVICE_NAME" >/dev/null || fail "svcctl start"
+    rm -f "$logs/SuccessAppConLogs.txt"
+    start_monitor
+    await_file_text "$logs/SuccessAppConLogs.txt" 'Profile Dir Path' 20
+    await_file_text "$logs/SuccessAppConLogs.txt" 'AppData Dir Path' 20
+    sleep 0.3
+}
+
+stop_watching() {
+    svcctl --no-wait stop "$SERVICE_NAME" >/dev/null || fail "svcctl stop"
+    await_monitor_exit 10
+    assert_eq 0 "$MONITOR_STATUS" "monitor exit status"
+    await_service_state 1
+}
+
+# A new folder, given time to come under the watch before files arrive.
+new_folder() {
+    mkdir -p "$c/$1"
+    sleep 0.3
+}
+
+# --- scanner found on the search path --------------------------------------
+install_stub_scanner 'C:\scanner'
+export WINEPATH='C:\scanner'
+start_watching
+
+new_folder users/alice/Downloads
+: >"$c/users/alice/Downloads/setup.exe"
+await_scan 'C:\users\alice\Downloads\setup.exe'
+echo "road of one event: exact command line"
+
+new_folder ProgramData/App1
+: >"$c/ProgramData/App1/tool.exe"
+await_scan 'C:\ProgramData\App1\tool.exe'
+echo "program-data tree scanned without a list"
+
+new_folder users/alice/Desktop
+: >"$c/users/alice/Downloads/photo.jpg"
+: >"$c/users/alice/Desktop/x.exe"
+: >"$c/users/alice/Downloads/sentinel1.exe"
+await_scan 'C:\users\alice\Downloads\sentinel1.exe'
+assert_eq 0 "$(scan_count 'C:\users\alice\Downloads\photo.jpg')" "excluded extension scanned"
+assert_eq 0 "$(scan_count 'C:\users\alice\Desktop\x.exe')" "unlisted folder scanned"
+echo "excluded extension and unlisted folder passed over"
+
+rm "$c/users/alice/Downloads/setup.exe"
+: >"$c/users/alice/Downloads/setup.exe"
+: >"$c/users/alice/Downloads/sentinel2.exe"
+await_scan 'C:\users\alice\Downloads\sentinel2.exe'
+assert_eq 1 "$(scan_count 'C:\users\alice\Downloads\setup.exe')" "re-created name scanned again"
+echo "recent-name cache stops a re-created name"
+
+new_folder users/Downloads
+new_folder ProgramData/Downloads
+: >"$c/users/Downloads/same.exe"
+: >"$c/ProgramData/Downloads/same.exe"
+await_scan 'C:\users\Downloads\same.exe'
+await_scan 'C:\ProgramData\Downloads\same.exe'
+echo "same relative name scanned once in each tree"
+
+: >"$c/users/alice/Downloads/a%OS%b !PATH! & (1).exe"
+await_scan 'C:\users\alice\Downloads\a%OS%b !PATH! & (1).exe'
+echo "%OS%, !PATH!, blanks, & and parentheses reach the scanner unchanged"
+
+: >"$c/users/alice/Downloads/tool-ā.exe"
+: >"$c/users/alice/Downloads/zh-中.exe"
+await_scan 'C:\users\alice\Downloads\tool-a.exe'
+await_scan 'C:\users\alice\Downloads\zh-?.exe'
+echo "names outside code page 1252 scanned under their best-fit form"
+
+grep -q 'Monitoring folder list' "$logs/ErrorWindowLogs.txt" 2>/dev/null && fail "list reported missing"
+stop_watching
+
+# --- the watcher waits for each scan; a stop does not ----------------------
+export PELMON_STUB_DELAY_MS=400
+start_watching
+new_folder users/bob/Downloads
+: >"$c/users/bob/Downloads/one.exe"
+: >"$c/users/bob/Downloads/two.exe"
+await_scan 'C:\users\bob\Downloads\two.exe'
+read -r s1 e1 < <(grep -F 'bob\Downloads\one.exe' "$STUB_CALLS" | awk '$2 != "-" {print $1, $2}')
+read -r s2 e2 < <(grep -F 'bob\Downloads\two.exe' "$STUB_CALLS" | awk '$2 != "-" {print $1, $2}')
+(( s2 >= e1 )) || fail "second scan started at $s2 before the first ended at $e1"
+echo "one scan at a time per watcher ($((e1 - s1)) ms, then the next)"
+
+export PELMON_STUB_DELAY_MS=3000
+stop_watching
+start_watching
+new_folder users/dave/Downloads
+: >"$c/users/dave/Downloads/slow.exe"
+for ((i = 0; i < 100; i++)); do grep -qF 'dave\Downloads\slow.exe' "$STUB_CALLS" && break; sleep 0.05; done
+svcctl --no-wait stop "$SERVICE_NAME" >/dev/null
+await_monitor_exit 10
+assert_eq 0 "$MONITOR_STATUS" "exit status when stopped during a scan"
+(( MONITOR_EXIT_MS <= 1500 )) || fail "stop during a scan took ${MONITOR_EXIT_MS} ms"
+assert_eq 0 "$(scan_count 'C:\users\dave\Downloads\slow.exe')" "scan finished before the monitor ended"
+await_service_state 1
+await_scan 'C:\users\dave\Downloads\slow.exe'
+echo "stop during a slow scan: exit 0 after ${MONITOR_EXIT_MS} ms; the scanner ran on to its end"
+unset PELMON_STUB_DELAY_MS
+
+# --- scanner found in the current directory --------------------------------
+unset WINEPATH
+install_stub_scanner 'C:\cwd'
+cd "$c/cwd" || fail "cd"
+start_watching
+new_folder users/erin/Downloads
+: >"$c/users/erin/Downloads/here.exe"
+await_scan 'C:\users\erin\Downloads\here.exe'
+stop_watching
+echo "scanner found in the current directory"
+echo "PASS scan_e2e"

@@ -1,0 +1,156 @@
+#!/usr/bin/env bash
+# Stands in for clamdscan.exe when the monitor runs under Wine: takes the
+# Windows-style command line the monitor builds,
+#   clamdscan.exe --move="C:\ProgramData\Pelorin\Vault" "C:\users\alice\Downloads\setup.exe"
+# maps the paths into the Wine prefix and runs the host's clamdscan against
+# the clamd that scripts/clamd-env.sh started. Exits with clamdscan's code
+# (0 clean, 1 found, 2 error).
+#
+# Environment (Wine hands the Unix environment on to this process):
+#   CLAMD_CONF           clamd configuration to talk to (required)
+#   WINEPREFIX           prefix the Windows paths live in (default ~/.wine)
+#   PELMON_SCAN_LOG      if set, one line per invocation is appended there
+#   PELMON_CLAMDSCAN     clamdscan to run (default /usr/bin/clamdscan)
+#   PELMON_BRIDGE_REPORT_EXIT
+#                        if non-empty, the last stdout line is
+#                        "pelmon-bridge-exit: N"; a Windows-side wrapper can
+#                        read it, because Wine's CreateProcess returns no
+#                        process handle for a Unix program.
+
+shopt -s nullglob dotglob
+
+received=("$@")
+prefix="${WINEPREFIX:-$HOME/.wine}"
+clamdscan_bin="${PELMON_CLAMDSCAN:-/usr/bin/clamdscan}"
+
+# One line, whatever the arguments hold, so the log stays one line per run.
+one_line() {
+    local s="$1"
+    s="${s//$'\r'/ }"
+    s="${s//$'\n'/ }"
+    s="${s//$'\t'/ }"
+    printf '%s' "$s"
+}
+
+finish() {
+    local code="$1" verdict="$2" moved="${3:-}" a args=""
+    if [[ -n "${PELMON_SCAN_LOG:-}" ]]; then
+        for a in "${received[@]}"; do
+            args+="${args:+ }[$(one_line "$a")]"
+        done
+        # The lock keeps lines of concurrent scans from interleaving.
+        {
+            flock 9
+            printf '%s\targs=%s\texit=%s\tverdict=%s\tmoved=%s\n' \
+                "$(date '+%Y-%m-%dT%H:%M:%S.%3N')" "$args" "$code" "$(one_line "$verdict")" \
+                "$(one_line "$moved")" >&9
+        } 9>>"$PELMON_SCAN_LOG"
+    fi
+    [[ -n "${PELMON_BRIDGE_REPORT_EXIT:-}" ]] && printf 'pelmon-bridge-exit: %s\n' "$code"
+    exit "$code"
+}
+
+fail() {
+    echo "clamdscan-bridge: $*" >&2
+    finish 2 "bridge: $*"
+}
+
+# Follows the Windows path component by component below BASE, matching each
+# against the names on disk without regard to case, as Windows does
+# ("C:\Users" is "users" in a prefix). Components not on disk are kept as
+# given, so a folder still to be created gets the spelling it was asked for.
+resolve_below() {
+    local cur="$1" rest="$2" comp entry
+    local -a comps
+    IFS='/' read -r -a comps <<<"$rest"
+    for comp in "${comps[@]}"; do
+        case "$comp" in
+            "" | .) continue ;;
+            ..) [[ "$cur" != "$1" ]] && cur="${cur%/*}"; continue ;;
+        esac
+        if [[ ! -e "$cur/$comp" && -d "${cur:-/}" ]]; then
+            for entry in "$cur"/*; do
+                entry="${entry##*/}"
+                if [[ "${entry,,}" == "${comp,,}" ]]; then
+                    comp="$entry"
+                    break
+                fi
+            done
+        fi
+        cur="$cur/$comp"
+    done
+    printf '%s' "${cur:-/}"
+}
+
+# Windows path -> host path. Drive letters go through the prefix's
+# dosdevices links (c: -> drive_c, z: -> /), like Wine itself.
+to_unix() {
+    local p="$1" drive root
+    # Quotes survive when the caller's quoting was not Windows-style.
+    [[ "$p" == \"*\" ]] && p="${p:1:${#p}-2}"
+    [[ "$p" == '\\?\'* ]] && p="${p:4}"
+    p="${p//\\//}"
+    if [[ "$p" =~ ^([A-Za-z]):(/.*)?$ ]]; then
+        drive="${BASH_REMATCH[1],,}"
+        root="$(readlink -f "$prefix/dosdevices/$drive:" 2>/dev/null)"
+        if [[ -z "$root" || ! -d "$root" ]]; then
+            [[ "$drive" == c && -d "$prefix/drive_c" ]] || return 1
+            root="$prefix/drive_c"
+        fi
+        # z: is "/"; without the slash, joining does not double it.
+        resolve_below "${root%/}" "${BASH_REMATCH[2]}"
+    elif [[ "$p" == //* ]]; then
+        return 1  # UNC paths have no host counterpart here
+    elif [[ "$p" == /* ]]; then
+        return 1  # drive-relative ("\dir\file"): the monitor never sends it
+    else
+        resolve_below "$PWD" "$p"
+    fi
+}
+
+vault_win=""
+targets_win=()
+for a in "$@"; do
+    case "$a" in
+        --move=*) vault_win="${a#--move=}" ;;
+        -*) fail "unsupported option: $a" ;;
+        *) targets_win+=("$a") ;;
+    esac
+done
+[[ -n "$vault_win" ]] || fail "missing --move=DIR"
+((${#targets_win[@]} > 0)) || fail "no file to scan"
+[[ -n "${CLAMD_CONF:-}" ]] || fail "CLAMD_CONF is not set (source scripts/clamd-env.sh and run clamd_start)"
+[[ -x "$clamdscan_bin" ]] || fail "$clamdscan_bin not found"
+
+vault="$(to_unix "$vault_win")" || fail "cannot map vault path: $vault_win"
+targets=()
+for t in "${targets_win[@]}"; do
+    u="$(to_unix "$t")" || fail "cannot map path: $t"
+    targets+=("$u")
+done
+
+# The product's installer creates the vault on a real installation; the
+# monitor relies on it, and clamdscan refuses to scan when it is missing.
+mkdir -p -- "$vault" || fail "cannot create vault $vault"
+
+output="$("$clamdscan_bin" --config-file="$CLAMD_CONF" --move="$vault" -- "${targets[@]}" 2>&1)"
+code=$?
+[[ -n "$output" ]] && printf '%s\n' "$output"
+
+# The per-file result lines ("PATH: OK", "PATH: NAME FOUND", "...ERROR"),
+# or clamdscan's own error when it never got to a file.
+verdict=""
+moved=""
+while IFS= read -r line; do
+    case "$line" in
+        *": OK" | *" FOUND" | *" ERROR" | ERROR:*)
+            verdict+="${verdict:+ | }$line" ;;
+        # The vault name can differ from the original (".001" on clashes).
+        *": moved to '"*"'")
+            line="${line#*: moved to \'}"
+            moved+="${moved:+ | }${line%\'}" ;;
+    esac
+done <<<"$output"
+[[ -n "$verdict" ]] || verdict="$(printf '%s\n' "$output" | head -n 1)"
+
+finish "$code" "$verdict" "$moved"
