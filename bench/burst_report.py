@@ -1,0 +1,59 @@
+#!/usr/bin/env python3
+"""Creates a burst of files, then reports what a watcher made of them.
+
+usage: burst_report.py create DIR N TIMES_FILE
+       burst_report.py report LABEL TIMES_FILE SEEN_FILE NAME_MARK
+create: makes N empty files DIR/fNNNNN.exe as fast as it can and records
+        "<ms> <name>" for each. report: matches the names in SEEN_FILE (lines
+        "<ms> ... <name or path containing NAME_MARK\\fNNNNN.exe>") to the
+        created ones and prints created, seen, lost and the latency from
+        creation to the watcher's reaction (p50, p99, max).
+"""
+import os
+import re
+import sys
+import time
+
+
+def create(directory, count, times_file):
+    lines = []
+    for i in range(count):
+        name = f"f{i:05d}.exe"
+        open(os.path.join(directory, name), "wb").close()
+        lines.append(f"{time.time_ns() // 1_000_000} {name}\n")
+    with open(times_file, "w") as out:
+        out.writelines(lines)
+
+
+def percentile(values, fraction):
+    ordered = sorted(values)
+    return ordered[min(len(ordered) - 1, int(fraction * len(ordered)))]
+
+
+def report(label, times_file, seen_file, mark):
+    created = {}
+    for line in open(times_file):
+        ms, name = line.split()
+        created[name] = int(ms)
+    pattern = re.compile(re.escape(mark) + r"[\\/](f\d{5}\.exe)")
+    seen = {}
+    if os.path.exists(seen_file):
+        for line in open(seen_file, errors="replace"):
+            found = pattern.search(line)
+            if found and found.group(1) not in seen:
+                seen[found.group(1)] = int(line.split()[0])
+    latencies = [seen[n] - created[n] for n in seen if n in created]
+    lost = len(created) - len([n for n in created if n in seen])
+    if latencies:
+        figures = (f"p50 {percentile(latencies, 0.50)} ms, p99 {percentile(latencies, 0.99)} ms, "
+                   f"max {max(latencies)} ms")
+    else:
+        figures = "no latency figures"
+    print(f"{label:<34} created {len(created):5d}  seen {len(seen):5d}  lost {lost:5d}  {figures}")
+
+
+if __name__ == "__main__":
+    if sys.argv[1] == "create":
+        create(sys.argv[2], int(sys.argv[3]), sys.argv[4])
+    else:
+        report(*sys.argv[2:6])
