@@ -49,10 +49,11 @@ clamd_start() {
     fi
     # /usr/sbin is not on an ordinary user's PATH on Debian.
     local clamd_bin
-    clamd_bin=$(PATH="$PATH:/usr/sbin" command -v clamd) && command -v clamdscan >/dev/null || {
+    clamd_bin=$(PATH="$PATH:/usr/sbin" command -v clamd) || true
+    if [[ -z "$clamd_bin" ]] || ! command -v clamdscan >/dev/null; then
         echo "clamd_start: clamd/clamdscan not installed (packages clamav-daemon, clamdscan)" >&2
         return 1
-    }
+    fi
 
     mkdir -p "$1/db" "$1/tmp" || return 1
     CLAMD_WORKDIR="$(cd "$1" && pwd)" || return 1
@@ -98,7 +99,8 @@ EOF
     fi
     rm -f "$dir/clamd.log" "$dir/clamd.out" "$dir/clamd.pid"
 
-    local start=$(date +%s%N) limit=${CLAMD_START_TIMEOUT:-60}
+    local start limit=${CLAMD_START_TIMEOUT:-60}
+    start=$(date +%s%N)
     "$clamd_bin" --config-file="$CLAMD_CONF" >"$dir/clamd.out" 2>&1 &
     CLAMD_PID=$!
 

@@ -6,20 +6,29 @@
 # the clamd that scripts/clamd-env.sh started. Exits with clamdscan's code
 # (0 clean, 1 found, 2 error).
 #
+# Copied as clamdscan.exe (executable) it runs, but Wine 8's CreateProcess
+# then succeeds with hProcess NULL and a garbage hThread: the caller can
+# neither wait for the scan nor read its result. A Windows program named
+# clamdscan.exe that starts this script and waits for PELMON_BRIDGE_STATUS
+# gives the caller a real process with the real exit code.
+#
 # Environment (Wine hands the Unix environment on to this process):
 #   CLAMD_CONF           clamd configuration to talk to (required)
 #   WINEPREFIX           prefix the Windows paths live in (default ~/.wine)
 #   PELMON_SCAN_LOG      if set, one line per invocation is appended there
 #   PELMON_CLAMDSCAN     clamdscan to run (default /usr/bin/clamdscan)
-#   PELMON_BRIDGE_REPORT_EXIT
-#                        if non-empty, the last stdout line is
-#                        "pelmon-bridge-exit: N"; a Windows-side wrapper can
-#                        read it, because Wine's CreateProcess returns no
-#                        process handle for a Unix program.
+#   PELMON_BRIDGE_STATUS if set (Windows or host path), the exit code is
+#                        written there, complete or not at all, when the
+#                        bridge ends. Wine's CreateProcess returns no process
+#                        handle for a Unix program, so a Windows-side caller
+#                        cannot wait for it or read its exit code otherwise.
 
 shopt -s nullglob dotglob
 
 received=("$@")
+# Stopped by a signal (acted on once clamdscan returns), the caller would
+# otherwise wait for a status in vain.
+trap 'finish 2 "bridge: terminated by a signal"' TERM INT HUP
 prefix="${WINEPREFIX:-$HOME/.wine}"
 clamdscan_bin="${PELMON_CLAMDSCAN:-/usr/bin/clamdscan}"
 
@@ -46,7 +55,12 @@ finish() {
                 "$(one_line "$moved")" >&9
         } 9>>"$PELMON_SCAN_LOG"
     fi
-    [[ -n "${PELMON_BRIDGE_REPORT_EXIT:-}" ]] && printf 'pelmon-bridge-exit: %s\n' "$code"
+    if [[ -n "${PELMON_BRIDGE_STATUS:-}" ]]; then
+        local status
+        status="$(to_unix "$PELMON_BRIDGE_STATUS")" || status="$PELMON_BRIDGE_STATUS"
+        # Renamed into place, so a poller never reads a half-written file.
+        printf '%s\n' "$code" >"$status.tmp" && mv -f -- "$status.tmp" "$status"
+    fi
     exit "$code"
 }
 
@@ -102,7 +116,10 @@ to_unix() {
     elif [[ "$p" == //* ]]; then
         return 1  # UNC paths have no host counterpart here
     elif [[ "$p" == /* ]]; then
-        return 1  # drive-relative ("\dir\file"): the monitor never sends it
+        # A host path (PELMON_BRIDGE_STATUS may be one); the monitor itself
+        # never sends drive-relative paths ("\dir\file").
+        [[ "$1" == /* ]] || return 1
+        printf '%s' "$p"
     else
         resolve_below "$PWD" "$p"
     fi

@@ -53,6 +53,10 @@ ProcessHandle StartScanner(const std::string& commandLine)
     if (!CreateProcessA(application.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, 0,
                         nullptr, nullptr, &startup, &info))
         return nullptr;
+    // Wine starts a Unix program with no process to wait for; the handles
+    // it returns then are not valid ones.
+    if (!info.hProcess)
+        return nullptr;
     CloseHandle(info.hThread);
     return info.hProcess;
 }

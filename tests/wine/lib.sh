@@ -58,6 +58,12 @@ wine_session_start() {
     trap 'exit 143' TERM
     cp -a "$WINE_TEMPLATE/." "$WINE_SESSION_PREFIX/" || fail "copying the Wine template failed"
     export WINEPREFIX="$WINE_SESSION_PREFIX"
+    # Wine links the profile's Desktop, Downloads and the like to the Unix
+    # home; tests and the demo must write into the prefix only.
+    local link
+    for link in "$WINEPREFIX"/drive_c/users/*/*; do
+        [[ -L "$link" ]] && rm "$link" && mkdir "$link"
+    done
     # Without a persistent server, services die whenever no other Wine process is alive.
     timeout 30 wineserver -p || fail "wineserver -p failed"
 }

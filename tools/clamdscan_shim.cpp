@@ -1,0 +1,72 @@
+// The demo's clamdscan.exe: runs the Unix bridge clamdscan-bridge.sh that
+// lies beside it with this program's own arguments, waits for it and exits
+// with its exit code. Wine's CreateProcess gives no process handle for a
+// Unix program, so without this the monitor could neither wait for the scan
+// nor learn its result; the bridge reports through a status file instead.
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+constexpr DWORD kScanLimitMs = 10 * 60 * 1000;
+
+// The command line after the program name, exactly as received.
+const wchar_t* ArgumentsOf(const wchar_t* commandLine)
+{
+    bool quoted = false;
+    for (; *commandLine && (quoted || (*commandLine != L' ' && *commandLine != L'\t')); ++commandLine) {
+        if (*commandLine == L'"')
+            quoted = !quoted;
+    }
+    return commandLine;
+}
+
+} // namespace
+
+int wmain()
+{
+    wchar_t self[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring bridge(self, length);
+    bridge.erase(bridge.find_last_of(L'\\') + 1);
+    bridge += L"clamdscan-bridge.sh";
+    std::wstring commandLine = L"\"" + bridge + L"\"" + ArgumentsOf(GetCommandLineW());
+
+    wchar_t folder[MAX_PATH], status[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    GetTempFileNameW(folder, L"pbr", 0, status);
+    DeleteFileW(status);
+    SetEnvironmentVariableW(L"PELMON_BRIDGE_STATUS", status);
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(bridge.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &info))
+        return 2;
+    if (info.hProcess) {
+        // Not a Unix program after all: wait for it the ordinary way.
+        WaitForSingleObject(info.hProcess, INFINITE);
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
+    }
+
+    const DWORD start = GetTickCount();
+    while (GetFileAttributesW(status) == INVALID_FILE_ATTRIBUTES) {
+        if (GetTickCount() - start > kScanLimitMs)
+            return 2; // the bridge ended without a word
+        Sleep(5);
+    }
+    char code[16] = {};
+    DWORD got = 0;
+    HANDLE file = CreateFileW(status, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 2;
+    ReadFile(file, code, sizeof(code) - 1, &got, nullptr);
+    CloseHandle(file);
+    DeleteFileW(status);
+    return got ? std::atoi(code) : 2;
+}
