@@ -33,7 +33,9 @@ fi
 work="$cache/wx-src"
 rm -rf "$work"
 mkdir -p "$work"
-(cd "$work" && apt-get source -qq --download-only wxwidgets3.2 >/dev/null && dpkg-source -x --skip-patches ./*.dsc src >/dev/null)
+echo "building wxWidgets base for $host (a few minutes, once)"
+(cd "$work" && apt-get source -qq --download-only wxwidgets3.2 && dpkg-source -x --skip-patches ./*.dsc src) \
+  >"$cache/wx-source.log" 2>&1 || { tail -20 "$cache/wx-source.log"; exit 1; }
 cd "$work/src"
 
 mkdir -p build-mingw

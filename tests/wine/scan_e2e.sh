@@ -27,10 +27,19 @@ stop_watching() {
     await_service_state 1
 }
 
-# A new folder, given time to come under the watch before files arrive.
+# A new folder, one level at a time: Wine starts watching a new folder only
+# once it has seen it being created, so each level needs a moment before the
+# next one or a file arrives.
 new_folder() {
-    mkdir -p "$c/$1"
-    sleep 0.3
+    local path="" part
+    local -a parts
+    IFS=/ read -ra parts <<<"$1"
+    for part in "${parts[@]}"; do
+        path+="${path:+/}$part"
+        [[ -d "$c/$path" ]] && continue
+        mkdir "$c/$path" || fail "mkdir $path"
+        sleep 0.3
+    done
 }
 
 # --- scanner found on the search path --------------------------------------
