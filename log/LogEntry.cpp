@@ -1,5 +1,7 @@
 #include "log/LogEntry.h"
 
+#include <wx/thread.h>
+
 #include "log/AppDataFolder.h"
 #include "log/LogFiles.h"
 #include "platform/LogAppend.h"
@@ -94,9 +96,16 @@ void AppendLogEntry(const std::wstring& folder, const wchar_t* logFileName,
     const std::wstring path = LogFilePath(folder, logFileName);
     if (path.empty())
         return;
-    // One append of the whole entry: entries from different threads cannot
-    // interleave, and a writer killed later cannot leave half an entry.
-    platform::AppendToFile(path, FrameLogEntry(message));
+    // The whole entry in one append, so a writer killed later cannot leave
+    // half an entry and other processes' appends cannot split it. Appends
+    // from threads of this process are also serialised: an append-only
+    // handle is not atomic everywhere (measured under Wine: one entry in a
+    // few thousand was overwritten by a concurrent one). Watchers are only
+    // ever killed while parked, never while they hold this lock.
+    static wxCriticalSection appendLock;
+    const std::string entry = FrameLogEntry(message);
+    wxCriticalSectionLocker locker(appendLock);
+    platform::AppendToFile(path, entry);
 }
 
 void WriteLogEntry(const wchar_t* logFileName, const wchar_t* format, ...)
