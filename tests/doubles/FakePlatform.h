@@ -90,5 +90,6 @@ template <typename Predicate> bool WaitUntil(Predicate predicate)
 }
 
 void ReleaseScans();
+void ResetScanner();
 
 } // namespace fake

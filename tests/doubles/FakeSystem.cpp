@@ -9,16 +9,6 @@
 #include "platform/ThreadStop.h"
 #include "tests/doubles/FakePlatform.h"
 
-namespace fake {
-
-Platform& State()
-{
-    static Platform platform;
-    return platform;
-}
-
-} // namespace fake
-
 namespace platform {
 
 bool GetProgramDataFolder(std::wstring& folder)

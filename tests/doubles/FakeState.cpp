@@ -1,0 +1,45 @@
+#include "tests/doubles/FakePlatform.h"
+
+namespace fake {
+
+Platform& State()
+{
+    static Platform platform;
+    return platform;
+}
+
+void Reset(const std::filesystem::path& scratch)
+{
+    ResetScanner();
+    ForgetRequests();
+    Platform& p = State();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    p.programDataOk = true;
+    p.programData = L"C:\\ProgramData";
+    p.profilesOk = true;
+    p.profilesRoot = L"C:\\users";
+    p.driveRoot = scratch;
+    p.programDataLookups = 0;
+    p.serviceAnswers = {ServiceAnswer{}};
+    p.probes = 0;
+    p.openScHandles = 0;
+    p.systemMessages.clear();
+    p.openableRoots = {p.programData, p.profilesRoot};
+    p.openedRoots.clear();
+    p.closedDirectories.clear();
+    p.refuseRequests = false;
+    p.issuedRequests = 0;
+    p.parkedWaits = 0;
+    p.completedWaits = 0;
+    p.failReads = false;
+    p.scannerFound = true;
+    p.scans.clear();
+    p.holdScans = false;
+    p.runningScans = 0;
+    p.sleeps = 0;
+    p.watchdogArmed = false;
+    std::filesystem::create_directories(scratch / "ProgramData" / "Pelorin");
+    std::filesystem::create_directories(scratch / "users");
+}
+
+} // namespace fake
