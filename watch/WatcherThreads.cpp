@@ -44,8 +44,8 @@ void RunWatcher(wxThread& thread, WatcherKind kind)
     if (!state.request)
         return; // without an event there is nothing to wait on
 
-    const WatchContext context{thread,          kind,      programDataPath, watchRoot,
-                               directory,       *state.request, state.gate, state.cache};
+    const WatchContext context{thread,    kind,           programDataPath, watchRoot,
+                               directory, *state.request, state.gate,      state.cache};
     RunWatchLoop(context);
 }
 
