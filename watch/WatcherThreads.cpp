@@ -4,6 +4,7 @@
 #include "log/LogEntry.h"
 #include "log/LogFiles.h"
 #include "platform/KnownFolders.h"
+#include "platform/UserProfiles.h"
 #include "watch/WatchLoop.h"
 #include "watch/WatcherState.h"
 

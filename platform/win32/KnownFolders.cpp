@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <knownfolders.h>
 #include <shlobj.h>
-#include <userenv.h>
 
 namespace platform {
 
@@ -16,18 +15,6 @@ bool GetProgramDataFolder(std::wstring& folder)
         folder = path;
     CoTaskMemFree(path);
     return ok;
-}
-
-bool GetProfilesRoot(std::wstring& root)
-{
-    wchar_t buffer[MAX_PATH] = {};
-    DWORD size = MAX_PATH;
-    // Wine returns a non-zero value other than TRUE on success.
-    if (!GetProfilesDirectoryW(buffer, &size))
-        return false;
-    buffer[MAX_PATH - 1] = L'\0';
-    root = buffer;
-    return true;
 }
 
 } // namespace platform

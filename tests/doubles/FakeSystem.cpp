@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "platform/KnownFolders.h"
+#include "platform/UserProfiles.h"
 #include "platform/ServiceControl.h"
 #include "platform/Sleep.h"
 #include "platform/SystemErrorText.h"
