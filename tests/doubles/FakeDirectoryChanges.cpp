@@ -82,7 +82,6 @@ bool IssueChangeRequest(ChangeRequest& request, DirHandle directory)
     if (p.refuseRequests)
         return false;
     request.root = RootOf(directory);
-    ++p.issuedRequests;
     p.changed.notify_all();
     return true;
 }

@@ -49,7 +49,6 @@ struct Platform {
     std::vector<std::wstring> openedRoots;
     std::vector<void*> closedDirectories;
     bool refuseRequests = false;
-    int issuedRequests = 0;
     int parkedWaits = 0; // watchers now blocked in a change wait
     int completedWaits = 0;
 

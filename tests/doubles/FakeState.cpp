@@ -28,7 +28,6 @@ void Reset(const std::filesystem::path& scratch)
     p.openedRoots.clear();
     p.closedDirectories.clear();
     p.refuseRequests = false;
-    p.issuedRequests = 0;
     p.parkedWaits = 0;
     p.completedWaits = 0;
     p.failReads = false;
