@@ -1,7 +1,7 @@
 #include "log/AppDataFolder.h"
 
 #include "log/LogEntry.h"
-#include "log/LogFiles.h"
+#include "product/ProductLayout.h"
 #include "platform/KnownFolders.h"
 
 std::wstring GetAppDataFolderPath()

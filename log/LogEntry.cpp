@@ -3,7 +3,7 @@
 #include <wx/thread.h>
 
 #include "log/AppDataFolder.h"
-#include "log/LogFiles.h"
+#include "product/ProductLayout.h"
 #include "platform/LogAppend.h"
 
 namespace {
@@ -84,7 +84,7 @@ std::string FrameLogEntry(const std::string& message)
 
 std::wstring LogFilePath(const std::wstring& folder, const wchar_t* logFileName)
 {
-    std::wstring path = folder + kProductSubfolder + L"\\" + logFileName;
+    std::wstring path = ProductFileOf(folder, logFileName);
     if (path.size() > kMaxLogPathChars)
         return std::wstring();
     return path;

@@ -56,7 +56,8 @@ trap cleanup EXIT
 c="$(unix_path_of 'C:\')"
 user=alice
 product="$(product_folder)"
-mkdir -p "$product/db" "$c/pelorin-scanner"
+# The product's installer makes its folders, the quarantine among them.
+mkdir -p "$product/db" "$product/Vault" "$c/pelorin-scanner"
 cp "$PELMON_WIN_BIN_DIR/clamdscan_shim.exe" "$c/pelorin-scanner/clamdscan.exe"
 cp tools/clamdscan-bridge.sh "$c/pelorin-scanner/clamdscan-bridge.sh"
 chmod +x "$c/pelorin-scanner/clamdscan-bridge.sh"
@@ -71,6 +72,12 @@ await_file_text "$product/SuccessAppConLogs.txt" 'Profile Dir Path' 20
 await_file_text "$product/SuccessAppConLogs.txt" 'AppData Dir Path' 20
 sleep 0.5
 tr -d '\r' <"$product/SuccessAppConLogs.txt" | grep PELMON | show
+# Windows reports changes in every folder of a watched tree; Wine only in
+# folders it has seen being created or that a Wine process has listed. A
+# listing of the product folder makes its folders, the vault among them,
+# watched as they would be on Windows.
+wine_run 30 cmd /c dir /s /b 'C:\ProgramData\Pelorin' >/dev/null 2>&1 || fail "cannot list the product folder"
+say "the product folder and its vault are watched (listed once, as Windows needs no listing)"
 
 step "Writing the monitored-folder list: Downloads"
 printf 'Downloads\r\n' >"$product/db/db6"
@@ -102,6 +109,11 @@ for ((i = 0; i < 1000; i++)); do
     sleep 0.01
 done
 
+# A file moved into the vault must not be handed to the scanner again: it
+# would find it infected and move it once more, under a new name, forever.
+# Give such a loop time to show before counting.
+sleep 1
+
 step "Scanner invocations and verdicts"
 if [[ -f "$PELMON_SCAN_LOG" ]]; then
     # The bridge reports host paths; show them as the monitor named them.
@@ -118,7 +130,18 @@ ls -l "$vault" 2>/dev/null | tail -n +2 | show
 [[ ! -e "$c/users/$user/Downloads/setup.exe" ]] || fail "setup.exe is still in Downloads"
 [[ -f "$c/users/$user/Downloads/letter.doc" ]] || fail "the clean file was moved"
 grep -q 'letter.doc.*exit=0' "$PELMON_SCAN_LOG" || fail "the clean file was not scanned"
-say "both test files are in the vault; letter.doc is still in Downloads"
+# Counts scans whose target (the argument after --move=...) is exactly $1.
+scans_of() { grep -cF "] [$1]" "$PELMON_SCAN_LOG"; }
+# The list file was written into a folder that existed before the watch, as
+# the vault did: its scan shows that such folders are watched, so a vault
+# that is left alone is left alone by choice.
+(( $(scans_of 'C:\ProgramData\Pelorin\db\db6') == 1 )) || fail "the product folder was not watched: no scan of the list file"
+(( $(scans_of "C:\\users\\$user\\Downloads\\setup.exe") == 1 )) || fail "setup.exe was not scanned exactly once"
+(( $(scans_of 'C:\ProgramData\SomeVendor\Updates\update.exe') == 1 )) || fail "update.exe was not scanned exactly once"
+! grep -qiF '] [C:\ProgramData\Pelorin\Vault' "$PELMON_SCAN_LOG" || fail "a file in the vault was handed to the scanner"
+[[ -z "$(ls "$vault" | grep -v -x -e setup.exe -e update.exe)" ]] || fail "the vault holds renamed copies: $(ls "$vault")"
+say "both test files are in the vault under their own names, each scanned once where it arrived;"
+say "nothing in the vault was scanned again; letter.doc is still in Downloads"
 say "setup.exe reached the vault $(( (quarantined - created) / 1000000 )) ms after it was created"
 
 step "Log files in C:\\ProgramData\\Pelorin"

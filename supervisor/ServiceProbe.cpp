@@ -1,7 +1,7 @@
 #include "supervisor/ServiceProbe.h"
 
 #include "log/LogEntry.h"
-#include "log/LogFiles.h"
+#include "product/ProductLayout.h"
 #include "platform/ServiceControl.h"
 #include "platform/SystemErrorText.h"
 

@@ -1,6 +1,6 @@
 #include "watch/ScanDispatch.h"
 
-#include "log/LogFiles.h"
+#include "product/ProductLayout.h"
 #include "platform/CodePage.h"
 #include "platform/ScannerProcess.h"
 
@@ -8,8 +8,8 @@ wxString BuildScanCommand(const std::wstring& programDataPath, const std::wstrin
                           const wxString& candidate)
 {
     wxString command = wxS("clamdscan.exe --move=\"");
-    command += wxString(programDataPath);
-    command += wxString(kProductSubfolder) + wxS("\\Vault\" \"");
+    command += wxString(VaultFolderOf(programDataPath));
+    command += wxS("\" \"");
     command += wxString(watchRoot);
     command += wxS("\\");
     command += candidate;

@@ -5,8 +5,9 @@
 
 #include "log/AppDataFolder.h"
 #include "log/LogEntry.h"
-#include "log/LogFiles.h"
+#include "product/ProductLayout.h"
 #include "platform/FileAccess.h"
+#include "platform/PathCase.h"
 #include "watch/ListFileText.h"
 
 namespace {
@@ -28,9 +29,18 @@ bool IsExcludedExtension(const wxString& candidate)
     return false;
 }
 
+bool IsInVaultFolder(const wxString& candidate)
+{
+    const std::wstring vault = VaultBelowProgramData();
+    const std::wstring name = candidate.ToStdWstring();
+    if (name.size() < vault.size() || (name.size() > vault.size() && name[vault.size()] != L'\\'))
+        return false;
+    return platform::EqualIgnoringCase(name.substr(0, vault.size()), vault);
+}
+
 bool IsInMonitoredFolderList(const wxString& candidate)
 {
-    const std::wstring path = GetAppDataFolderPath() + kProductSubfolder + L"\\db\\db6";
+    const std::wstring path = ProductFileOf(GetAppDataFolderPath(), kMonitoredFolderListName);
     if (platform::QueryPathKind(path) != platform::PathKind::File) {
         WriteLogEntry(kErrorWindowLogs,
                       L"Monitoring folder list file not found, please restart antivirus.");

@@ -7,6 +7,12 @@
 // scanned. Exact and case-sensitive.
 bool IsExcludedExtension(const wxString& candidate);
 
+// True when a candidate of the program-data tree is the product's quarantine
+// folder or lies inside it, compared as Windows compares paths. The scanner
+// moves every infected file there, under a new name when its own is taken;
+// handing those back to it would move them on and on.
+bool IsInVaultFolder(const wxString& candidate);
+
 // True when some line of the monitored-folder list file occurs in the
 // candidate. The file is read afresh on every call; while it is missing
 // every call logs that to "ErrorWindowLogs.txt" and answers false.

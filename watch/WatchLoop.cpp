@@ -63,6 +63,8 @@ void OfferCandidate(const WatchContext& context, const wxString& candidate)
 {
     if (context.kind == WatcherKind::Profiles && !IsInMonitoredFolderList(candidate))
         return;
+    if (context.kind == WatcherKind::ProgramData && IsInVaultFolder(candidate))
+        return;
     if (IsExcludedExtension(candidate))
         return;
     if (!context.cache.AdmitCandidate(candidate))

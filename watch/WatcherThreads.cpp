@@ -2,7 +2,7 @@
 
 #include "log/AppDataFolder.h"
 #include "log/LogEntry.h"
-#include "log/LogFiles.h"
+#include "product/ProductLayout.h"
 #include "platform/KnownFolders.h"
 #include "platform/UserProfiles.h"
 #include "watch/WatchLoop.h"

@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "platform/KnownFolders.h"
+#include "platform/PathCase.h"
 #include "platform/UserProfiles.h"
 #include "platform/ServiceControl.h"
 #include "platform/Sleep.h"
@@ -118,6 +119,15 @@ void AwaitKilledThread(wxThread& thread)
 {
     // pthread cancellation is deferred: join before the object goes away.
     thread.Wait();
+}
+
+bool EqualIgnoringCase(const std::wstring& a, const std::wstring& b)
+{
+    // ASCII folding stands in for the system's table.
+    const auto upper = [](wchar_t c) { return c >= L'a' && c <= L'z' ? wchar_t(c - 32) : c; };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](wchar_t x, wchar_t y) {
+               return upper(x) == upper(y);
+           });
 }
 
 void ArmStopWatchdog(unsigned)

@@ -3,7 +3,7 @@
 
 #include "log/AppDataFolder.h"
 #include "log/LogEntry.h"
-#include "log/LogFiles.h"
+#include "product/ProductLayout.h"
 #include "tests/unit/TestSupport.h"
 
 class LogEntryTest : public PlatformTest {};

@@ -1,4 +1,4 @@
-#include "log/LogFiles.h"
+#include "product/ProductLayout.h"
 #include "tests/unit/TestSupport.h"
 #include "watch/ScanFilters.h"
 

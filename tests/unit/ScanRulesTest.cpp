@@ -20,6 +20,19 @@ TEST(ExcludedExtensionTest, ExtensionIsTheTextAfterTheLastDotOfTheWholePath)
         EXPECT_FALSE(IsExcludedExtension(scanned)) << scanned;
 }
 
+TEST(VaultFolderTest, OnlyTheVaultAndWhatLiesInsideItWhateverTheCase)
+{
+    for (const wchar_t* inside : {L"Pelorin\\Vault", L"Pelorin\\Vault\\setup.exe",
+                                  L"pelorin\\vault\\a.exe", L"PELORIN\\VAULT\\sub\\x.exe.001",
+                                  L"Pelorin\\Vault\\"})
+        EXPECT_TRUE(IsInVaultFolder(inside)) << inside;
+    for (const wchar_t* outside :
+         {L"PelorinX\\Vault\\a.exe", L"Pelorin\\Vaults\\a.exe", L"Pelorin\\Vault.exe",
+          L"Pelorin\\Vaul", L"Pelorin", L"Pelorin\\db\\db6", L"x\\Pelorin\\Vault\\a.exe",
+          L"Pelorin\\.clamav-unlink-x1", L"Pelorin\\Vault.clamav-quarantine-lock.1", L""})
+        EXPECT_FALSE(IsInVaultFolder(outside)) << outside;
+}
+
 TEST(RecentNameCacheTest, AdmitsEachNameOnceAndIsCaseSensitive)
 {
     RecentNameCache cache;

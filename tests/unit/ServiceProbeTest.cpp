@@ -1,4 +1,4 @@
-#include "log/LogFiles.h"
+#include "product/ProductLayout.h"
 #include "supervisor/ServiceProbe.h"
 #include "tests/unit/TestSupport.h"
 

@@ -1,7 +1,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "log/LogFiles.h"
+#include "product/ProductLayout.h"
 #include "supervisor/Supervisor.h"
 #include "tests/unit/TestSupport.h"
 #include "watch/WatcherThreads.h"

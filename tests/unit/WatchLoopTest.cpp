@@ -114,15 +114,17 @@ TEST_F(WatchersTest, ProfilesCandidatesPassListExtensionAndCacheInThatOrder)
     EXPECT_FALSE(LogExists(L"ErrorWindowLogs.txt"));
 }
 
-TEST_F(WatchersTest, ProgramDataCandidatesNeedNoListAndTreesHaveTheirOwnCaches)
+TEST_F(WatchersTest, ProgramDataCandidatesNeedNoListSkipTheVaultAndTreesHaveTheirOwnCaches)
 {
-    Deliver(L"C:\\ProgramData", ChangeBatch({{Added, u"Pelorin\\Vault\\setup.exe"},
+    Deliver(L"C:\\ProgramData", ChangeBatch({{Added, u"Pelorin\\Vault"},
+                                             {Added, u"pelorin\\VAULT\\setup.exe"},
                                              {Added, u"Pelorin\\ErrorWindowLogs.txt"},
+                                             {Added, u"Pelorin\\Vaults\\a.exe"},
                                              {Added, u"Downloads\\same.exe"}}));
     Deliver(L"C:\\users", ChangeBatch({{Added, u"Downloads\\same.exe"}}));
     Deliver(L"C:\\ProgramData", ChangeBatch({{Added, u"Downloads\\same.exe"}}));
     EXPECT_EQ(Scans(), (std::vector<std::string>{
-                           Scan("C:\\ProgramData", "Pelorin\\Vault\\setup.exe"),
+                           Scan("C:\\ProgramData", "Pelorin\\Vaults\\a.exe"),
                            Scan("C:\\ProgramData", "Downloads\\same.exe"),
                            Scan("C:\\users", "Downloads\\same.exe")}));
 }
