@@ -1,6 +1,5 @@
 #pragma once
 #include <cstddef>
-#include <cstdint>
 #include <string>
 
 namespace platform {
@@ -14,26 +13,35 @@ DirHandle InvalidDirHandle();
 DirHandle OpenWatchedDirectory(const std::wstring& root);
 void CloseDirectory(DirHandle handle);
 
-// One asynchronous change request: its event, its OVERLAPPED record and the
-// buffer that the system fills. Never freed: after a watcher has been killed
-// a pending request may still write into it, until its handle is closed.
+// One asynchronous change request on one directory: its event, its
+// OVERLAPPED record and the buffer that the system fills. Never freed: after
+// a watcher has been killed a pending request may still write into it,
+// until its directory is closed.
 struct ChangeRequest;
 
 // Creates the request storage with a manual-reset event. Null when the event
-// could not be created.
-ChangeRequest* CreateChangeRequest(std::size_t bufferBytes);
+// or the buffer could not be created.
+ChangeRequest* CreateChangeRequest(DirHandle directory, std::size_t bufferBytes);
 
 // ReadDirectoryChangesW over the subtree with the filter FILE_NAME,
 // DIR_NAME, SIZE and LAST_ACCESS. False when the system refuses the request.
-bool IssueChangeRequest(ChangeRequest& request, DirHandle directory);
+bool IssueChangeRequest(ChangeRequest& request);
 
-// Blocks until the request has completed.
-void WaitForChangeRequest(ChangeRequest& request);
+// True once the request has completed; never blocks.
+bool ChangeRequestCompleted(ChangeRequest& request);
 
-// After completion: the number of bytes of records that the system wrote
-// into the buffer; 0 when it wrote none (overflow, or an error status).
-std::size_t CompletedRequestBytes(ChangeRequest& request, DirHandle directory);
+// What a completed request delivered.
+struct CompletedChanges {
+    // FILE_NOTIFY_INFORMATION records, valid until the next request is
+    // issued; only `bytes` of them were written by the system.
+    const unsigned char* records = nullptr;
+    std::size_t bytes = 0;
+    // The system dropped records: its own buffer overflowed (no bytes on
+    // Windows, ERROR_NOTIFY_ENUM_DIR under Wine) or the request failed.
+    bool lost = false;
+};
 
-const unsigned char* RequestBuffer(const ChangeRequest& request);
+// After completion: the records, or that records were lost.
+CompletedChanges TakeCompletedChanges(ChangeRequest& request);
 
 } // namespace platform

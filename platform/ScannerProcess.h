@@ -7,12 +7,12 @@ using ProcessHandle = void*;
 
 // Starts the scanner client "clamdscan.exe", found where the command
 // processor would find it (the current directory, then the search path),
-// with exactly `commandLine` as its command line. Null when it is not found
-// or cannot be started.
+// with exactly `commandLine` as its command line, and returns at once. Null
+// when it is not found or cannot be started.
 ProcessHandle StartScanner(const std::string& commandLine);
 
-// Blocks until the process has exited. No time-out.
-void WaitForProcessExit(ProcessHandle process);
+// True once the process has exited; never blocks.
+bool ProcessExited(ProcessHandle process);
 
 void CloseProcess(ProcessHandle process);
 

@@ -28,6 +28,7 @@ void KillGate::MarkFinished()
 
 bool KillGate::CloseForStop()
 {
+    m_stopRequested = true;
     m_semaphore.Wait();
     return m_finished;
 }
@@ -35,5 +36,6 @@ bool KillGate::CloseForStop()
 void KillGate::ReopenAfterStop()
 {
     m_finished = false;
+    m_stopRequested = false;
     m_semaphore.Post();
 }

@@ -1,6 +1,8 @@
 #pragma once
 #include <wx/thread.h>
 
+#include <atomic>
+
 // Makes the forced stop of a watcher safe. Terminating a thread that holds a
 // runtime or library lock (heap, stdio, a wxThread's own critical section)
 // leaves that lock taken for ever, and the rest of the stop then hangs on it.
@@ -28,6 +30,11 @@ public:
     // Watcher, as the very last thing before its Entry returns.
     void MarkFinished();
 
+    // Watcher, between the steps of long work done outside its waits (a
+    // recovery listing, a run of candidates): true once the supervisor
+    // wants to stop it, so it goes to its wait, where it is stopped, at once.
+    bool StopRequested() const { return m_stopRequested.load(); }
+
     // Supervisor, at stop: takes the gate. Returns true when the watcher's
     // Entry has returned by itself rather than being parked.
     bool CloseForStop();
@@ -38,4 +45,5 @@ public:
 private:
     wxSemaphore m_semaphore{1, 1};
     bool m_finished = false;
+    std::atomic<bool> m_stopRequested{false};
 };

@@ -2,7 +2,6 @@
 
 #include "product/ProductLayout.h"
 #include "platform/CodePage.h"
-#include "platform/ScannerProcess.h"
 
 wxString BuildScanCommand(const std::wstring& programDataPath, const std::wstring& watchRoot,
                           const wxString& candidate)
@@ -17,16 +16,10 @@ wxString BuildScanCommand(const std::wstring& programDataPath, const std::wstrin
     return command;
 }
 
-void DispatchScan(const wxString& command, KillGate& gate)
+platform::ProcessHandle StartScan(const wxString& command)
 {
     std::string narrow;
     if (!platform::WideToAnsiExact(command.ToStdWstring(), narrow) || narrow.empty())
-        return;
-    const platform::ProcessHandle scanner = platform::StartScanner(narrow);
-    if (!scanner)
-        return;
-    gate.Park();
-    platform::WaitForProcessExit(scanner);
-    gate.Unpark();
-    platform::CloseProcess(scanner);
+        return nullptr;
+    return platform::StartScanner(narrow);
 }

@@ -1,98 +1,211 @@
 #include "watch/WatchLoop.h"
 
-#include <cstdint>
-#include <cstring>
+#include <algorithm>
+#include <string_view>
+#include <unordered_set>
 #include <vector>
 
-#include "platform/CodePage.h"
+#include "platform/Clock.h"
+#include "platform/WatcherWait.h"
+#include "watch/ChangeRecords.h"
+#include "watch/PendingChanges.h"
+#include "watch/Recovery.h"
 #include "watch/ScanDispatch.h"
 #include "watch/ScanFilters.h"
 
 namespace {
 
-constexpr uint32_t kFileActionAdded = 1;
-// NextEntryOffset, Action and FileNameLength, each a DWORD.
-constexpr std::size_t kRecordHeaderBytes = 12;
+// File times can lag the clock a watcher reads by a tick of the file
+// system's coarser clock; a recovery starts this much earlier (100 ms).
+constexpr platform::FileTime kClockSlack = 1000000;
+// How many names taken in from records a recovery remembers, so as not to
+// offer them again.
+constexpr std::size_t kTakenNamesRemembered = 65536;
 
-uint32_t ReadDword(const unsigned char* at)
+class WatchLoop {
+public:
+    explicit WatchLoop(const WatchContext& context)
+        : m_context(context), m_pending(context.pendingBytes), m_taken(kTakenNamesRemembered)
+    {
+    }
+
+    void Run();
+
+private:
+    bool Issue();
+    void TakeIn();
+    bool KeepRecovering();
+    bool Recover();
+    void Offer(const PendingChange& change);
+
+    const WatchContext& m_context;
+    PendingChanges m_pending;
+    TakenNames m_taken;
+    Recovery m_recovery;
+    platform::ProcessHandle m_scanner = nullptr;
+    platform::FileTime m_issuedAt = 0;
+    platform::FileTime m_lastGoodIssue = 0;
+    bool m_lostSinceIssue = false;
+    bool m_refused = false;
+};
+
+void WatchLoop::Run()
 {
-    uint32_t value;
-    std::memcpy(&value, at, sizeof(value));
-    return value;
+    if (!Issue())
+        return;
+    m_lastGoodIssue = m_issuedAt; // nothing before the watch began is new
+    if (m_context.thread.TestDestroy())
+        return;
+    for (;;) {
+        // Work while no scan runs: candidates in the order taken in, then
+        // what a recovery finds once they are all offered.
+        while (!m_scanner && !m_context.gate.StopRequested()) {
+            if (!m_pending.Empty())
+                Offer(m_pending.Pop());
+            else if (!m_recovery.Pending() || !Recover())
+                break;
+        }
+        if (m_refused && !m_scanner && m_pending.Empty() && !m_recovery.Pending())
+            return;
+
+        // The one blocking wait, for the change request and the running
+        // scanner together: records are read while a scan runs.
+        m_context.gate.Park();
+        platform::WaitForChangesOrScanner(m_refused ? nullptr : &m_context.request, m_scanner,
+                                          platform::kWaitForever);
+        m_context.gate.Unpark();
+        if (m_context.thread.TestDestroy())
+            return;
+
+        if (!m_refused && platform::ChangeRequestCompleted(m_context.request)) {
+            TakeIn();
+            m_refused = !Issue();
+        }
+        if (m_scanner && platform::ProcessExited(m_scanner)) {
+            platform::CloseProcess(m_scanner);
+            m_scanner = nullptr;
+        }
+    }
+}
+
+bool WatchLoop::Issue()
+{
+    // Read just before: the window of a loss must begin no later than the
+    // changes the next completion could report.
+    m_issuedAt = platform::CurrentFileTime();
+    const bool issued = platform::IssueChangeRequest(m_context.request);
+    if (m_lostSinceIssue) {
+        // What the lost records named happened after the last request whose
+        // records arrived was issued, and before this one was.
+        m_recovery.ScheduleLoss(m_lastGoodIssue - std::min(m_lastGoodIssue, kClockSlack), m_issuedAt);
+        m_lostSinceIssue = false;
+    }
+    return issued;
+}
+
+void WatchLoop::TakeIn()
+{
+    const platform::CompletedChanges completed = platform::TakeCompletedChanges(m_context.request);
+    const platform::FileTime now = platform::CurrentFileTime();
+    if (!completed.lost) {
+        std::vector<PendingChange> batch;
+        std::size_t bytes = 0;
+        WalkChangeRecords(completed.records, completed.bytes, [&](const ChangeRecord& record) {
+            if (record.action != kFileActionAdded || record.name.empty())
+                return;
+            bytes += PendingChanges::CostOf(record.name);
+            batch.push_back(PendingChange{record.name, Arrival::Added});
+        });
+        if (m_pending.Fits(bytes)) {
+            for (PendingChange& change : batch) {
+                m_taken.Add(now, change.name);
+                m_pending.Push(std::move(change));
+            }
+            m_lastGoodIssue = m_issuedAt;
+            m_taken.ForgetBefore(std::min(m_lastGoodIssue - std::min(m_lastGoodIssue, kClockSlack),
+                                          m_recovery.EarliestStart()));
+            ++m_context.stats.batches;
+            if (m_pending.Bytes() > m_context.stats.peakPendingBytes)
+                m_context.stats.peakPendingBytes = m_pending.Bytes();
+            return;
+        }
+    }
+    // Lost by the system, or more than the queue may hold: either way the
+    // tree is listed for it once the next request is out.
+    m_lostSinceIssue = true;
+    ++m_context.stats.losses;
+}
+
+// Between the folders of a recovery: records keep being taken in, and a
+// stop is not kept waiting.
+bool WatchLoop::KeepRecovering()
+{
+    if (!m_refused && platform::ChangeRequestCompleted(m_context.request)) {
+        TakeIn();
+        m_refused = !Issue();
+    }
+    return !m_context.gate.StopRequested();
+}
+
+bool WatchLoop::Recover()
+{
+    Recovery::Pass pass;
+    const uint64_t started = platform::MonotonicMilliseconds();
+    const bool completed = m_recovery.Collect(m_context.watchRoot, m_pending.FreeBytes(),
+                                              [this] { return KeepRecovering(); }, pass);
+    m_context.stats.recoveryMilliseconds += platform::MonotonicMilliseconds() - started;
+    m_context.stats.recoveryListed += pass.listed;
+    if (!completed)
+        return false;
+    ++m_context.stats.recoveryPasses;
+
+    // Names the records delivered are offered from there, not twice.
+    std::unordered_set<std::u16string_view> pending;
+    for (const PendingChange& change : m_pending.Changes())
+        pending.insert(change.name);
+    std::size_t taken = 0;
+    std::size_t bytes = 0;
+    std::vector<PendingChange> recovered;
+    for (const std::u16string& name : pass.found) {
+        if (!m_taken.Contains(name) && !pending.count(name)) {
+            const std::size_t cost = PendingChanges::CostOf(name);
+            // At least one name goes in, or a tiny bound would stall.
+            if (!m_pending.Fits(bytes + cost) && !(m_pending.Empty() && recovered.empty()))
+                break;
+            bytes += cost;
+            recovered.push_back(PendingChange{name, Arrival::Added});
+        }
+        ++taken;
+    }
+    pending.clear(); // it points into the queue, which grows now
+    for (PendingChange& change : recovered)
+        m_pending.Push(std::move(change));
+    m_context.stats.recovered += recovered.size();
+    m_recovery.Advance(pass, taken);
+    return true;
+}
+
+// The filter steps for one candidate, then the scan if they all admit it.
+void WatchLoop::Offer(const PendingChange& change)
+{
+    const wxString candidate = ConvertRecordName(change.name);
+    // An empty candidate would make the scanner target the whole root.
+    if (candidate.empty())
+        return;
+    if (m_context.kind == WatcherKind::Profiles && !IsInMonitoredFolderList(candidate))
+        return;
+    if (m_context.kind == WatcherKind::ProgramData && IsInVaultFolder(candidate))
+        return;
+    if (IsExcludedExtension(candidate))
+        return;
+    if (!m_context.cache.AdmitCandidate(candidate))
+        return;
+    m_scanner = StartScan(BuildScanCommand(m_context.programDataPath, m_context.watchRoot, candidate));
 }
 
 } // namespace
 
-wxString ConvertRecordName(const char16_t* name, std::size_t units)
-{
-    const std::string ansi = platform::Utf16ToAnsiBestFit(name, units);
-    std::wstring wide;
-    if (!platform::AnsiToWide(ansi, wide))
-        return wxString();
-    return wxString(wide);
-}
-
-void WalkChangeRecords(const unsigned char* buffer, std::size_t bytes,
-                       const std::function<void(const wxString&)>& offer)
-{
-    std::size_t offset = 0;
-    std::vector<char16_t> name;
-    while (offset + kRecordHeaderBytes <= bytes) {
-        const unsigned char* record = buffer + offset;
-        const uint32_t next = ReadDword(record);
-        const uint32_t action = ReadDword(record + 4);
-        const uint32_t nameBytes = ReadDword(record + 8);
-        if (nameBytes > bytes - offset - kRecordHeaderBytes)
-            break;
-
-        name.resize(nameBytes / 2);
-        if (!name.empty())
-            std::memcpy(name.data(), record + kRecordHeaderBytes, name.size() * 2);
-        const wxString candidate = ConvertRecordName(name.data(), name.size());
-        // An empty candidate would make the scanner target the whole root.
-        if (action == kFileActionAdded && !candidate.empty())
-            offer(candidate);
-
-        if (next == 0 || next > bytes - offset)
-            break;
-        offset += next;
-    }
-}
-
-void OfferCandidate(const WatchContext& context, const wxString& candidate)
-{
-    if (context.kind == WatcherKind::Profiles && !IsInMonitoredFolderList(candidate))
-        return;
-    if (context.kind == WatcherKind::ProgramData && IsInVaultFolder(candidate))
-        return;
-    if (IsExcludedExtension(candidate))
-        return;
-    if (!context.cache.AdmitCandidate(candidate))
-        return;
-    DispatchScan(BuildScanCommand(context.programDataPath, context.watchRoot, candidate),
-                 context.gate);
-}
-
 void RunWatchLoop(const WatchContext& context)
 {
-    const auto offer = [&context](const wxString& candidate) {
-        OfferCandidate(context, candidate);
-    };
-    for (;;) {
-        if (!platform::IssueChangeRequest(context.request, context.directory))
-            return;
-        if (context.thread.TestDestroy())
-            return;
-
-        context.gate.Park();
-        platform::WaitForChangeRequest(context.request);
-        context.gate.Unpark();
-
-        if (context.thread.TestDestroy())
-            return;
-        // Only what the system actually wrote is walked: an overflow or an
-        // error completes with nothing, and the loop simply asks again.
-        const std::size_t bytes = platform::CompletedRequestBytes(context.request, context.directory);
-        WalkChangeRecords(platform::RequestBuffer(context.request), bytes, offer);
-    }
+    WatchLoop(context).Run();
 }

@@ -3,12 +3,12 @@
 #include <wx/thread.h>
 
 #include <cstddef>
-#include <functional>
 #include <string>
 
 #include "platform/DirectoryChanges.h"
 #include "watch/KillGate.h"
 #include "watch/RecentNameCache.h"
+#include "watch/WatchStats.h"
 #include "watch/WatcherState.h"
 
 // Everything one watcher's loop works with.
@@ -17,27 +17,18 @@ struct WatchContext {
     WatcherKind kind;
     std::wstring programDataPath;
     std::wstring watchRoot;
-    platform::DirHandle directory;
     platform::ChangeRequest& request;
     KillGate& gate;
     RecentNameCache& cache;
+    WatchStats& stats;
+    std::size_t pendingBytes;
 };
 
-// Keeps one change request outstanding, waits for it and offers every added
-// entry to the filters, the cache and the scanner, until a request is
-// refused or the thread is asked to stop.
+// Keeps one change request outstanding at all times and offers every added
+// entry, in record order, to the filters, the cache and the scanner, one
+// scan at a time. Records that complete while a scan runs are taken in at
+// once, so the system never has to hold more than a moment's worth; when it
+// loses records all the same, the tree is listed to find what they named.
+// Runs until a request is refused and the work taken in is done, or the
+// thread is asked to stop.
 void RunWatchLoop(const WatchContext& context);
-
-// Walks the FILE_NOTIFY_INFORMATION records of one completed request in
-// buffer order and hands the candidate of every added entry to `offer`.
-// Records that do not lie wholly inside the `bytes` that the system wrote
-// are not read.
-void WalkChangeRecords(const unsigned char* buffer, std::size_t bytes,
-                       const std::function<void(const wxString&)>& offer);
-
-// The candidate for a record's UTF-16 name: its round trip through the ANSI
-// code page, so filters, cache and scanner see the best-fit form.
-wxString ConvertRecordName(const char16_t* name, std::size_t units);
-
-// The filter steps for one candidate, then the scan if they all admit it.
-void OfferCandidate(const WatchContext& context, const wxString& candidate);

@@ -1,17 +1,22 @@
 #pragma once
+#include <wx/thread.h>
+
 #include "platform/DirectoryChanges.h"
 #include "watch/KillGate.h"
 #include "watch/RecentNameCache.h"
+#include "watch/WatchStats.h"
 
 enum class WatcherKind { ProgramData, Profiles };
 
-// What one watcher keeps for the life of the process, beyond its thread:
-// its kill gate, its recent-name cache, and the storage of its change
-// request, which must outlive a killed thread.
+// What one watcher keeps for the life of the process, beyond its thread's
+// own stack.
 struct WatcherState {
+    wxThread* thread = nullptr; // created once, deleted at stop
     KillGate gate;
     RecentNameCache cache;
+    // The storage of the change request, which must outlive a killed thread.
     platform::ChangeRequest* request = nullptr;
+    WatchStats stats;
 };
 
 WatcherState& StateOf(WatcherKind kind);

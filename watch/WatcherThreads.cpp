@@ -5,15 +5,11 @@
 #include "product/ProductLayout.h"
 #include "platform/KnownFolders.h"
 #include "platform/UserProfiles.h"
+#include "watch/WatchLimits.h"
 #include "watch/WatchLoop.h"
 #include "watch/WatcherState.h"
 
 namespace {
-
-// Large enough that a burst of new files during one scan does not overflow
-// the system's own notification buffer, which takes this size; the largest
-// size that also works for network shares.
-constexpr std::size_t kNotifyBufferBytes = 65536;
 
 void RunWatcher(wxThread& thread, WatcherKind kind)
 {
@@ -38,15 +34,15 @@ void RunWatcher(wxThread& thread, WatcherKind kind)
     if (directory == platform::InvalidDirHandle())
         return;
 
-    // Made once per process: a request may still be pending in it when a
-    // watcher ends, and nothing ever frees it.
-    if (!state.request)
-        state.request = platform::CreateChangeRequest(kNotifyBufferBytes);
+    // Never freed: a request may still be pending in it when the watcher is
+    // killed, until the directory is closed.
+    state.request = platform::CreateChangeRequest(directory, kWatchLimits.notifyBufferBytes);
     if (!state.request)
         return; // without an event there is nothing to wait on
 
-    const WatchContext context{thread,    kind,           programDataPath, watchRoot,
-                               directory, *state.request, state.gate,      state.cache};
+    const WatchContext context{thread,         kind,       programDataPath, watchRoot,
+                               *state.request, state.gate, state.cache,     state.stats,
+                               kWatchLimits.pendingBytes};
     RunWatchLoop(context);
 }
 

@@ -1,17 +1,10 @@
 #include "platform/DirectoryChanges.h"
 
-#include <windows.h>
-
 #include <cstdlib>
 
-namespace platform {
+#include "platform/win32/ChangeRequestStorage.h"
 
-struct ChangeRequest {
-    OVERLAPPED overlapped;
-    DWORD bytesReturned; // handed to every request, never read
-    DWORD bufferBytes;
-    unsigned char* buffer;
-};
+namespace platform {
 
 namespace {
 constexpr DWORD kNotifyFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME |
@@ -35,53 +28,54 @@ void CloseDirectory(DirHandle handle)
     CloseHandle(handle);
 }
 
-ChangeRequest* CreateChangeRequest(std::size_t bufferBytes)
+ChangeRequest* CreateChangeRequest(DirHandle directory, std::size_t bufferBytes)
 {
     HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!event)
         return nullptr;
     // FILE_NOTIFY_INFORMATION records must start on DWORD boundaries.
     auto* buffer = static_cast<unsigned char*>(_aligned_malloc(bufferBytes, sizeof(DWORD)));
-    auto* request = new ChangeRequest{};
-    request->overlapped.hEvent = event;
-    request->bufferBytes = static_cast<DWORD>(bufferBytes);
-    request->buffer = buffer;
     if (!buffer) {
         CloseHandle(event);
-        delete request;
         return nullptr;
     }
+    auto* request = new ChangeRequest{};
+    request->overlapped.hEvent = event;
+    request->directory = directory;
+    request->bufferBytes = static_cast<DWORD>(bufferBytes);
+    request->buffer = buffer;
     return request;
 }
 
-bool IssueChangeRequest(ChangeRequest& request, DirHandle directory)
+bool IssueChangeRequest(ChangeRequest& request)
 {
     request.overlapped.Offset = 0;
     request.overlapped.OffsetHigh = 0;
-    return ReadDirectoryChangesW(directory, request.buffer, request.bufferBytes, TRUE,
+    return ReadDirectoryChangesW(request.directory, request.buffer, request.bufferBytes, TRUE,
                                  kNotifyFilter, &request.bytesReturned, &request.overlapped,
                                  nullptr) != FALSE;
 }
 
-void WaitForChangeRequest(ChangeRequest& request)
+bool ChangeRequestCompleted(ChangeRequest& request)
 {
-    WaitForSingleObject(request.overlapped.hEvent, INFINITE);
+    return WaitForSingleObject(request.overlapped.hEvent, 0) == WAIT_OBJECT_0;
 }
 
-std::size_t CompletedRequestBytes(ChangeRequest& request, DirHandle directory)
+CompletedChanges TakeCompletedChanges(ChangeRequest& request)
 {
-    // An overflow completes with no records: as success with 0 bytes on
-    // Windows, as ERROR_NOTIFY_ENUM_DIR under Wine. Either way the buffer
-    // holds nothing the system wrote for this request.
+    CompletedChanges changes;
+    changes.records = request.buffer;
     DWORD bytes = 0;
-    if (!GetOverlappedResult(directory, &request.overlapped, &bytes, FALSE))
-        return 0;
-    return bytes <= request.bufferBytes ? bytes : 0;
-}
-
-const unsigned char* RequestBuffer(const ChangeRequest& request)
-{
-    return request.buffer;
+    // An overflow completes with no records: as success with 0 bytes on
+    // Windows, as ERROR_NOTIFY_ENUM_DIR under Wine. Any other failure says
+    // no more about what happened meanwhile, so it counts as a loss too.
+    if (!GetOverlappedResult(request.directory, &request.overlapped, &bytes, FALSE) || bytes == 0 ||
+        bytes > request.bufferBytes) {
+        changes.lost = true;
+        return changes;
+    }
+    changes.bytes = bytes;
+    return changes;
 }
 
 } // namespace platform

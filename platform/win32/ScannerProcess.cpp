@@ -61,9 +61,11 @@ ProcessHandle StartScanner(const std::string& commandLine)
     return info.hProcess;
 }
 
-void WaitForProcessExit(ProcessHandle process)
+bool ProcessExited(ProcessHandle process)
 {
-    WaitForSingleObject(process, INFINITE);
+    // A handle that cannot be waited on counts as ended, or it would be
+    // waited for in vain.
+    return WaitForSingleObject(process, 0) != WAIT_TIMEOUT;
 }
 
 void CloseProcess(ProcessHandle process)

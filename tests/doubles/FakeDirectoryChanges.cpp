@@ -1,27 +1,35 @@
+#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 
 #include "platform/DirectoryChanges.h"
+#include "platform/WatcherWait.h"
 #include "tests/doubles/FakePlatform.h"
 
 namespace platform {
 
-// Blocking in read() on a pipe keeps the wait a cancellation point that
-// holds no lock, like a kernel wait on Windows.
+// The event is a pipe that holds a byte while the request is completed; a
+// wait blocks in poll(), a cancellation point that holds no lock, like a
+// kernel wait on Windows.
 struct ChangeRequest {
-    int pipe[2] = {-1, -1};
+    int event[2] = {-1, -1};
     std::vector<unsigned char> buffer;
-    std::size_t completedBytes = 0;
     std::wstring root;
-    std::deque<fake::Batch> batches;
+    std::deque<std::vector<unsigned char>> waiting; // batches the "system" holds
+    bool pending = false;
+    bool completed = false;
+    std::size_t bytes = 0;
+    bool lost = false;
 };
 
 } // namespace platform
 
 namespace {
 
+// Never freed, like the real requests; this keeps them reachable too.
 std::vector<platform::ChangeRequest*>& Requests()
 {
     static std::vector<platform::ChangeRequest*> requests;
@@ -33,6 +41,20 @@ std::wstring RootOf(platform::DirHandle handle)
     const auto index = reinterpret_cast<std::uintptr_t>(handle) - 0x1000;
     const fake::Platform& p = fake::State();
     return index < p.openedRoots.size() ? p.openedRoots[index] : std::wstring();
+}
+
+// With the state's lock held.
+void Complete(platform::ChangeRequest& request)
+{
+    std::vector<unsigned char> batch = std::move(request.waiting.front());
+    request.waiting.pop_front();
+    std::copy(batch.begin(), batch.end(), request.buffer.begin());
+    request.bytes = batch.size();
+    request.lost = batch.empty();
+    request.pending = false;
+    request.completed = true;
+    const char token = 1;
+    [[maybe_unused]] const ssize_t put = ::write(request.event[1], &token, 1);
 }
 
 } // namespace
@@ -63,30 +85,63 @@ void CloseDirectory(DirHandle handle)
     p.changed.notify_all();
 }
 
-ChangeRequest* CreateChangeRequest(std::size_t bufferBytes)
+ChangeRequest* CreateChangeRequest(DirHandle directory, std::size_t bufferBytes)
 {
     auto* request = new ChangeRequest;
-    if (::pipe(request->pipe) != 0)
+    if (::pipe2(request->event, O_NONBLOCK) != 0)
         return nullptr;
     request->buffer.resize(bufferBytes);
     fake::Platform& p = fake::State();
     std::lock_guard<std::mutex> lock(p.mutex);
+    request->root = RootOf(directory);
+    // A new watch replaces any earlier one on the same root.
+    for (ChangeRequest* earlier : Requests()) {
+        if (earlier->root == request->root)
+            earlier->root.clear();
+    }
     Requests().push_back(request);
+    p.changed.notify_all();
     return request;
 }
 
-bool IssueChangeRequest(ChangeRequest& request, DirHandle directory)
+bool IssueChangeRequest(ChangeRequest& request)
 {
     fake::Platform& p = fake::State();
     std::lock_guard<std::mutex> lock(p.mutex);
     if (p.refuseRequests)
         return false;
-    request.root = RootOf(directory);
+    char token;
+    while (::read(request.event[0], &token, 1) == 1) {
+    }
+    request.completed = false;
+    request.pending = true;
+    ++p.issuedRequests;
+    if (!request.waiting.empty())
+        Complete(request);
     p.changed.notify_all();
     return true;
 }
 
-void WaitForChangeRequest(ChangeRequest& request)
+bool ChangeRequestCompleted(ChangeRequest& request)
+{
+    std::lock_guard<std::mutex> lock(fake::State().mutex);
+    return request.completed;
+}
+
+CompletedChanges TakeCompletedChanges(ChangeRequest& request)
+{
+    fake::Platform& p = fake::State();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    ++p.takenBatches;
+    p.changed.notify_all();
+    CompletedChanges changes;
+    changes.records = request.buffer.data();
+    changes.bytes = request.bytes;
+    changes.lost = request.lost;
+    return changes;
+}
+
+void WaitForChangesOrScanner(ChangeRequest* request, ProcessHandle scanner, unsigned milliseconds)
 {
     fake::Platform& p = fake::State();
     {
@@ -94,28 +149,16 @@ void WaitForChangeRequest(ChangeRequest& request)
         ++p.parkedWaits;
         p.changed.notify_all();
     }
-    char token;
-    [[maybe_unused]] const ssize_t got = ::read(request.pipe[0], &token, 1);
+    pollfd fds[2];
+    nfds_t count = 0;
+    if (request)
+        fds[count++] = pollfd{request->event[0], POLLIN, 0};
+    if (scanner)
+        fds[count++] = pollfd{fake::ProcessExitDescriptor(scanner), POLLIN, 0};
+    ::poll(fds, count, milliseconds == kWaitForever ? -1 : static_cast<int>(milliseconds));
     std::lock_guard<std::mutex> lock(p.mutex);
     --p.parkedWaits;
-    ++p.completedWaits;
-    request.completedBytes = 0;
-    if (!request.batches.empty()) {
-        const fake::Batch batch = request.batches.front();
-        request.batches.pop_front();
-        std::copy(batch.bytes.begin(), batch.bytes.end(), request.buffer.begin());
-        request.completedBytes = batch.bytes.size();
-    }
-}
-
-std::size_t CompletedRequestBytes(ChangeRequest& request, DirHandle)
-{
-    return request.completedBytes;
-}
-
-const unsigned char* RequestBuffer(const ChangeRequest& request)
-{
-    return request.buffer.data();
+    p.changed.notify_all();
 }
 
 } // namespace platform
@@ -136,16 +179,17 @@ void DeliverBatch(const std::wstring& root, const std::vector<unsigned char>& by
     });
     if (!target)
         return;
-    target->batches.push_back(Batch{bytes});
-    const char token = 1;
-    [[maybe_unused]] const ssize_t put = ::write(target->pipe[1], &token, 1);
+    target->waiting.push_back(bytes);
+    if (target->pending)
+        Complete(*target);
+    p.changed.notify_all();
 }
 
 void ForgetRequests()
 {
     for (platform::ChangeRequest* request : Requests()) {
         request->root.clear();
-        request->batches.clear();
+        request->waiting.clear();
     }
 }
 

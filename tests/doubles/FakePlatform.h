@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,10 +20,13 @@ struct ServiceAnswer {
     uint32_t state = 4;
 };
 
-// A directory the watchers can open, with batches of change records that
-// the test delivers one request at a time.
-struct Batch {
-    std::vector<unsigned char> bytes; // empty: a request that completed with no records
+// One entry of the directory tree that watchers list when they recover.
+struct TreeEntry {
+    bool directory = false;
+    bool reparsePoint = false;
+    uint64_t created = 0;
+    uint64_t written = 0;
+    uint64_t changed = 0;
 };
 
 struct Platform {
@@ -49,8 +53,19 @@ struct Platform {
     std::vector<std::wstring> openedRoots;
     std::vector<void*> closedDirectories;
     bool refuseRequests = false;
-    int parkedWaits = 0; // watchers now blocked in a change wait
-    int completedWaits = 0;
+    int parkedWaits = 0; // watchers now blocked in their wait
+    int issuedRequests = 0;
+    int takenBatches = 0; // completed requests whose outcome a watcher took
+
+    // The tree below the watched roots, by full Windows path, for listings.
+    std::map<std::wstring, TreeEntry> tree;
+    std::set<std::wstring> unreadableFolders;
+    int listings = 0;
+    unsigned listingDelayMicroseconds = 0;
+
+    // Clocks: file times in 100 ns units, and milliseconds.
+    uint64_t fileTime = 0;
+    uint64_t monotonicMs = 0;
 
     // Files that exist but cannot be opened (as when another process denies
     // reading); root on Linux can read anything, so this stands in for it.
@@ -59,8 +74,8 @@ struct Platform {
     // Scanner.
     bool scannerFound = true;
     std::vector<std::string> scans;
-    bool holdScans = false; // scans block until releaseScans
-    int runningScans = 0;
+    bool holdScans = false; // scans run until ReleaseScans
+    int runningScans = 0;   // started and not yet closed by the watcher
 
     int sleeps = 0;
     bool watchdogArmed = false;
@@ -75,10 +90,15 @@ void Reset(const std::filesystem::path& scratch);
 // Maps a Windows-style path of the logic to the scratch tree.
 std::filesystem::path HostPath(const std::wstring& path);
 
-// Completes the change request of the watcher on `root` with `bytes` of
-// records (none: an overflow).
+// Hands `bytes` of change records to the watcher on `root`: at once when its
+// request is pending, otherwise when it issues the next one. No bytes: the
+// system lost its records.
 void DeliverBatch(const std::wstring& root, const std::vector<unsigned char>& bytes);
 void ForgetRequests();
+
+// Both clocks move on.
+void AdvanceClock(uint64_t milliseconds);
+inline constexpr uint64_t kTicksPerMillisecond = 10000;
 
 // Waits until `predicate` holds, up to two seconds; false on time-out.
 template <typename Predicate> bool WaitUntil(Predicate predicate)
@@ -88,7 +108,10 @@ template <typename Predicate> bool WaitUntil(Predicate predicate)
     return p.changed.wait_for(lock, std::chrono::seconds(2), [&] { return predicate(p); });
 }
 
+// Lets the oldest held scan end.
 void ReleaseScans();
 void ResetScanner();
+// The descriptor that becomes readable when the scan ends.
+int ProcessExitDescriptor(void* process);
 
 } // namespace fake

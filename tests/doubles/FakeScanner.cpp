@@ -1,14 +1,28 @@
+#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
-
-#include <cstdlib>
 
 #include "platform/ScannerProcess.h"
 #include "tests/doubles/FakePlatform.h"
 
 namespace {
 
-int scanPipe[2] = {-1, -1};
-int processToken;
+// A scanner "process": its pipe becomes readable when it ends.
+struct FakeProcess {
+    int exit[2] = {-1, -1};
+};
+
+std::deque<FakeProcess*>& HeldScans()
+{
+    static std::deque<FakeProcess*> held;
+    return held;
+}
+
+void End(FakeProcess& process)
+{
+    const char token = 1;
+    [[maybe_unused]] const ssize_t put = ::write(process.exit[1], &token, 1);
+}
 
 } // namespace
 
@@ -20,46 +34,62 @@ ProcessHandle StartScanner(const std::string& commandLine)
     std::lock_guard<std::mutex> lock(p.mutex);
     if (!p.scannerFound)
         return nullptr;
+    auto* process = new FakeProcess;
+    if (::pipe2(process->exit, O_NONBLOCK) != 0) {
+        delete process;
+        return nullptr;
+    }
     p.scans.push_back(commandLine);
     ++p.runningScans;
+    if (p.holdScans)
+        HeldScans().push_back(process);
+    else
+        End(*process);
     p.changed.notify_all();
-    return &processToken;
+    return process;
 }
 
-void WaitForProcessExit(ProcessHandle)
+bool ProcessExited(ProcessHandle process)
 {
-    bool hold;
-    {
-        fake::Platform& p = fake::State();
-        std::lock_guard<std::mutex> lock(p.mutex);
-        hold = p.holdScans;
-    }
-    if (hold) {
-        char token;
-        [[maybe_unused]] const ssize_t got = ::read(scanPipe[0], &token, 1);
-    }
+    pollfd fd{fake::ProcessExitDescriptor(process), POLLIN, 0};
+    return ::poll(&fd, 1, 0) > 0;
+}
+
+void CloseProcess(ProcessHandle handle)
+{
+    auto* process = static_cast<FakeProcess*>(handle);
+    ::close(process->exit[0]);
+    ::close(process->exit[1]);
+    delete process;
     fake::Platform& p = fake::State();
     std::lock_guard<std::mutex> lock(p.mutex);
     --p.runningScans;
     p.changed.notify_all();
 }
 
-void CloseProcess(ProcessHandle) {}
-
 } // namespace platform
 
 namespace fake {
 
+int ProcessExitDescriptor(void* process)
+{
+    return static_cast<FakeProcess*>(process)->exit[0];
+}
+
 void ReleaseScans()
 {
-    const char token = 1;
-    [[maybe_unused]] const ssize_t put = ::write(scanPipe[1], &token, 1);
+    std::lock_guard<std::mutex> lock(State().mutex);
+    if (HeldScans().empty())
+        return;
+    End(*HeldScans().front());
+    HeldScans().pop_front();
 }
 
 void ResetScanner()
 {
-    if (scanPipe[0] < 0 && ::pipe(scanPipe) != 0)
-        std::abort();
+    // Scans held by a watcher that was killed are never closed.
+    std::lock_guard<std::mutex> lock(State().mutex);
+    HeldScans().clear();
 }
 
 } // namespace fake

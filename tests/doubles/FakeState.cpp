@@ -11,9 +11,9 @@ Platform& State()
 void Reset(const std::filesystem::path& scratch)
 {
     ResetScanner();
-    ForgetRequests();
     Platform& p = State();
     std::lock_guard<std::mutex> lock(p.mutex);
+    ForgetRequests();
     p.programDataOk = true;
     p.programData = L"C:\\ProgramData";
     p.profilesOk = true;
@@ -29,7 +29,14 @@ void Reset(const std::filesystem::path& scratch)
     p.closedDirectories.clear();
     p.refuseRequests = false;
     p.parkedWaits = 0;
-    p.completedWaits = 0;
+    p.issuedRequests = 0;
+    p.takenBatches = 0;
+    p.tree.clear();
+    p.unreadableFolders.clear();
+    p.listings = 0;
+    p.listingDelayMicroseconds = 0;
+    p.fileTime = 134000000000000000; // late 2025, in 100 ns units since 1601
+    p.monotonicMs = 1000000;
     p.failReads = false;
     p.scannerFound = true;
     p.scans.clear();

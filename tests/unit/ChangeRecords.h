@@ -3,13 +3,10 @@
 #include <string>
 #include <vector>
 
+#include "watch/ChangeRecords.h"
+
 // Builds a buffer of FILE_NOTIFY_INFORMATION records as the system lays
 // them out: DWORD-aligned, the last with NextEntryOffset 0.
-struct ChangeRecord {
-    uint32_t action;
-    std::u16string name;
-};
-
 inline std::vector<unsigned char> ChangeBatch(const std::vector<ChangeRecord>& records)
 {
     std::vector<unsigned char> bytes;

@@ -1,46 +1,38 @@
-#include <thread>
-
-#include "supervisor/Supervisor.h"
-#include "tests/unit/ChangeRecords.h"
-#include "tests/unit/TestSupport.h"
-#include "watch/WatchLoop.h"
+#include "tests/unit/WatchersFixture.h"
+#include "watch/ChangeRecords.h"
 
 namespace {
 
+// "<action> <candidate>" for each record walked.
 std::vector<std::wstring> Walk(const std::vector<unsigned char>& bytes, std::size_t limit)
 {
-    std::vector<std::wstring> offered;
-    WalkChangeRecords(bytes.data(), std::min(limit, bytes.size()),
-                      [&](const wxString& candidate) { offered.push_back(candidate.ToStdWstring()); });
-    return offered;
-}
-
-std::string Scan(const std::string& root, const std::string& candidate)
-{
-    return "clamdscan.exe --move=\"C:\\ProgramData\\Pelorin\\Vault\" \"" + root + "\\" +
-           candidate + "\"";
+    std::vector<std::wstring> walked;
+    WalkChangeRecords(bytes.data(), std::min(limit, bytes.size()), [&](const ChangeRecord& record) {
+        walked.push_back(std::to_wstring(record.action) + L" " +
+                         ConvertRecordName(record.name).ToStdWstring());
+    });
+    return walked;
 }
 
 } // namespace
 
-TEST(ChangeRecordWalkTest, OffersAddedEntriesInBufferOrderAndPassesOverTheRest)
+TEST(ChangeRecordWalkTest, WalksEveryRecordInBufferOrder)
 {
     const auto batch = ChangeBatch({{Added, u"b.exe"},
                                     {Removed, u"gone.exe"},
-                                    {Modified, u"b.exe"},
                                     {RenamedOld, u"old.exe"},
                                     {RenamedNew, u"new.exe"},
-                                    {Added, u"a\\NewFolder"},
-                                    {Added, u"b.exe"}});
+                                    {Added, u"a\\NewFolder"}});
     EXPECT_EQ(Walk(batch, batch.size()),
-              (std::vector<std::wstring>{L"b.exe", L"a\\NewFolder", L"b.exe"}));
+              (std::vector<std::wstring>{L"1 b.exe", L"2 gone.exe", L"4 old.exe", L"5 new.exe",
+                                         L"1 a\\NewFolder"}));
 }
 
 TEST(ChangeRecordWalkTest, NamesMakeTheRoundTripThroughTheAnsiCodePage)
 {
     const auto batch = ChangeBatch({{Added, u"\u0101b\u00e9\u4e2d.exe"}});
     // best fit for a-macron, e-acute exists, no best fit for U+4E2D
-    EXPECT_EQ(Walk(batch, batch.size()), std::vector<std::wstring>{L"ab\u00e9?.exe"});
+    EXPECT_EQ(Walk(batch, batch.size()), std::vector<std::wstring>{L"1 ab\u00e9?.exe"});
 }
 
 TEST(ChangeRecordWalkTest, ReadsOnlyWhatTheSystemWrote)
@@ -48,58 +40,18 @@ TEST(ChangeRecordWalkTest, ReadsOnlyWhatTheSystemWrote)
     const auto batch = ChangeBatch({{Added, u"first.exe"}, {Added, u"second.exe"}});
     EXPECT_TRUE(Walk(batch, 0).empty()) << "an overflow delivers nothing";
     const std::size_t firstRecord = (12 + 9 * 2 + 3) & ~3u;
-    EXPECT_EQ(Walk(batch, firstRecord), std::vector<std::wstring>{L"first.exe"});
-    EXPECT_EQ(Walk(batch, firstRecord + 14), std::vector<std::wstring>{L"first.exe"})
+    EXPECT_EQ(Walk(batch, firstRecord), std::vector<std::wstring>{L"1 first.exe"});
+    EXPECT_EQ(Walk(batch, firstRecord + 14), std::vector<std::wstring>{L"1 first.exe"})
         << "a record cut off by the end of the data is not read";
 }
 
 TEST(ChangeRecordWalkTest, LongNamesConvertWhole)
 {
     const std::u16string longName = u"deep\\" + std::u16string(600, u'x') + u".exe";
-    const auto offered = Walk(ChangeBatch({{Added, longName}}), 1 << 16);
-    ASSERT_EQ(offered.size(), 1u);
-    EXPECT_EQ(offered[0].size(), longName.size());
+    const auto walked = Walk(ChangeBatch({{Added, longName}}), 1 << 16);
+    ASSERT_EQ(walked.size(), 1u);
+    EXPECT_EQ(walked[0], L"1 " + std::wstring(longName.begin(), longName.end()));
 }
-
-// The whole road of an event through running watchers, with the service
-// stopped at the end of each test.
-class WatchersTest : public PlatformTest {
-protected:
-    void SetUp() override
-    {
-        PlatformTest::SetUp();
-        WriteFile(ProductFolder() / "db" / "db6", "Downloads\r\n");
-        monitor = std::thread([] { RunMonitor(); });
-        ASSERT_TRUE(fake::WaitUntil([](fake::Platform& p) { return p.parkedWaits == 2; }));
-    }
-
-    void TearDown() override
-    {
-        {
-            std::lock_guard<std::mutex> lock(fake::State().mutex);
-            fake::State().serviceAnswers = {fake::ServiceAnswer{fake::ServiceAnswer::None, 0, 1}};
-        }
-        monitor.join();
-        PlatformTest::TearDown();
-    }
-
-    // Delivers a batch and waits until the watcher is parked again.
-    void Deliver(const std::wstring& root, const std::vector<unsigned char>& batch)
-    {
-        const int before = fake::State().completedWaits;
-        fake::DeliverBatch(root, batch);
-        ASSERT_TRUE(fake::WaitUntil(
-            [&](fake::Platform& p) { return p.completedWaits > before && p.parkedWaits == 2; }));
-    }
-
-    std::vector<std::string> Scans()
-    {
-        std::lock_guard<std::mutex> lock(fake::State().mutex);
-        return fake::State().scans;
-    }
-
-    std::thread monitor;
-};
 
 TEST_F(WatchersTest, ProfilesCandidatesPassListExtensionAndCacheInThatOrder)
 {

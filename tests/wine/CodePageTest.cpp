@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "platform/CodePage.h"
-#include "watch/WatchLoop.h"
+#include "watch/ChangeRecords.h"
 
 TEST(Win32CodePageTest, BestFitAndDefaultCharacters)
 {
     const std::u16string name = u"tool-\u0101\u00e9\u4e2d.exe";
     EXPECT_EQ(platform::Utf16ToAnsiBestFit(name.data(), name.size()), "tool-a\xe9?.exe");
-    EXPECT_EQ(ConvertRecordName(name.data(), name.size()), wxString(L"tool-a\u00e9?.exe"));
+    EXPECT_EQ(ConvertRecordName(name), wxString(L"tool-a\u00e9?.exe"));
 }
 
 TEST(Win32CodePageTest, ExactConversionRefusesBestFit)

@@ -1,0 +1,31 @@
+#pragma once
+#include <wx/string.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+enum : uint32_t {
+    kFileActionAdded = 1,
+    kFileActionRemoved = 2,
+    kFileActionModified = 3,
+    kFileActionRenamedOldName = 4,
+    kFileActionRenamedNewName = 5,
+};
+
+// One FILE_NOTIFY_INFORMATION record: its action and its name, UTF-16 units
+// relative to the watched root, exactly as the system wrote them.
+struct ChangeRecord {
+    uint32_t action;
+    std::u16string name;
+};
+
+// Walks the records of one completed request in buffer order. Records that
+// do not lie wholly inside the `bytes` that the system wrote are not read.
+void WalkChangeRecords(const unsigned char* buffer, std::size_t bytes,
+                       const std::function<void(const ChangeRecord&)>& visit);
+
+// The candidate for a record's name: its round trip through the ANSI code
+// page, so filters, cache and scanner see the best-fit form.
+wxString ConvertRecordName(const std::u16string& name);

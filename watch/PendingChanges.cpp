@@ -1,0 +1,29 @@
+#include "watch/PendingChanges.h"
+
+#include <utility>
+
+namespace {
+
+// The queue slot and the string's own header and heap block overhead.
+constexpr std::size_t kOverheadBytes = 64;
+
+} // namespace
+
+std::size_t PendingChanges::CostOf(const std::u16string& name)
+{
+    return kOverheadBytes + name.size() * sizeof(char16_t);
+}
+
+void PendingChanges::Push(PendingChange change)
+{
+    m_bytes += CostOf(change.name);
+    m_changes.push_back(std::move(change));
+}
+
+PendingChange PendingChanges::Pop()
+{
+    PendingChange change = std::move(m_changes.front());
+    m_changes.pop_front();
+    m_bytes -= CostOf(change.name);
+    return change;
+}

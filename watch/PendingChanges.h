@@ -1,0 +1,41 @@
+#pragma once
+#include <cstddef>
+#include <deque>
+#include <string>
+
+// How a name came to be offered.
+enum class Arrival { Added, Renamed };
+
+struct PendingChange {
+    std::u16string name; // relative to the watched root, as the system reports it
+    Arrival arrival = Arrival::Added;
+};
+
+// The names a watcher has taken in but not yet offered, oldest first. Its
+// size is bounded in bytes, so a flood of new files cannot make the monitor
+// grow without limit: a batch that does not fit is refused whole, and the
+// watcher then treats it as records the system lost.
+class PendingChanges {
+public:
+    explicit PendingChanges(std::size_t byteLimit) : m_limit(byteLimit) {}
+
+    // What one name is charged: its units plus the bookkeeping of a queued
+    // string, so the bound holds for the memory really used.
+    static std::size_t CostOf(const std::u16string& name);
+
+    std::size_t FreeBytes() const { return m_limit - m_bytes; }
+    bool Fits(std::size_t bytes) const { return bytes <= FreeBytes(); }
+
+    // The caller checks Fits first.
+    void Push(PendingChange change);
+    PendingChange Pop();
+    bool Empty() const { return m_changes.empty(); }
+
+    std::size_t Bytes() const { return m_bytes; }
+    const std::deque<PendingChange>& Changes() const { return m_changes; }
+
+private:
+    std::size_t m_limit;
+    std::size_t m_bytes = 0;
+    std::deque<PendingChange> m_changes;
+};

@@ -1,0 +1,22 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+// Counters of one watcher, for benchmarks and diagnostics; the monitor
+// itself never reads them.
+struct WatchStats {
+    std::atomic<uint64_t> batches{0};   // completed requests whose records were taken in
+    std::atomic<uint64_t> losses{0};    // records lost by the system, or refused by the queue bound
+    std::atomic<uint64_t> recoveryPasses{0};
+    std::atomic<uint64_t> recoveryListed{0};       // entries the passes looked at
+    std::atomic<uint64_t> recovered{0};            // names the passes handed back
+    std::atomic<uint64_t> recoveryMilliseconds{0}; // time spent listing
+    std::atomic<uint64_t> peakPendingBytes{0};
+
+    void Reset()
+    {
+        for (auto* counter : {&batches, &losses, &recoveryPasses, &recoveryListed, &recovered,
+                              &recoveryMilliseconds, &peakPendingBytes})
+            counter->store(0);
+    }
+};
