@@ -43,6 +43,43 @@ await_monitor_exit() {
     MONITOR_EXIT_MS=$(( ($(date +%s%N) - start) / 1000000 ))
 }
 
+# A new folder below C:\ (given with slashes), one level at a time: Wine
+# starts watching a new folder only once it has seen it being created, so
+# each level needs a moment before the next one or a file arrives.
+new_folder() {
+    local path="" part drive
+    local -a parts
+    drive="$(unix_path_of 'C:\')"
+    IFS=/ read -ra parts <<<"$1"
+    for part in "${parts[@]}"; do
+        path+="${path:+/}$part"
+        [[ -d "$drive/$path" ]] && continue
+        mkdir "$drive/$path" || fail "mkdir $path"
+        sleep 0.3
+    done
+}
+
+# Starts the service and the monitor (PELMON_EXE, unless another is named)
+# and waits until both watchers have announced their roots.
+start_watching() {
+    local logs
+    logs="$(product_folder)"
+    svcctl start "$SERVICE_NAME" >/dev/null || fail "svcctl start"
+    rm -f "$logs/SuccessAppConLogs.txt"
+    start_monitor
+    await_file_text "$logs/SuccessAppConLogs.txt" 'Profile Dir Path' 20
+    await_file_text "$logs/SuccessAppConLogs.txt" 'AppData Dir Path' 20
+    sleep 0.3
+}
+
+# Stops the service; the monitor must exit 0 soon.
+stop_watching() {
+    svcctl --no-wait stop "$SERVICE_NAME" >/dev/null || fail "svcctl stop"
+    await_monitor_exit 10
+    assert_eq 0 "$MONITOR_STATUS" "monitor exit status"
+    await_service_state 1
+}
+
 # Waits until FILE contains TEXT (up to SECONDS).
 await_file_text() {
     local file="$1" text="$2" seconds="${3:-10}" i
@@ -82,7 +119,7 @@ install_stub_scanner() {
 # Command lines of finished scans, one per line.
 finished_scans() {
     [[ -f "$STUB_CALLS" ]] || return 0
-    awk '$2 != "-" { $1 = ""; $2 = ""; sub(/^  /, ""); print }' "$STUB_CALLS" | tr -d '\r'
+    awk '$2 != "-"' "$STUB_CALLS" | cut -d' ' -f4- | tr -d '\r'
 }
 
 # The command line the monitor builds for a path (Windows form).

@@ -11,37 +11,6 @@ printf 'Downloads\r\n' >"$logs/db/db6"
 c="$(unix_path_of 'C:\')"
 install_service
 
-start_watching() {
-    svcctl start "$SERVICE_NAME" >/dev/null || fail "svcctl start"
-    rm -f "$logs/SuccessAppConLogs.txt"
-    start_monitor
-    await_file_text "$logs/SuccessAppConLogs.txt" 'Profile Dir Path' 20
-    await_file_text "$logs/SuccessAppConLogs.txt" 'AppData Dir Path' 20
-    sleep 0.3
-}
-
-stop_watching() {
-    svcctl --no-wait stop "$SERVICE_NAME" >/dev/null || fail "svcctl stop"
-    await_monitor_exit 10
-    assert_eq 0 "$MONITOR_STATUS" "monitor exit status"
-    await_service_state 1
-}
-
-# A new folder, one level at a time: Wine starts watching a new folder only
-# once it has seen it being created, so each level needs a moment before the
-# next one or a file arrives.
-new_folder() {
-    local path="" part
-    local -a parts
-    IFS=/ read -ra parts <<<"$1"
-    for part in "${parts[@]}"; do
-        path+="${path:+/}$part"
-        [[ -d "$c/$path" ]] && continue
-        mkdir "$c/$path" || fail "mkdir $path"
-        sleep 0.3
-    done
-}
-
 # --- scanner found on the search path --------------------------------------
 install_stub_scanner 'C:\scanner'
 export WINEPATH='C:\scanner'

@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# No new file escapes. A flood of excluded files with eligible ones among
+# them arrives while a slow scan runs; then, with a test build whose change
+# buffer and pending queue are tiny, more new files arrive during a slow
+# scan than it can hold, so records are lost on purpose and must be found
+# by listing the tree. Every eligible file is scanned exactly once.
+set -u
+source "$(dirname "$0")/common.sh"
+wine_session_start
+mkdir -p "$(product_folder)"
+c="$(unix_path_of 'C:\')"
+install_service
+install_stub_scanner 'C:\scanner'
+# Only scans of slow.exe take long.
+export WINEPATH='C:\scanner' PELMON_STUB_DELAY_MS=3000 PELMON_STUB_SLOW='slow.exe'
+
+# Makes files in DIR, named by the arguments, as fast as it can; prints the
+# time (ms) when the last one was made.
+make_files() {
+    python3 - "$@" <<'PY'
+import os, sys, time
+directory = sys.argv[1]
+for name in sys.argv[2:]:
+    open(os.path.join(directory, name), "wb").close()
+print(time.time_ns() // 1_000_000)
+PY
+}
+
+# Starts slow.exe's scan in FOLDER and waits until it runs.
+start_slow_scan() {
+    : >"$c/$1/slow.exe"
+    local i
+    for ((i = 0; i < 200; i++)); do
+        grep -qF "${1//\//\\}\\slow.exe" "$STUB_CALLS" 2>/dev/null && return 0
+        sleep 0.05
+    done
+    fail "the slow scan did not start"
+}
+
+# When the slow scan in FOLDER ended (ms).
+slow_scan_end() {
+    WANT="${1//\//\\}\\slow.exe" awk '$2 != "-" && index($0, ENVIRON["WANT"]) { print $2 }' "$STUB_CALLS"
+}
+
+# Fails unless every eligible name (Windows paths) was scanned exactly once.
+expect_each_scanned_once() {
+    local path
+    for path in "$@"; do await_scan "$path"; done
+    sleep 1 # room for a second scan of any of them
+    for path in "$@"; do
+        assert_eq 1 "$(scan_count "$path")" "scans of $path"
+    done
+}
+
+# --- the shipped monitor: 6000 excluded files, an eligible one among every
+# 500, and one more just before them ---------------------------------------
+names=(early.exe) eligible=('C:\ProgramData\flood\early.exe')
+for ((i = 0; i < 6000; i++)); do
+    names+=("$(printf 'f%04d.tmp' "$i")")
+    if (( i % 500 == 499 )); then
+        names+=("$(printf 'e%04d.exe' "$i")")
+        eligible+=("$(printf 'C:\\ProgramData\\flood\\e%04d.exe' "$i")")
+    fi
+done
+start_watching
+new_folder ProgramData/flood
+start_slow_scan ProgramData/flood
+flood_end=$(make_files "$c/ProgramData/flood" "${names[@]}")
+await_scan 'C:\ProgramData\flood\slow.exe'
+(( $(slow_scan_end ProgramData/flood) > flood_end )) || fail "the flood did not all arrive during the slow scan"
+expect_each_scanned_once "${eligible[@]}"
+echo "flood: ${#names[@]} new files during a 3 s scan; all ${#eligible[@]} eligible ones scanned once"
+stop_watching
+
+# --- the tight test build: records lost on purpose --------------------------
+# Its queue holds 2048 bytes of names at 64 bytes plus 2 per character each.
+names=() eligible=()
+for ((i = 0; i < 100; i++)); do
+    names+=("$(printf 'g%03d.exe' "$i")")
+    eligible+=("$(printf 'C:\\ProgramData\\lost\\g%03d.exe' "$i")")
+done
+PELMON_EXE="$PELMON_WIN_BIN_DIR/pelmon_tight.exe" start_watching
+new_folder ProgramData/lost
+start_slow_scan ProgramData/lost
+lost_end=$(make_files "$c/ProgramData/lost" "${names[@]}")
+await_scan 'C:\ProgramData\lost\slow.exe'
+(( $(slow_scan_end ProgramData/lost) > lost_end )) || fail "the files did not all arrive during the slow scan"
+relative='lost\g000.exe'
+capacity=$(( 2048 / (64 + 2 * ${#relative}) ))
+(( ${#names[@]} > capacity )) || fail "no more files than the queue holds ($capacity)"
+expect_each_scanned_once "${eligible[@]}"
+echo "forced loss: ${#names[@]} new files during a scan, the queue holds $capacity; all found and scanned once"
+stop_watching
+echo "PASS flood_e2e"
