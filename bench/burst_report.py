@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
 """Creates a burst of files, then reports what a watcher made of them.
 
-usage: burst_report.py create DIR N TIMES_FILE
+usage: burst_report.py create DIR N TIMES_FILE [EVERY]
        burst_report.py report LABEL TIMES_FILE SEEN_FILE NAME_MARK
-create: makes N empty files DIR/fNNNNN.exe as fast as it can and records
-        "<ms> <name>" for each. report: matches the names in SEEN_FILE (lines
-        "<ms> ... <name or path containing NAME_MARK\\fNNNNN.exe>") to the
-        created ones and prints created, seen, lost and the latency from
-        creation to the watcher's reaction (p50, p99, max).
+create: makes N empty files DIR/fNNNNNN.* as fast as it can: every EVERY-th
+        (default: every one) is .exe, the others .tmp, which the monitor
+        never scans. Records "<ms> <name>" for each .exe.
+report: matches the names in SEEN_FILE (lines "<ms> ... <name or path
+        containing NAME_MARK\\fNNNNNN.exe>") to the recorded ones and prints
+        created, seen, lost and the latency from creation to the watcher's
+        reaction (p50, p99, max).
 """
 import os
 import re
@@ -15,12 +17,14 @@ import sys
 import time
 
 
-def create(directory, count, times_file):
+def create(directory, count, times_file, every=1):
     lines = []
     for i in range(count):
-        name = f"f{i:05d}.exe"
+        eligible = i % every == every - 1
+        name = f"f{i:06d}.{'exe' if eligible else 'tmp'}"
         open(os.path.join(directory, name), "wb").close()
-        lines.append(f"{time.time_ns() // 1_000_000} {name}\n")
+        if eligible:
+            lines.append(f"{time.time_ns() // 1_000_000} {name}\n")
     with open(times_file, "w") as out:
         out.writelines(lines)
 
@@ -35,7 +39,7 @@ def report(label, times_file, seen_file, mark):
     for line in open(times_file):
         ms, name = line.split()
         created[name] = int(ms)
-    pattern = re.compile(re.escape(mark) + r"[\\/](f\d{5}\.exe)")
+    pattern = re.compile(re.escape(mark) + r"[\\/](f\d{6}\.exe)")
     seen = {}
     if os.path.exists(seen_file):
         for line in open(seen_file, errors="replace"):
@@ -49,11 +53,11 @@ def report(label, times_file, seen_file, mark):
                    f"max {max(latencies)} ms")
     else:
         figures = "no latency figures"
-    print(f"{label:<34} created {len(created):5d}  seen {len(seen):5d}  lost {lost:5d}  {figures}")
+    print(f"{label:<34} created {len(created):6d}  seen {len(seen):6d}  lost {lost:6d}  {figures}")
 
 
 if __name__ == "__main__":
     if sys.argv[1] == "create":
-        create(sys.argv[2], int(sys.argv[3]), sys.argv[4])
+        create(sys.argv[2], int(sys.argv[3]), sys.argv[4], int(sys.argv[5]) if len(sys.argv) > 5 else 1)
     else:
         report(*sys.argv[2:6])

@@ -3,12 +3,22 @@
 #   dispatch: scans per second of the monitor's dispatch against a bare
 #             CreateProcess loop and against system(), same stub scanner
 #   burst:    N files created at once while each scan takes T ms: created,
-#             scanned, lost and latency, with a drain-only watcher as reference
+#             scanned, lost and latency, beside a drain-only watcher
+#   flood:    100,000 excluded files with an eligible one in every 1,000,
+#             made as fast as they can be, T ms scans: eligible files lost,
+#             their latency and the monitor's peak memory, beside the
+#             drain-only watcher
+#   overflow: a change buffer too small for a burst, so the system loses
+#             records: what the watcher missed, what it recovered by listing
+#             its tree and how long the listing took
+#   stop:     the service stopped in the middle of a flood: time to exit
 # usage: scripts/bench.sh [N files, default 1000] [T ms, default 10]
+#        (BENCH_FLOOD_FILES overrides the flood's 100,000)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 files="${1:-1000}"
 delay="${2:-10}"
+flood="${BENCH_FLOOD_FILES:-100000}"
 cd "$root"
 scripts/install-deps.sh
 scripts/build-wx-mingw.sh
@@ -22,45 +32,98 @@ c="$(unix_path_of 'C:\')"
 logs="$(product_folder)"
 mkdir -p "$logs"
 install_stub_scanner 'C:\scanner'
+install_service
 export WINEPATH='C:\scanner'
 work=$(mktemp -d)
+
+# Runs the drain-only watcher while `create` makes files in ProgramData\NAME,
+# then reports what it saw.
+reference() {
+    local name="$1" count="$2" every="$3"
+    rm -f "$c/drain.txt"
+    wine_run 900 "$PELMON_WIN_BIN_DIR/bench/drain_watcher.exe" 'C:\ProgramData' 'C:\drain.txt' &
+    local drain=$!
+    sleep 1
+    new_folder "ProgramData/$name"
+    python3 bench/burst_report.py create "$c/ProgramData/$name" "$count" "$work/$name-times" "$every"
+    sleep 5
+    kill "$drain" 2>/dev/null; wait "$drain" 2>/dev/null
+    python3 bench/burst_report.py report "drain-only watcher (reference)" "$work/$name-times" "$c/drain.txt" "$name"
+}
+
+# Waits until the stub scanner has been quiet for three seconds.
+await_scans_settled() {
+    local last=-1 now
+    while true; do
+        sleep 3
+        now=$(wc -l <"$STUB_CALLS" 2>/dev/null || echo 0)
+        [[ "$now" == "$last" ]] && break
+        last=$now
+    done
+}
+
+# The Linux process of the running monitor.
+monitor_process() {
+    pgrep -x pelmon.exe | head -n 1
+}
+
+kib_of() {
+    awk -v key="$2:" '$1 == key { print $2 }' "/proc/$1/status"
+}
 
 echo "== dispatch (stub scanner, no delay)"
 wine_run 300 "$PELMON_WIN_BIN_DIR/bench/dispatch_bench.exe" 100 | tr -d '\r'
 
 echo
 echo "== burst: $files files, scanner taking $delay ms each"
-# Reference: a watcher that only drains the records.
-wine_run 600 "$PELMON_WIN_BIN_DIR/bench/drain_watcher.exe" 'C:\ProgramData' 'C:\drain.txt' &
-drain=$!
-sleep 1
-mkdir -p "$c/ProgramData/burst-ref"
-sleep 0.3
-python3 bench/burst_report.py create "$c/ProgramData/burst-ref" "$files" "$work/ref-times"
-sleep 3
-kill "$drain" 2>/dev/null; wait "$drain" 2>/dev/null
-python3 bench/burst_report.py report "drain-only watcher (reference)" "$work/ref-times" "$c/drain.txt" burst-ref
-
-# The monitor with the stub scanner.
-install_service
-svcctl start "$SERVICE_NAME" >/dev/null
-PELMON_STUB_DELAY_MS="$delay" start_monitor
-await_file_text "$logs/SuccessAppConLogs.txt" 'AppData Dir Path' 20
-sleep 0.5
-mkdir -p "$c/ProgramData/burst"
-sleep 0.3
+reference burst-ref "$files" 1
+export PELMON_STUB_DELAY_MS="$delay"
+rm -f "$STUB_CALLS"
+start_watching
+new_folder ProgramData/burst
 python3 bench/burst_report.py create "$c/ProgramData/burst" "$files" "$work/times"
-# Wait until the scans stop coming.
-last=-1
-while true; do
-    sleep 3
-    now=$(wc -l <"$STUB_CALLS" 2>/dev/null || echo 0)
-    [[ "$now" == "$last" ]] && break
-    last=$now
-done
+await_scans_settled
 grep -v ' - ' "$STUB_CALLS" >"$work/scans"
 python3 bench/burst_report.py report "monitor (scan $delay ms each)" "$work/times" "$work/scans" burst
+stop_watching
+
+echo
+echo "== flood: $flood files, one in every 1000 eligible, scanner taking $delay ms each"
+reference flood-ref "$flood" 1000
+rm -f "$STUB_CALLS"
+start_watching
+pid=$(monitor_process)
+idle=$(kib_of "$pid" VmRSS)
+echo 5 >"/proc/$pid/clear_refs" # the peak counts from here
+new_folder ProgramData/flood
+python3 bench/burst_report.py create "$c/ProgramData/flood" "$flood" "$work/flood-times" 1000
+await_scans_settled
+peak=$(kib_of "$pid" VmHWM)
+grep -v ' - ' "$STUB_CALLS" >"$work/flood-scans"
+python3 bench/burst_report.py report "monitor (scan $delay ms each)" "$work/flood-times" "$work/flood-scans" flood
+echo "monitor memory: idle ${idle} KiB, peak ${peak} KiB, $(( (peak - idle) / 1024 )) MiB above idle"
+stop_watching
+
+echo
+# The earlier floods would swell the tree the recovery lists.
+rm -rf "$c"/ProgramData/{burst,burst-ref,flood,flood-ref}
+echo "== overflow: 5000 new files (1 in 50 eligible) against a 256-byte change buffer, 20000 older entries"
+rm -f "$STUB_CALLS"
+wine_run 600 "$PELMON_WIN_BIN_DIR/bench/overflow_bench.exe" 5000 50 20000 256 | tr -d '\r'
+scanned=$(awk '$2 != "-"' "$STUB_CALLS" | grep -oE 'overflow\\f[0-9]{6}\.exe' | sort -u | wc -l)
+echo "eligible files scanned: $scanned of 100, lost after recovery: $(( 100 - scanned ))"
+
+echo
+echo "== stop in the middle of a flood"
+start_watching
+new_folder ProgramData/stopflood
+python3 bench/burst_report.py create "$c/ProgramData/stopflood" "$flood" "$work/stop-times" 1000 &
+maker=$!
+sleep 2
 svcctl --no-wait stop "$SERVICE_NAME" >/dev/null
 await_monitor_exit 10
-echo "monitor exit status: $MONITOR_STATUS"
+echo "monitor exit status $MONITOR_STATUS, ${MONITOR_EXIT_MS} ms after the stop request"
+wait "$maker"
+await_service_state 1
+unset PELMON_STUB_DELAY_MS
 rm -rf "$work"
