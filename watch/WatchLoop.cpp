@@ -6,12 +6,14 @@
 #include <vector>
 
 #include "platform/Clock.h"
+#include "platform/FileAccess.h"
 #include "platform/WatcherWait.h"
 #include "watch/ChangeRecords.h"
 #include "watch/PendingChanges.h"
 #include "watch/Recovery.h"
 #include "watch/ScanDispatch.h"
 #include "watch/ScanFilters.h"
+#include "watch/SetAsideFiles.h"
 
 namespace {
 
@@ -36,12 +38,15 @@ private:
     void TakeIn();
     bool KeepRecovering();
     bool Recover();
+    bool ScanSetAsideFile();
     void Offer(const PendingChange& change);
+    void Scan(const wxString& candidate);
 
     const WatchContext& m_context;
     PendingChanges m_pending;
     TakenNames m_taken;
     Recovery m_recovery;
+    SetAsideFiles m_setAside;
     platform::ProcessHandle m_scanner = nullptr;
     platform::FileTime m_issuedAt = 0;
     platform::FileTime m_lastGoodIssue = 0;
@@ -57,22 +62,30 @@ void WatchLoop::Run()
     if (m_context.thread.TestDestroy())
         return;
     for (;;) {
-        // Work while no scan runs: candidates in the order taken in, then
-        // what a recovery finds once they are all offered.
+        // Work while no scan runs: a set-aside file whose writer is done,
+        // then candidates in the order taken in, then what a recovery finds
+        // once they are all offered.
         while (!m_scanner && !m_context.gate.StopRequested()) {
+            if (ScanSetAsideFile())
+                continue;
             if (!m_pending.Empty())
                 Offer(m_pending.Pop());
             else if (!m_recovery.Pending() || !Recover())
                 break;
         }
-        if (m_refused && !m_scanner && m_pending.Empty() && !m_recovery.Pending())
+        if (m_refused && !m_scanner && m_pending.Empty() && !m_recovery.Pending() &&
+            m_setAside.Empty())
             return;
 
         // The one blocking wait, for the change request and the running
-        // scanner together: records are read while a scan runs.
+        // scanner together: records are read while a scan runs. It has a
+        // time-out only while files are set aside, to look at them again.
+        const unsigned timeout =
+            m_setAside.Empty()
+                ? platform::kWaitForever
+                : static_cast<unsigned>(m_setAside.MillisecondsToNextCheck(platform::MonotonicMilliseconds()));
         m_context.gate.Park();
-        platform::WaitForChangesOrScanner(m_refused ? nullptr : &m_context.request, m_scanner,
-                                          platform::kWaitForever);
+        platform::WaitForChangesOrScanner(m_refused ? nullptr : &m_context.request, m_scanner, timeout);
         m_context.gate.Unpark();
         if (m_context.thread.TestDestroy())
             return;
@@ -111,10 +124,15 @@ void WatchLoop::TakeIn()
         std::vector<PendingChange> batch;
         std::size_t bytes = 0;
         WalkChangeRecords(completed.records, completed.bytes, [&](const ChangeRecord& record) {
-            if (record.action != kFileActionAdded || record.name.empty())
+            // A name that arrives by a rename is new content too; removals,
+            // modifications and old names are never offered on their own.
+            if ((record.action != kFileActionAdded && record.action != kFileActionRenamedNewName) ||
+                record.name.empty())
                 return;
             bytes += PendingChanges::CostOf(record.name);
-            batch.push_back(PendingChange{record.name, Arrival::Added});
+            batch.push_back(PendingChange{record.name, record.action == kFileActionAdded
+                                                           ? Arrival::Added
+                                                           : Arrival::Renamed});
         });
         if (m_pending.Fits(bytes)) {
             for (PendingChange& change : batch) {
@@ -198,8 +216,35 @@ void WatchLoop::Offer(const PendingChange& change)
         return;
     if (IsExcludedExtension(candidate))
         return;
-    if (!m_context.cache.AdmitCandidate(candidate))
+    // A name that arrives by a rename is scanned even when the cache holds
+    // it: a download is often renamed over a placeholder scanned empty.
+    if (!m_context.cache.AdmitCandidate(candidate) && change.arrival != Arrival::Renamed)
         return;
+    // Scanned now, unless another process is still writing it.
+    if (!m_setAside.Full() && platform::QueryArrivalState(m_context.watchRoot, change.name) ==
+                                  platform::ArrivalState::BeingWritten) {
+        m_setAside.Add(change.name, candidate, platform::MonotonicMilliseconds());
+        return;
+    }
+    Scan(candidate);
+}
+
+bool WatchLoop::ScanSetAsideFile()
+{
+    if (m_setAside.Empty())
+        return false;
+    wxString candidate;
+    const auto stateOf = [this](const std::u16string& name) {
+        return platform::QueryArrivalState(m_context.watchRoot, name);
+    };
+    if (!m_setAside.TakeReady(platform::MonotonicMilliseconds(), stateOf, candidate))
+        return false;
+    Scan(candidate);
+    return true;
+}
+
+void WatchLoop::Scan(const wxString& candidate)
+{
     m_scanner = StartScan(BuildScanCommand(m_context.programDataPath, m_context.watchRoot, candidate));
 }
 

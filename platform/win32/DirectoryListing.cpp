@@ -2,26 +2,11 @@
 
 #include <windows.h>
 
+#include "platform/win32/LongPath.h"
+
 namespace platform {
 
 namespace {
-
-// The form that lifts the MAX_PATH limit: \\?\C:\... or \\?\UNC\server\...
-std::wstring LongPathOf(const std::wstring& root, const std::u16string& relative)
-{
-    std::wstring path;
-    if (root.compare(0, 4, L"\\\\?\\") == 0)
-        path = root;
-    else if (root.compare(0, 2, L"\\\\") == 0)
-        path = L"\\\\?\\UNC\\" + root.substr(2);
-    else
-        path = L"\\\\?\\" + root;
-    if (!relative.empty()) {
-        path += L'\\';
-        path.append(reinterpret_cast<const wchar_t*>(relative.data()), relative.size());
-    }
-    return path;
-}
 
 FileTime TimeOf(const LARGE_INTEGER& time)
 {

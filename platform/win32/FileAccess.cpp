@@ -2,7 +2,37 @@
 
 #include <windows.h>
 
+#include "platform/win32/LongPath.h"
+
 namespace platform {
+
+ArrivalState QueryArrivalState(const std::wstring& root, const std::u16string& relative)
+{
+    const std::wstring path = LongPathOf(root, relative);
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        // Anything else (access denied, say) is the scanner's to meet.
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                   ? ArrivalState::Missing
+                   : ArrivalState::Complete;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return ArrivalState::Folder;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_SHARING_VIOLATION)
+            return ArrivalState::BeingWritten;
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                   ? ArrivalState::Missing
+                   : ArrivalState::Complete;
+    }
+    // Held for no longer than this: a writer opening it meanwhile would fail.
+    CloseHandle(file);
+    return ArrivalState::Complete;
+}
 
 PathKind QueryPathKind(const std::wstring& path)
 {

@@ -27,6 +27,7 @@ struct TreeEntry {
     uint64_t created = 0;
     uint64_t written = 0;
     uint64_t changed = 0;
+    bool openForWriting = false;
 };
 
 struct Platform {
@@ -62,6 +63,7 @@ struct Platform {
     std::set<std::wstring> unreadableFolders;
     int listings = 0;
     unsigned listingDelayMicroseconds = 0;
+    int arrivalChecks = 0; // looks at whether a file is still being written
 
     // Clocks: file times in 100 ns units, and milliseconds.
     uint64_t fileTime = 0;

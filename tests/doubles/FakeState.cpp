@@ -35,6 +35,7 @@ void Reset(const std::filesystem::path& scratch)
     p.unreadableFolders.clear();
     p.listings = 0;
     p.listingDelayMicroseconds = 0;
+    p.arrivalChecks = 0;
     p.fileTime = 134000000000000000; // late 2025, in 100 ns units since 1601
     p.monotonicMs = 1000000;
     p.failReads = false;

@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "platform/Clock.h"
 #include "platform/KnownFolders.h"
 #include "platform/PathCase.h"
 #include "platform/UserProfiles.h"
@@ -130,6 +131,18 @@ bool EqualIgnoringCase(const std::wstring& a, const std::wstring& b)
            });
 }
 
+FileTime CurrentFileTime()
+{
+    std::lock_guard<std::mutex> lock(fake::State().mutex);
+    return fake::State().fileTime;
+}
+
+uint64_t MonotonicMilliseconds()
+{
+    std::lock_guard<std::mutex> lock(fake::State().mutex);
+    return fake::State().monotonicMs;
+}
+
 void ArmStopWatchdog(unsigned)
 {
     fake::Platform& p = fake::State();
@@ -138,3 +151,15 @@ void ArmStopWatchdog(unsigned)
 }
 
 } // namespace platform
+
+namespace fake {
+
+void AdvanceClock(uint64_t milliseconds)
+{
+    std::lock_guard<std::mutex> lock(State().mutex);
+    State().fileTime += milliseconds * kTicksPerMillisecond;
+    State().monotonicMs += milliseconds;
+    State().changed.notify_all();
+}
+
+} // namespace fake

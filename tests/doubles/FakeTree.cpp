@@ -1,8 +1,10 @@
+// The directory tree below the watched roots: listings and the state of
+// new files.
 #include <chrono>
 #include <thread>
 
-#include "platform/Clock.h"
 #include "platform/DirectoryListing.h"
+#include "platform/FileAccess.h"
 #include "tests/doubles/FakePlatform.h"
 
 namespace platform {
@@ -44,28 +46,21 @@ bool ListDirectory(const std::wstring& root, const std::u16string& relative,
     return true;
 }
 
-FileTime CurrentFileTime()
+// An entry that is not in the tree is missing: records alone say nothing of
+// the files they name.
+ArrivalState QueryArrivalState(const std::wstring& root, const std::u16string& relative)
 {
-    std::lock_guard<std::mutex> lock(fake::State().mutex);
-    return fake::State().fileTime;
-}
-
-uint64_t MonotonicMilliseconds()
-{
-    std::lock_guard<std::mutex> lock(fake::State().mutex);
-    return fake::State().monotonicMs;
+    const std::wstring path = root + L'\\' + std::wstring(relative.begin(), relative.end());
+    fake::Platform& p = fake::State();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    ++p.arrivalChecks;
+    p.changed.notify_all();
+    const auto found = p.tree.find(path);
+    if (found == p.tree.end())
+        return ArrivalState::Missing;
+    if (found->second.directory)
+        return ArrivalState::Folder;
+    return found->second.openForWriting ? ArrivalState::BeingWritten : ArrivalState::Complete;
 }
 
 } // namespace platform
-
-namespace fake {
-
-void AdvanceClock(uint64_t milliseconds)
-{
-    std::lock_guard<std::mutex> lock(State().mutex);
-    State().fileTime += milliseconds * kTicksPerMillisecond;
-    State().monotonicMs += milliseconds;
-    State().changed.notify_all();
-}
-
-} // namespace fake

@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# Files are scanned once they have arrived, whole. A Wine process (only
+# those take Windows share locks) writes them: a browser-style download
+# written in parts under a temporary name and then renamed; a placeholder
+# scanned empty that the finished download is renamed over; and a file held
+# open and written for 3 s under its final name. The stub scanner records
+# the size of the file it was given.
+set -u
+source "$(dirname "$0")/common.sh"
+wine_session_start
+logs="$(product_folder)"
+mkdir -p "$logs/db"
+printf 'Downloads\r\n' >"$logs/db/db6"
+c="$(unix_path_of 'C:\')"
+install_service
+install_stub_scanner 'C:\scanner'
+export WINEPATH='C:\scanner'
+mkdir -p "$c/source"
+head -c 100000 /dev/urandom >"$c/source/payload.bin"
+full=100000
+events="$c/source/events.txt"
+downloads='C:\users\alice\Downloads'
+
+write() {
+    wine_run 60 "$PELMON_WIN_BIN_DIR/slow_writer.exe" --log 'C:\source\events.txt' "$@" 'C:\source\payload.bin' \
+        "${items[@]}" || fail "slow_writer $*"
+}
+
+# "<start ms> <size>" of each finished scan of exactly this Windows path.
+scans_of() {
+    local want
+    want="$(scan_line "$1")"
+    WANT="$want" awk '$2 != "-" { line = $0; sub(/^[^ ]+ [^ ]+ [^ ]+ /, "", line); sub(/\r$/, "", line);
+                                    if (line == ENVIRON["WANT"]) print $1, $3 }' "$STUB_CALLS"
+}
+
+# When the writer logged EVENT for PATH (ms).
+event_time() {
+    WANT="$2" awk -v event="$1" '$2 == event && substr($0, index($0, $3)) == ENVIRON["WANT"] { print $1 }' "$events" | tr -d '\r'
+}
+
+start_watching
+new_folder users/alice/Downloads
+
+# --- browser-style download --------------------------------------------------
+items=("$downloads\\Unconfirmed 4242.crdownload>$downloads\\setup.exe")
+write --parts 2 --interval 1000
+await_scan "$downloads\\setup.exe"
+sleep 1
+read -r start size < <(scans_of "$downloads\\setup.exe")
+assert_eq 1 "$(scans_of "$downloads\\setup.exe" | wc -l)" "scans of setup.exe"
+assert_eq "$full" "$size" "size of setup.exe when scanned"
+assert_eq 0 "$(scan_count "$downloads\\Unconfirmed 4242.crdownload")" "scans of the temporary name"
+renamed=$(event_time renamed "$downloads\\setup.exe")
+(( start >= renamed )) || fail "setup.exe scanned at $start, before its rename at $renamed"
+echo "download renamed into place: scanned once, $((start - renamed)) ms after the rename, at $size bytes"
+
+# --- an empty placeholder, then the finished download renamed over it -------
+: >"$c/users/alice/Downloads/tool-setup.exe"
+await_scan "$downloads\\tool-setup.exe"
+items=("$downloads\\Unconfirmed 77.crdownload>$downloads\\tool-setup.exe")
+write --parts 2 --interval 300 --replace
+renamed=$(event_time renamed "$downloads\\tool-setup.exe")
+for ((i = 0; i < 100; i++)); do
+    (( $(scans_of "$downloads\\tool-setup.exe" | wc -l) >= 2 )) && break
+    sleep 0.05
+done
+sleep 1
+mapfile -t placeholder < <(scans_of "$downloads\\tool-setup.exe")
+assert_eq 2 "${#placeholder[@]}" "scans of tool-setup.exe (the placeholder, then the download)"
+read -r first first_size <<<"${placeholder[0]}"
+read -r second second_size <<<"${placeholder[1]}"
+assert_eq 0 "$first_size" "size of the placeholder when scanned"
+assert_eq "$full" "$second_size" "size of tool-setup.exe when scanned after the rename"
+(( second >= renamed )) || fail "the second scan came before the rename"
+echo "placeholder scanned empty, then again at $second_size bytes $((second - renamed)) ms after the rename over it"
+
+# --- a file held open and written for 3 s under its final name ---------------
+items=("$downloads\\tool.exe")
+write --parts 6 --interval 600
+await_scan "$downloads\\tool.exe"
+sleep 1
+read -r start size < <(scans_of "$downloads\\tool.exe")
+assert_eq 1 "$(scans_of "$downloads\\tool.exe" | wc -l)" "scans of tool.exe"
+assert_eq "$full" "$size" "size of tool.exe when scanned"
+closed=$(event_time closed "$downloads\\tool.exe")
+(( start >= closed )) || fail "tool.exe scanned at $start, before its writer closed it at $closed"
+echo "slow writer: scanned once, $((start - closed)) ms after the close, at $size bytes"
+
+stop_watching
+echo "PASS arrival_e2e"
