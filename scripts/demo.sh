@@ -31,7 +31,7 @@ if ((build)); then
     scripts/install-deps.sh || exit 1
     scripts/build-wx-mingw.sh || exit 1
     { cmake --preset windows >/dev/null && cmake --build --preset windows --target \
-        pelmon companion_service svcctl clamdscan_shim >/dev/null; } || { echo "build failed" >&2; exit 1; }
+        pelmon companion_service svcctl clamdscan_shim slow_writer >/dev/null; } || { echo "build failed" >&2; exit 1; }
 fi
 
 source tests/wine/common.sh
@@ -80,6 +80,7 @@ wine_run 30 cmd /c dir /s /b 'C:\ProgramData\Pelorin' >/dev/null 2>&1 || fail "c
 say "the product folder and its vault are watched (listed once, as Windows needs no listing)"
 
 step "Writing the monitored-folder list: Downloads"
+story_start=$(date +%s%3N)
 printf 'Downloads\r\n' >"$product/db/db6"
 say "C:\\ProgramData\\Pelorin\\db\\db6 holds one line: Downloads"
 
@@ -92,20 +93,36 @@ for dir in users/$user users/$user/Downloads ProgramData/SomeVendor ProgramData/
 done
 
 step "Creating files"
+# The test file's content, outside the watched trees, for the writers to copy.
+mkdir -p "$c/demo-source"
+eicar_write "$c/demo-source/eicar.com"
+events="$c/demo-source/events.txt"
+downloads="C:\\users\\$user\\Downloads"
+writer() {
+    wine_run 60 "$PELMON_WIN_BIN_DIR/slow_writer.exe" --log 'C:\demo-source\events.txt' "$@" >/dev/null 2>&1
+}
 printf 'just a letter\r\n' >"$c/users/$user/Downloads/letter.doc"
-created=$(date +%s%N)
-eicar_write "$c/users/$user/Downloads/setup.exe"
+# A browser downloads into a temporary name, in parts, and renames the
+# finished file to its own name.
+writer --parts 2 --interval 1000 'C:\demo-source\eicar.com' \
+    "$downloads\\Unconfirmed 4242.crdownload>$downloads\\setup.exe" &
+browser=$!
+# A program writes a file slowly, under its final name.
+writer --parts 3 --interval 750 'C:\demo-source\eicar.com' "$downloads\\tool.exe" &
+program=$!
 eicar_write "$c/ProgramData/SomeVendor/Updates/update.exe"
-say "C:\\users\\$user\\Downloads\\letter.doc             (clean)"
-say "C:\\users\\$user\\Downloads\\setup.exe              (EICAR test file)"
-say "C:\\ProgramData\\SomeVendor\\Updates\\update.exe    (EICAR test file)"
+wait "$browser" || fail "the browser-style download failed"
+wait "$program" || fail "the slow writer failed"
+say "C:\\users\\$user\\Downloads\\letter.doc      clean, written at once"
+say "C:\\users\\$user\\Downloads\\setup.exe       EICAR test file, downloaded as 'Unconfirmed 4242.crdownload'"
+say "                                         in two parts a second apart, then renamed"
+say "C:\\users\\$user\\Downloads\\tool.exe        EICAR test file, written in three parts over 1.5 s"
+say "C:\\ProgramData\\SomeVendor\\Updates\\update.exe   EICAR test file, written at once"
 
 vault="$product/Vault"
-quarantined=""
 for ((i = 0; i < 1000; i++)); do
-    [[ -z "$quarantined" && -f "$vault/setup.exe" ]] && quarantined=$(date +%s%N)
-    # Done when both verdicts and the clean file's are in the scanner log.
-    (( $(grep -cE 'setup\.exe.*FOUND|update\.exe.*FOUND|letter\.doc.*: OK' "$PELMON_SCAN_LOG" 2>/dev/null || true) >= 3 )) && break
+    # Done when the three verdicts and the clean file's are in the scanner log.
+    (( $(grep -cE '(setup|tool|update)\.exe.*FOUND|letter\.doc.*: OK' "$PELMON_SCAN_LOG" 2>/dev/null || true) >= 4 )) && break
     sleep 0.01
 done
 
@@ -114,20 +131,31 @@ done
 # Give such a loop time to show before counting.
 sleep 1
 
-step "Scanner invocations and verdicts"
-if [[ -f "$PELMON_SCAN_LOG" ]]; then
-    # The bridge reports host paths; show them as the monitor named them.
-    awk -F'\t' '{ sub(/^args=/, "", $2); sub(/^verdict=/, "", $4); print "clamdscan.exe " $2 "\n      -> " $4 }' \
-        "$PELMON_SCAN_LOG" | sed 's/\[//g; s/\]//g' | sed "s|$c/|C:/|g; /->/s|/|\\\\|g" | show
-    say "(a .clamav-unlink-* name is clamdscan's own short-lived file beside a file it moves;"
-    say " the monitor sees it appear like any other new file)"
-fi
+step "What happened, and when (seconds from the list file)"
+# The writers' events and the scanner's calls, in the order of their times.
+# The bridge reports host paths; they are shown as the monitor named them.
+{
+    awk -v t0="$story_start" '{ what = $2; $1 = ($1 - t0) / 1000; $2 = ""; path = substr($0, index($0, $3));
+                                 printf "%6.2f  %-8s %s\n", $1, what, path }' "$events" 2>/dev/null
+    awk -F'\t' -v t0="$story_start" '{ sub(/^args=/, "", $2); sub(/^verdict=/, "", $4); sub(/^started_ms=/, "", $6);
+                                        n = split($2, a, "] \\["); target = a[n]; gsub(/[][]/, "", target);
+                                        verdict = $4; sub(/^.*: /, "", verdict);
+                                        printf "%6.2f  scanner  %s -> %s\n", ($6 - t0) / 1000, target, verdict }' \
+        "$PELMON_SCAN_LOG" 2>/dev/null
+} | tr -d '\r' | sed "s|$c/|C:/|g" | sort -n | grep -v '\.clamav-unlink-' | show
+say "(the monitor never called the scanner for 'Unconfirmed 4242.crdownload': it was still being"
+say " written when its turn came, so it was set aside, and it was gone by the next look; setup.exe"
+say " was scanned when it arrived by the rename, tool.exe once its writer had closed it. Not shown:"
+say " $(grep -c '\.clamav-unlink-' "$PELMON_SCAN_LOG") calls for clamdscan's own short-lived .clamav-unlink-* files beside the files"
+say " it moved, which the monitor sees appear like any other new file.)"
 
 step "Quarantine C:\\ProgramData\\Pelorin\\Vault"
 ls -l "$vault" 2>/dev/null | tail -n +2 | show
-[[ -f "$vault/setup.exe" ]] || fail "setup.exe did not reach the quarantine folder"
-[[ -f "$vault/update.exe" ]] || fail "update.exe did not reach the quarantine folder"
+for name in setup.exe tool.exe update.exe; do
+    [[ -f "$vault/$name" ]] || fail "$name did not reach the quarantine folder"
+done
 [[ ! -e "$c/users/$user/Downloads/setup.exe" ]] || fail "setup.exe is still in Downloads"
+[[ ! -e "$c/users/$user/Downloads/tool.exe" ]] || fail "tool.exe is still in Downloads"
 [[ -f "$c/users/$user/Downloads/letter.doc" ]] || fail "the clean file was moved"
 grep -q 'letter.doc.*exit=0' "$PELMON_SCAN_LOG" || fail "the clean file was not scanned"
 # Counts scans whose target (the argument after --move=...) is exactly $1.
@@ -136,13 +164,17 @@ scans_of() { grep -cF "] [$1]" "$PELMON_SCAN_LOG"; }
 # the vault did: its scan shows that such folders are watched, so a vault
 # that is left alone is left alone by choice.
 (( $(scans_of 'C:\ProgramData\Pelorin\db\db6') == 1 )) || fail "the product folder was not watched: no scan of the list file"
-(( $(scans_of "C:\\users\\$user\\Downloads\\setup.exe") == 1 )) || fail "setup.exe was not scanned exactly once"
-(( $(scans_of 'C:\ProgramData\SomeVendor\Updates\update.exe') == 1 )) || fail "update.exe was not scanned exactly once"
+for target in "$downloads\\setup.exe" "$downloads\\tool.exe" 'C:\ProgramData\SomeVendor\Updates\update.exe'; do
+    (( $(scans_of "$target") == 1 )) || fail "$target was not scanned exactly once"
+done
+(( $(scans_of "$downloads\\Unconfirmed 4242.crdownload") == 0 )) || fail "the unfinished download was scanned"
+tool_closed=$(awk '$2 == "closed" && /Downloads\\tool\.exe/ { print $1 }' "$events" | tr -d '\r')
+tool_scanned=$(awk -F'\t' '/Downloads\\tool\.exe\]/ { sub(/^started_ms=/, "", $6); print $6 }' "$PELMON_SCAN_LOG")
+(( tool_scanned >= tool_closed )) || fail "tool.exe was scanned before its writer had closed it"
 ! grep -qiF '] [C:\ProgramData\Pelorin\Vault' "$PELMON_SCAN_LOG" || fail "a file in the vault was handed to the scanner"
-[[ -z "$(ls "$vault" | grep -v -x -e setup.exe -e update.exe)" ]] || fail "the vault holds renamed copies: $(ls "$vault")"
-say "both test files are in the vault under their own names, each scanned once where it arrived;"
-say "nothing in the vault was scanned again; letter.doc is still in Downloads"
-say "setup.exe reached the vault $(( (quarantined - created) / 1000000 )) ms after it was created"
+[[ -z "$(ls "$vault" | grep -v -x -e setup.exe -e tool.exe -e update.exe)" ]] || fail "the vault holds renamed copies: $(ls "$vault")"
+say "the three test files are in the vault under their own names, each scanned once, whole, where it"
+say "arrived; nothing in the vault was scanned again; letter.doc is still in Downloads"
 
 step "Log files in C:\\ProgramData\\Pelorin"
 for f in "$product"/*.txt; do

@@ -26,6 +26,7 @@
 shopt -s nullglob dotglob
 
 received=("$@")
+started_ms=$(date +%s%3N)
 # Stopped by a signal (acted on once clamdscan returns), the caller would
 # otherwise wait for a status in vain.
 trap 'finish 2 "bridge: terminated by a signal"' TERM INT HUP
@@ -50,9 +51,9 @@ finish() {
         # The lock keeps lines of concurrent scans from interleaving.
         {
             flock 9
-            printf '%s\targs=%s\texit=%s\tverdict=%s\tmoved=%s\n' \
+            printf '%s\targs=%s\texit=%s\tverdict=%s\tmoved=%s\tstarted_ms=%s\n' \
                 "$(date '+%Y-%m-%dT%H:%M:%S.%3N')" "$args" "$code" "$(one_line "$verdict")" \
-                "$(one_line "$moved")" >&9
+                "$(one_line "$moved")" "$started_ms" >&9
         } 9>>"$PELMON_SCAN_LOG"
     fi
     if [[ -n "${PELMON_BRIDGE_STATUS:-}" ]]; then

@@ -8,7 +8,8 @@
 //   ITEM    WRITTEN, or WRITTEN>FINAL to rename WRITTEN to FINAL once closed
 //           (replacing FINAL when --replace is given)
 //   --parts, --interval  how many writes, and the pause between two of them
-//   --log   appends "<ms> closed <WRITTEN>" and "<ms> renamed <FINAL>"
+//   --log   appends "<ms> created <WRITTEN>", "<ms> closed <WRITTEN>" and
+//           "<ms> renamed <FINAL>"
 // Exits non-zero when a step fails.
 #include <windows.h>
 
@@ -102,6 +103,7 @@ int wmain(int argc, wchar_t** argv)
                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE)
             return Fail("cannot create", written);
+        Log(log, "created", written);
         for (int part = 0; part < parts; ++part) {
             const std::size_t from = content.size() * part / parts;
             const std::size_t to = content.size() * (part + 1) / parts;
