@@ -12,6 +12,9 @@
 #             records: what the watcher missed, what it recovered by listing
 #             its tree and how long the listing took
 #   stop:     the service stopped in the middle of a flood: time to exit
+#   arrival:  100 files, each written for a moment by a Wine process, then
+#             closed (50) or renamed to its final name (50): time from the
+#             close or the rename to the scanner's start, and scans per file
 # usage: scripts/bench.sh [N files, default 1000] [T ms, default 10]
 #        (BENCH_FLOOD_FILES overrides the flood's 100,000)
 set -euo pipefail
@@ -125,5 +128,28 @@ await_monitor_exit 10
 echo "monitor exit status $MONITOR_STATUS, ${MONITOR_EXIT_MS} ms after the stop request"
 wait "$maker"
 await_service_state 1
+
+echo
+echo "== arrival: 100 files written for a moment each by a Wine process, scanner taking $delay ms each"
+mkdir -p "$logs/db" "$c/bench-source"
+printf 'Downloads\r\n' >"$logs/db/db6"
+head -c 65536 /dev/urandom >"$c/bench-source/payload.bin"
+rm -f "$STUB_CALLS" "$c/bench-source/events.txt"
+start_watching
+new_folder users/bench/Downloads
+closed=() renamed=()
+for ((i = 0; i < 50; i++)); do
+    closed+=("$(printf 'C:\\users\\bench\\Downloads\\c%03d.exe' "$i")")
+    renamed+=("$(printf 'C:\\users\\bench\\Downloads\\r%03d.crdownload>C:\\users\\bench\\Downloads\\r%03d.exe' "$i" "$i")")
+done
+for items in closed renamed; do
+    declare -n list="$items"
+    wine_run 300 "$PELMON_WIN_BIN_DIR/slow_writer.exe" --parts 2 --interval 100 \
+        --log 'C:\bench-source\events.txt' 'C:\bench-source\payload.bin' "${list[@]}"
+    unset -n list
+done
+await_scans_settled
+python3 bench/arrival_report.py "$c/bench-source/events.txt" "$STUB_CALLS"
+stop_watching
 unset PELMON_STUB_DELAY_MS
 rm -rf "$work"
