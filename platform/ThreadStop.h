@@ -4,10 +4,18 @@ class wxThread;
 
 namespace platform {
 
-// Called right after wxThread::Kill returned for a thread that was running.
-// On Windows the thread is already gone; elsewhere cancellation is deferred
-// and the thread must be joined before its object may be deleted.
-void AwaitKilledThread(wxThread& thread);
+// What it takes to wait for a thread's real end after wxThread::Kill, which
+// may return before the thread has ended (TerminateThread is asynchronous)
+// and, on Windows, closes the thread's own handle. Taken just before Kill.
+using ThreadEnd = void*;
+ThreadEnd PrepareToAwaitEnd(wxThread& thread);
+
+// After Kill: waits until the thread has really ended, at most
+// `milliseconds`, and releases `end`. False when it had not ended by then.
+bool AwaitThreadEnd(ThreadEnd end, wxThread& thread, unsigned milliseconds);
+
+// Releases `end` without waiting, when the thread was not running.
+void ReleaseThreadEnd(ThreadEnd end);
 
 // Last resort for the stop: if the process is still alive after
 // `milliseconds`, it ends at once with exit status 0.

@@ -1,5 +1,7 @@
 #include "watch/WatcherThreads.h"
 
+#include <exception>
+
 #include "log/AppDataFolder.h"
 #include "log/LogEntry.h"
 #include "product/ProductLayout.h"
@@ -46,18 +48,29 @@ void RunWatcher(wxThread& thread, WatcherKind kind)
     RunWatchLoop(context);
 }
 
+// Runs the watcher; whatever happens, it marks itself finished, or a stop
+// would wait for it until the last-resort deadline.
+void RunAndFinish(wxThread& thread, WatcherKind kind)
+{
+    try {
+        RunWatcher(thread, kind);
+    } catch (const std::exception&) {
+        // Memory ran out, say, while a list file or a batch was taken in:
+        // the watcher ends, as it does when its root cannot be opened.
+    }
+    StateOf(kind).gate.MarkFinished();
+}
+
 } // namespace
 
 wxThread::ExitCode ThreadMonitorDir1::Entry()
 {
-    RunWatcher(*this, WatcherKind::ProgramData);
-    StateOf(WatcherKind::ProgramData).gate.MarkFinished();
+    RunAndFinish(*this, WatcherKind::ProgramData);
     return nullptr;
 }
 
 wxThread::ExitCode ThreadMonitorDir2::Entry()
 {
-    RunWatcher(*this, WatcherKind::Profiles);
-    StateOf(WatcherKind::Profiles).gate.MarkFinished();
+    RunAndFinish(*this, WatcherKind::Profiles);
     return nullptr;
 }

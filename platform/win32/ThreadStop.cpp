@@ -1,12 +1,33 @@
 #include "platform/ThreadStop.h"
 
 #include <windows.h>
+#include <wx/thread.h>
 
 namespace platform {
 
-void AwaitKilledThread(wxThread&)
+ThreadEnd PrepareToAwaitEnd(wxThread& thread)
 {
-    // TerminateThread has already ended it.
+    // A handle of our own: the library closes the thread's handle in Kill.
+    HANDLE own = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), static_cast<HANDLE>(thread.MSWGetHandle()),
+                         GetCurrentProcess(), &own, SYNCHRONIZE, FALSE, 0))
+        return nullptr;
+    return own;
+}
+
+bool AwaitThreadEnd(ThreadEnd end, wxThread&, unsigned milliseconds)
+{
+    if (!end)
+        return false;
+    const bool ended = WaitForSingleObject(static_cast<HANDLE>(end), milliseconds) == WAIT_OBJECT_0;
+    CloseHandle(static_cast<HANDLE>(end));
+    return ended;
+}
+
+void ReleaseThreadEnd(ThreadEnd end)
+{
+    if (end)
+        CloseHandle(static_cast<HANDLE>(end));
 }
 
 namespace {

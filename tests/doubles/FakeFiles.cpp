@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <new>
 
 #include "platform/FileAccess.h"
 #include "platform/LogAppend.h"
@@ -51,6 +52,8 @@ PathKind QueryPathKind(const std::wstring& path)
 bool ReadWholeFile(const std::wstring& path, std::string& bytes)
 {
     bytes.clear();
+    if (fake::State().readsRunOutOfMemory)
+        throw std::bad_alloc();
     if (fake::State().failReads)
         return false;
     std::ifstream in(fake::HostPath(path), std::ios::binary);

@@ -72,6 +72,7 @@ struct Platform {
     // Files that exist but cannot be opened (as when another process denies
     // reading); root on Linux can read anything, so this stands in for it.
     bool failReads = false;
+    bool readsRunOutOfMemory = false; // reading throws std::bad_alloc
 
     // Scanner.
     bool scannerFound = true;

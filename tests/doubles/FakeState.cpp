@@ -39,6 +39,7 @@ void Reset(const std::filesystem::path& scratch)
     p.fileTime = 134000000000000000; // late 2025, in 100 ns units since 1601
     p.monotonicMs = 1000000;
     p.failReads = false;
+    p.readsRunOutOfMemory = false;
     p.scannerFound = true;
     p.scans.clear();
     p.holdScans = false;

@@ -116,11 +116,20 @@ void SleepMilliseconds(unsigned)
     std::this_thread::sleep_for(std::chrono::microseconds(200));
 }
 
-void AwaitKilledThread(wxThread& thread)
+ThreadEnd PrepareToAwaitEnd(wxThread&)
 {
-    // pthread cancellation is deferred: join before the object goes away.
-    thread.Wait();
+    return nullptr;
 }
+
+bool AwaitThreadEnd(ThreadEnd, wxThread& thread, unsigned)
+{
+    // pthread cancellation is deferred: the thread ends at its next
+    // cancellation point, and joining waits for that.
+    thread.Wait();
+    return true;
+}
+
+void ReleaseThreadEnd(ThreadEnd) {}
 
 bool EqualIgnoringCase(const std::wstring& a, const std::wstring& b)
 {

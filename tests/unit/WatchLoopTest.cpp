@@ -104,3 +104,13 @@ TEST_F(WatchersTest, StopDuringAScanDoesNotWaitForTheScanner)
     ASSERT_TRUE(fake::WaitUntil([](fake::Platform& p) { return p.runningScans == 1; }));
     // TearDown stops the service; the watcher is killed while it waits.
 }
+
+TEST_F(WatchersTest, AWatcherThatRunsOutOfMemoryEndsAndIsStoppedWithoutDelay)
+{
+    fake::State().readsRunOutOfMemory = true;
+    fake::DeliverBatch(L"C:\\users", ChangeBatch({{Added, u"alice\\Downloads\\x.exe"}}));
+    // The profiles watcher ended; the program-data watcher waits on.
+    ASSERT_TRUE(fake::WaitUntil([](fake::Platform& p) { return p.takenBatches == 1 && p.parkedWaits == 1; }));
+    StopService(); // hangs when the watcher never said it had finished
+    EXPECT_EQ(fake::State().closedDirectories.size(), 2u);
+}

@@ -1,32 +1,52 @@
 #!/usr/bin/env bash
-# Stops the service at random moments during the watchers' start-up and
-# while the profiles watcher is writing log entries: the monitor must never
-# hang, must exit 0 and must leave only whole log entries.
+# Stops the service at random moments: in odd trials during the watchers'
+# start-up, in even trials while the profiles watcher is writing log entries
+# (new files in the profiles tree while the list file is missing make it
+# write one each). The monitor must never hang, must exit 0 and must leave
+# only whole log entries, and every writing trial must really have stopped
+# it in the middle of its entries: some written, not all.
 set -u
 source "$(dirname "$0")/common.sh"
 trials="${PELMON_STOP_TRIALS:-30}"
+files=2000
 wine_session_start
 logs="$(product_folder)"
 mkdir -p "$logs"
 users="$(unix_path_of 'C:\users')"
 install_service
 
-# New files in the profiles tree while the list file is missing make the
-# profiles watcher write one entry each.
 make_files() {
-    local i
-    for ((i = 0; i < 300; i++)); do : >"$users/new-$1-$i.exe"; done
+    python3 - "$users" "$1" "$files" <<'PY'
+import os, sys
+for i in range(int(sys.argv[3])):
+    open(os.path.join(sys.argv[1], f"new-{sys.argv[2]}-{i}.exe"), "wb").close()
+PY
+}
+
+entries_written() {
+    grep -c 'Monitoring folder' "$logs/ErrorWindowLogs.txt" 2>/dev/null || echo 0
 }
 
 max_ms=0
 entries=0
+writing_trials=0
+stopped_mid_writing=0
 for ((t = 1; t <= trials; t++)); do
     rm -f "$logs"/*.txt "$users"/new-*
     svcctl start "$SERVICE_NAME" >/dev/null || fail "svcctl start (trial $t)"
     start_monitor
-    make_files "$t" &
-    maker=$!
-    sleep "0.$(printf '%03d' $((RANDOM % 400)))"
+    if (( t % 2 )); then
+        make_files "$t" &
+        maker=$!
+        sleep "0.$(printf '%03d' $((RANDOM % 400)))"
+    else
+        writing_trials=$((writing_trials + 1))
+        await_file_text "$logs/SuccessAppConLogs.txt" 'Profile Dir Path' 20
+        make_files "$t" &
+        maker=$!
+        await_file_text "$logs/ErrorWindowLogs.txt" 'Monitoring folder' 20
+        sleep "0.$(printf '%03d' $((RANDOM % 100)))"
+    fi
     svcctl --no-wait stop "$SERVICE_NAME" >/dev/null || fail "svcctl stop (trial $t)"
     await_monitor_exit 5
     wait "$maker"
@@ -42,9 +62,17 @@ for ((t = 1; t <= trials; t++)); do
         python3 "$(dirname "$0")/check_log_entries.py" "$logs/ErrorWindowLogs.txt" \
             'Monitoring folder list file not found, please restart antivirus.' >/dev/null \
             || fail "torn entry in ErrorWindowLogs.txt (trial $t)"
-        entries=$((entries + $(grep -c 'Monitoring folder' "$logs/ErrorWindowLogs.txt")))
+    fi
+    written=$(entries_written)
+    entries=$((entries + written))
+    if (( t % 2 == 0 )); then
+        (( written > 0 && written < files )) \
+            || fail "trial $t did not stop the monitor while it was writing entries ($written of $files written)"
+        stopped_mid_writing=$((stopped_mid_writing + 1))
     fi
     [[ ! -e "$logs/ErrorFunctionLogs.txt" ]] || fail "probe failure logged (trial $t)"
 done
-echo "stop robustness: $trials trials, 0 hangs, all exit 0, slowest stop ${max_ms} ms, $entries list-missing entries checked whole"
+(( writing_trials > 0 && stopped_mid_writing == writing_trials )) || fail "no trial stopped the monitor while it was writing"
+echo "stop robustness: $trials trials, 0 hangs, all exit 0, slowest stop ${max_ms} ms;" \
+     "$stopped_mid_writing stopped it while it was writing entries; $entries list-missing entries checked whole"
 echo "PASS stop_robustness"
