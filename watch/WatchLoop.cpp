@@ -79,11 +79,12 @@ void WatchLoop::Run()
 
         // The one blocking wait, for the change request and the running
         // scanner together: records are read while a scan runs. It has a
-        // time-out only while files are set aside, to look at them again.
+        // time-out only while files are set aside and could be scanned;
+        // during a scan, its end is what the watcher waits for.
+        const bool looksDue = !m_setAside.Empty() && !m_scanner && !m_context.gate.StopRequested();
         const unsigned timeout =
-            m_setAside.Empty()
-                ? platform::kWaitForever
-                : static_cast<unsigned>(m_setAside.MillisecondsToNextCheck(platform::MonotonicMilliseconds()));
+            looksDue ? static_cast<unsigned>(m_setAside.MillisecondsToNextCheck(platform::MonotonicMilliseconds()))
+                     : platform::kWaitForever;
         m_context.gate.Park();
         platform::WaitForChangesOrScanner(m_refused ? nullptr : &m_context.request, m_scanner, timeout);
         m_context.gate.Unpark();

@@ -147,6 +147,7 @@ void WaitForChangesOrScanner(ChangeRequest* request, ProcessHandle scanner, unsi
     {
         std::lock_guard<std::mutex> lock(p.mutex);
         ++p.parkedWaits;
+        ++p.waits;
         p.changed.notify_all();
     }
     pollfd fds[2];

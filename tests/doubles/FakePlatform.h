@@ -55,6 +55,7 @@ struct Platform {
     std::vector<void*> closedDirectories;
     bool refuseRequests = false;
     int parkedWaits = 0; // watchers now blocked in their wait
+    int waits = 0;       // waits begun
     int issuedRequests = 0;
     int takenBatches = 0; // completed requests whose outcome a watcher took
 

@@ -29,6 +29,7 @@ void Reset(const std::filesystem::path& scratch)
     p.closedDirectories.clear();
     p.refuseRequests = false;
     p.parkedWaits = 0;
+    p.waits = 0;
     p.issuedRequests = 0;
     p.takenBatches = 0;
     p.tree.clear();

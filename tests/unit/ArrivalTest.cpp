@@ -57,9 +57,27 @@ TEST_F(WatchersTest, AFileStillBeingWrittenIsSetAsideAndScannedOnceAfterItsWrite
     AdvanceAndLook(250);
     EXPECT_EQ(Scans().size(), 1u) << "scanned while still being written";
 
+    // Closed while another scan runs: looked at, and scanned, once that
+    // scan is over; the watcher does not spin meanwhile.
+    {
+        std::lock_guard<std::mutex> lock(fake::State().mutex);
+        fake::State().holdScans = true;
+    }
+    fake::DeliverBatch(L"C:\\users", ChangeBatch({{Added, u"alice\\Downloads\\slow.exe"}}));
+    ASSERT_TRUE(fake::WaitUntil([](fake::Platform& p) { return p.runningScans == 1 && p.parkedWaits == 2; }));
     Tree(big, false);
-    AdvanceAndLook(250);
+    fake::AdvanceClock(1000);
+    const int waits = fake::State().waits;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_LT(fake::State().waits - waits, 5) << "a wait with nothing to do returned again and again";
+    {
+        std::lock_guard<std::mutex> lock(fake::State().mutex);
+        fake::State().holdScans = false;
+    }
+    fake::ReleaseScans();
+    ASSERT_TRUE(fake::WaitUntil([](fake::Platform& p) { return p.scans.size() == 3 && Idle(p); }));
     EXPECT_EQ(Scans(), (std::vector<std::string>{Scan("C:\\users", "alice\\Downloads\\small.exe"),
+                                                 Scan("C:\\users", "alice\\Downloads\\slow.exe"),
                                                  Scan("C:\\users", "alice\\Downloads\\big.exe")}));
 }
 
