@@ -8,6 +8,8 @@ namespace platform {
 
 namespace {
 
+constexpr int kStartAttempts = 3;
+
 // The command processor looks a bare program name up in the current
 // directory first, then along PATH.
 bool FindScanner(std::string& found)
@@ -50,8 +52,14 @@ ProcessHandle StartScanner(const std::string& commandLine)
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessA(application.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, 0,
-                        nullptr, nullptr, &startup, &info))
+    // A start can fail for a moment (measured under Wine: one in a few
+    // thousand, with ERROR_INTERNAL_ERROR); a file must not go unscanned
+    // for that, so it is tried again, at once.
+    bool started = false;
+    for (int attempt = 0; attempt < kStartAttempts && !started; ++attempt)
+        started = CreateProcessA(application.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, 0,
+                                 nullptr, nullptr, &startup, &info) != FALSE;
+    if (!started)
         return nullptr;
     // Wine starts a Unix program with no process to wait for; the handles
     // it returns then are not valid ones.
