@@ -19,6 +19,9 @@ wxThread* profilesWatcher = nullptr;
 
 template <typename Watcher> void StartWatcher(wxThread*& slot, WatcherKind kind)
 {
+    // A watcher starts with no recent names, also when the monitor runs
+    // again in the same process.
+    StateOf(kind).cache = RecentNameCache();
     slot = new Watcher();
     KillGate& gate = StateOf(kind).gate;
     gate.HoldForNewWatcher();
