@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ make libgtest-dev
+  clang libclang-rt-14-dev
   libwxgtk3.2-dev
   g++-mingw-w64-x86-64 dpkg-dev
   wine wine64
