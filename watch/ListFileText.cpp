@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "watch/Utf16.h"
+
 namespace {
 
 struct ByteOrderMark {
@@ -71,16 +73,14 @@ bool IsValidUtf32(const char* data, std::size_t length, bool bigEndian)
 }
 
 // Appends one Unicode scalar value as this build's wchar_t holds it: one
-// unit where wchar_t has 32 bits, a surrogate pair above U+FFFF where it has
-// 16, as the library does for every other source of text.
+// unit where wchar_t has 32 bits, UTF-16 where it has 16, as the library
+// does for every other source of text.
 void AppendScalar(std::wstring& wide, uint32_t c)
 {
-    if (sizeof(wchar_t) == 2 && c > 0xFFFF) {
-        wide += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
-        wide += static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-        return;
-    }
-    wide += static_cast<wchar_t>(c);
+    if (sizeof(wchar_t) == 2)
+        AppendUtf16(wide, c);
+    else
+        wide += static_cast<wchar_t>(c);
 }
 
 // UTF-8 as RFC 3629 defines it. Decoded here because the library's strict
