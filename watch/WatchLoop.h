@@ -31,7 +31,7 @@ void RunWatchLoop(const WatchContext& context);
 // Walks the FILE_NOTIFY_INFORMATION records of one completed request in
 // buffer order and hands the candidate of every added entry to `offer`.
 // Records that do not lie wholly inside the `bytes` that the system wrote
-// are not read.
+// are not read, nor is a record that would start inside the one before.
 void WalkChangeRecords(const unsigned char* buffer, std::size_t bytes,
                        const std::function<void(const wxString&)>& offer);
 
