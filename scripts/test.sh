@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds both builds and runs every test: the native unit tests (test
 # doubles, undefined-behaviour sanitizer), the same tests shuffled and
-# repeated under the address and thread sanitizers, and the integration
-# tests that run the real pelmon.exe under Wine. Installs what it needs
-# first, and prints how long each step took.
+# repeated under the address and thread sanitizers, each fuzzer for 20 s,
+# and the integration tests that run the real pelmon.exe under Wine.
+# Installs what it needs first, and prints how long each step took.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -29,4 +29,5 @@ timed "native build and unit tests" preset_tests native
 timed "address and undefined-behaviour sanitizers: unit tests shuffled and repeated" \
   preset_tests native-asan
 timed "thread sanitizer: unit tests shuffled and repeated" preset_tests native-tsan
+timed "fuzzers, 20 s each" scripts/fuzz.sh 20
 timed "windows build and integration tests under Wine" preset_tests windows
