@@ -26,7 +26,7 @@ for target in list_file change_records; do
   if "$out/fuzz/${target}_fuzzer" "$found" "fuzz/corpus/$target" \
       -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
       -artifact_prefix="$out/artifacts/$target-" >"$log" 2>&1; then
-    grep -E '^#[0-9]+[[:space:]]+(INITED|pulse|DONE)|^stat::' "$log" | tail -n 12
+    grep -E '^#[0-9]+[[:space:]]+(INITED|DONE)|^stat::' "$log"
   else
     status=1
     echo "FAIL: $target (full output in $log)"
