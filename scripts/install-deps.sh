@@ -5,6 +5,10 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ make libgtest-dev
+  # clang and its sanitizer and libFuzzer runtimes for the sanitizer builds
+  # and the fuzzers; llvm for llvm-symbolizer, without which the sanitizers
+  # name no function (and the thread sanitizer's suppression matches none)
+  clang libclang-rt-14-dev llvm
   libwxgtk3.2-dev
   g++-mingw-w64-x86-64 dpkg-dev
   wine wine64

@@ -36,7 +36,9 @@ void WalkChangeRecords(const unsigned char* buffer, std::size_t bytes,
             std::memcpy(&record.name[0], at + kRecordHeaderBytes, record.name.size() * 2);
         visit(record);
 
-        if (next == 0 || next > bytes - offset)
+        // The system lays records end to end; a next record that would
+        // start inside this one is not a record.
+        if (next == 0 || next < kRecordHeaderBytes + nameBytes || next > bytes - offset)
             break;
         offset += next;
     }

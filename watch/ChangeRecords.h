@@ -22,7 +22,8 @@ struct ChangeRecord {
 };
 
 // Walks the records of one completed request in buffer order. Records that
-// do not lie wholly inside the `bytes` that the system wrote are not read.
+// do not lie wholly inside the `bytes` that the system wrote are not read,
+// nor is a record that would start inside the one before.
 void WalkChangeRecords(const unsigned char* buffer, std::size_t bytes,
                        const std::function<void(const ChangeRecord&)>& visit);
 

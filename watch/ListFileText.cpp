@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "watch/Utf16.h"
+
 namespace {
 
 struct ByteOrderMark {
@@ -70,6 +72,69 @@ bool IsValidUtf32(const char* data, std::size_t length, bool bigEndian)
     return true;
 }
 
+// Appends one Unicode scalar value as this build's wchar_t holds it: one
+// unit where wchar_t has 32 bits, UTF-16 where it has 16, as the library
+// does for every other source of text.
+void AppendScalar(std::wstring& wide, uint32_t c)
+{
+    if (sizeof(wchar_t) == 2)
+        AppendUtf16(wide, c);
+    else
+        wide += static_cast<wchar_t>(c);
+}
+
+// UTF-8 as RFC 3629 defines it. Decoded here because the library's strict
+// conversion still lets overlong forms, encoded surrogates and values above
+// U+10FFFF through, and the last cannot be held alike in both builds.
+bool DecodeUtf8(const char* data, std::size_t length, wxString& text)
+{
+    std::wstring wide;
+    wide.reserve(length);
+    const auto* b = reinterpret_cast<const unsigned char*>(data);
+    for (std::size_t i = 0; i < length;) {
+        const unsigned lead = b[i];
+        if (lead < 0x80) {
+            wide += static_cast<wchar_t>(lead);
+            ++i;
+            continue;
+        }
+        // Continuation bytes after the lead, the lead's payload bits, and
+        // the smallest value that needs this many bytes (below it the form
+        // is overlong). F8..FF began the old five- and six-byte forms.
+        std::size_t extra;
+        uint32_t c;
+        uint32_t smallest;
+        if (lead >= 0xC0 && lead < 0xE0) {
+            extra = 1;
+            c = lead & 0x1F;
+            smallest = 0x80;
+        } else if (lead >= 0xE0 && lead < 0xF0) {
+            extra = 2;
+            c = lead & 0x0F;
+            smallest = 0x800;
+        } else if (lead >= 0xF0 && lead < 0xF8) {
+            extra = 3;
+            c = lead & 0x07;
+            smallest = 0x10000;
+        } else {
+            return false;
+        }
+        if (extra >= length - i)
+            return false; // truncated
+        for (std::size_t k = 1; k <= extra; ++k) {
+            if ((b[i + k] & 0xC0) != 0x80)
+                return false;
+            c = c << 6 | (b[i + k] & 0x3F);
+        }
+        if (c < smallest || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            return false;
+        AppendScalar(wide, c);
+        i += 1 + extra;
+    }
+    text = wxString(wide);
+    return true;
+}
+
 // UTF-16 is decoded here rather than by the library: where wchar_t has 16
 // bits the library copies the units, lone surrogates included, while where
 // it has 32 bits it refuses them. Keeping them as they are gives the same
@@ -114,7 +179,7 @@ bool DecodeListFileText(const std::string& bytes, wxString& text)
             return false; // a mark and nothing else
         switch (mark.encoding) {
         case Utf8:
-            return Convert(wxMBConvStrictUTF8(), payload, length, text);
+            return DecodeUtf8(payload, length, text);
         case Utf32Be:
             return IsValidUtf32(payload, length, true) &&
                    Convert(wxMBConvUTF32BE(), payload, length, text);
@@ -129,7 +194,7 @@ bool DecodeListFileText(const std::string& bytes, wxString& text)
     }
     if (IsStartOfMark(bytes))
         return false;
-    if (Convert(wxMBConvStrictUTF8(), bytes.data(), bytes.size(), text))
+    if (DecodeUtf8(bytes.data(), bytes.size(), text))
         return true;
     return Convert(wxConvISO8859_1, bytes.data(), bytes.size(), text);
 }

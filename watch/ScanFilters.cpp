@@ -1,5 +1,6 @@
 #include "watch/ScanFilters.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "platform/FileAccess.h"
 #include "platform/PathCase.h"
 #include "watch/ListFileText.h"
+#include "watch/Utf16.h"
 
 namespace {
 
@@ -16,6 +18,15 @@ const wchar_t* const kExcludedExtensions[] = {
     L"jpg", L"jpeg", L"gif", L"png",  L"tif", L"tiff", L"txt", L"docx", L"pdf", L"mp3",
     L"mp4", L"wav",  L"avi", L"mpg",  L"mpeg", L"wmv", L"vob", L"log",  L"tmp",
 };
+
+std::u16string Utf16Units(const wxString& text)
+{
+    std::u16string units;
+    units.reserve(text.length());
+    for (wxString::const_iterator it = text.begin(); it != text.end(); ++it)
+        AppendUtf16(units, static_cast<uint32_t>((*it).GetValue()));
+    return units;
+}
 
 } // namespace
 
@@ -49,8 +60,14 @@ bool IsInMonitoredFolderList(const wxString& candidate)
     std::string bytes;
     if (!platform::ReadWholeFile(path, bytes))
         return false;
-    for (const wxString& line : DecodeListFileLines(bytes)) {
-        if (candidate.find(line) != wxString::npos)
+    return AnyLineOccursIn(candidate, DecodeListFileLines(bytes));
+}
+
+bool AnyLineOccursIn(const wxString& candidate, const std::vector<wxString>& lines)
+{
+    const std::u16string units = Utf16Units(candidate);
+    for (const wxString& line : lines) {
+        if (units.find(Utf16Units(line)) != std::u16string::npos)
             return true;
     }
     return false;

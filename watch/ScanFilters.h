@@ -1,6 +1,8 @@
 #pragma once
 #include <wx/string.h>
 
+#include <vector>
+
 // True when the candidate's extension (the text after the last '.' of the
 // whole relative path, or the whole path when it has no '.') is one of the
 // media, document, log and temporary-file extensions that are never
@@ -17,3 +19,8 @@ bool IsInVaultFolder(const wxString& candidate);
 // candidate. The file is read afresh on every call; while it is missing
 // every call logs that to "ErrorWindowLogs.txt" and answers false.
 bool IsInMonitoredFolderList(const wxString& candidate);
+
+// True when one of the lines occurs in the candidate. Both are compared as
+// UTF-16 code units, as the Windows build holds them, so that both builds
+// match alike also where a line holds half of a surrogate pair.
+bool AnyLineOccursIn(const wxString& candidate, const std::vector<wxString>& lines);

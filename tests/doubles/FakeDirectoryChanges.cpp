@@ -1,6 +1,14 @@
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <unistd.h>
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#include <sanitizer/asan_interface.h>
+#define PELMON_ADDRESS_SANITIZER 1
+#endif
+#endif
 
 #include <algorithm>
 #include <cstdint>
@@ -29,11 +37,12 @@ struct ChangeRequest {
 
 namespace {
 
-// Never freed, like the real requests; this keeps them reachable too.
+// Never freed, like the real requests. The list is never destroyed either,
+// so they stay reachable until the process has ended.
 std::vector<platform::ChangeRequest*>& Requests()
 {
-    static std::vector<platform::ChangeRequest*> requests;
-    return requests;
+    static auto* requests = new std::vector<platform::ChangeRequest*>;
+    return *requests;
 }
 
 std::wstring RootOf(platform::DirHandle handle)
@@ -41,6 +50,16 @@ std::wstring RootOf(platform::DirHandle handle)
     const auto index = reinterpret_cast<std::uintptr_t>(handle) - 0x1000;
     const fake::Platform& p = fake::State();
     return index < p.openedRoots.size() ? p.openedRoots[index] : std::wstring();
+}
+
+// A watcher is killed in its wait: cancellation unwinds the frames above
+// it without their epilogues, which leaves the address sanitizer's marks of
+// their locals on the stack for the destructors that run next to trip on.
+void ForgetStackMarks(void*)
+{
+#ifdef PELMON_ADDRESS_SANITIZER
+    __asan_handle_no_return();
+#endif
 }
 
 // With the state's lock held.
@@ -156,7 +175,9 @@ void WaitForChangesOrScanner(ChangeRequest* request, ProcessHandle scanner, unsi
         fds[count++] = pollfd{request->event[0], POLLIN, 0};
     if (scanner)
         fds[count++] = pollfd{fake::ProcessExitDescriptor(scanner), POLLIN, 0};
+    pthread_cleanup_push(ForgetStackMarks, nullptr);
     ::poll(fds, count, milliseconds == kWaitForever ? -1 : static_cast<int>(milliseconds));
+    pthread_cleanup_pop(0);
     std::lock_guard<std::mutex> lock(p.mutex);
     --p.parkedWaits;
     p.changed.notify_all();

@@ -2,6 +2,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <set>
+
 #include "platform/ScannerProcess.h"
 #include "tests/doubles/FakePlatform.h"
 
@@ -16,6 +18,14 @@ std::deque<FakeProcess*>& HeldScans()
 {
     static std::deque<FakeProcess*> held;
     return held;
+}
+
+// Every process not yet closed; a watcher killed during a scan never closes
+// its own. Never destroyed, so they stay reachable until the process ends.
+std::set<FakeProcess*>& Running()
+{
+    static auto* running = new std::set<FakeProcess*>;
+    return *running;
 }
 
 void End(FakeProcess& process)
@@ -41,6 +51,7 @@ ProcessHandle StartScanner(const std::string& commandLine)
     }
     p.scans.push_back(commandLine);
     ++p.runningScans;
+    Running().insert(process);
     if (p.holdScans)
         HeldScans().push_back(process);
     else
@@ -60,9 +71,10 @@ void CloseProcess(ProcessHandle handle)
     auto* process = static_cast<FakeProcess*>(handle);
     ::close(process->exit[0]);
     ::close(process->exit[1]);
-    delete process;
     fake::Platform& p = fake::State();
     std::lock_guard<std::mutex> lock(p.mutex);
+    Running().erase(process);
+    delete process;
     --p.runningScans;
     p.changed.notify_all();
 }

@@ -70,6 +70,30 @@ TEST(ListFileTextTest, FileWithoutMarkThatIsNotUtf8IsReadAsLatin1)
     EXPECT_EQ(Lines("\xc3\xa9 \xe9"), L{L"\u00c3\u00a9 \u00e9"});
 }
 
+TEST(ListFileTextTest, Utf8IsValidatedByRfc3629)
+{
+    // Invalid UTF-8 makes a file without a mark ISO-8859-1 and a marked file
+    // empty.
+    const struct {
+        const char* what;
+        std::string bytes;
+        bool valid;
+        L lines; // without the mark
+    } cases[] = {
+        {"encoded surrogate", "\xed\xa0\x80", false, {L"\u00ed\u00a0\u0080"}},
+        {"above U+10FFFF", "\xf4\x90\x80\x80", false, {L"\u00f4\u0090\u0080\u0080"}},
+        {"overlong line feed", "Down\xe0\x80\x8aloads", false, {L"Down\u00e0\u0080\u008aloads"}},
+        {"overlong two-byte form", "a\xc0\xaf", false, {L"a\u00c0\u00af"}},
+        {"bad continuation byte", "\xe4\xb8\x41", false, {L"\u00e4\u00b8A"}},
+        {"truncated sequence", "x\xf0\x9f\x98", false, {L"x\u00f0\u009f\u0098"}},
+        {"U+10FFFF", "\xf4\x8f\xbf\xbf", true, {L"\U0010FFFF"}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Lines(c.bytes), c.lines) << c.what;
+        EXPECT_EQ(Lines("\xEF\xBB\xBF" + c.bytes), c.valid ? c.lines : L{}) << c.what << ", marked";
+    }
+}
+
 TEST(ListFileTextTest, MarkedFileThatDoesNotDecodeYieldsNoLines)
 {
     EXPECT_EQ(Lines("\xEF\xBB\xBF" "Caf\xe9"), L{}) << "invalid UTF-8 after the UTF-8 mark";

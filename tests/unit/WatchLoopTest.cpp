@@ -43,6 +43,14 @@ TEST(ChangeRecordWalkTest, ReadsOnlyWhatTheSystemWrote)
     EXPECT_EQ(Walk(batch, firstRecord), std::vector<std::wstring>{L"1 first.exe"});
     EXPECT_EQ(Walk(batch, firstRecord + 14), std::vector<std::wstring>{L"1 first.exe"})
         << "a record cut off by the end of the data is not read";
+
+    // A name whose bytes also read as a record (added, "xy") at offset 12;
+    // a next offset of 12 would start that record inside this one.
+    const std::u16string name{0, 0, 1, 0, 4, 0, u'x', u'y'};
+    auto overlapping = ChangeBatch({{Added, name}});
+    overlapping[0] = 12;
+    EXPECT_EQ(Walk(overlapping, overlapping.size()),
+              std::vector<std::wstring>{L"1 " + std::wstring(name.begin(), name.end())});
 }
 
 TEST(ChangeRecordWalkTest, LongNamesConvertWhole)
