@@ -17,7 +17,7 @@ cmake --build --preset fuzz
 out=build/fuzz
 mkdir -p "$out/artifacts" "$out/logs"
 status=0
-for target in list_file change_records; do
+for target in list_file change_records recovery; do
   found="$out/found/$target"
   log="$out/logs/$target.log"
   mkdir -p "$found"
