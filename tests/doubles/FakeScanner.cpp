@@ -69,10 +69,11 @@ bool ProcessExited(ProcessHandle process)
 void CloseProcess(ProcessHandle handle)
 {
     auto* process = static_cast<FakeProcess*>(handle);
+    fake::Platform& p = fake::State();
+    // Under the lock that ReleaseScans writes under: the close comes after.
+    std::lock_guard<std::mutex> lock(p.mutex);
     ::close(process->exit[0]);
     ::close(process->exit[1]);
-    fake::Platform& p = fake::State();
-    std::lock_guard<std::mutex> lock(p.mutex);
     Running().erase(process);
     delete process;
     --p.runningScans;
