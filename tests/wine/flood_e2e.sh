@@ -14,8 +14,8 @@ install_stub_scanner 'C:\scanner'
 # Only scans of slow.exe take long.
 export WINEPATH='C:\scanner' PELMON_STUB_DELAY_MS=3000 PELMON_STUB_SLOW='slow.exe'
 
-# Makes files in DIR, named by the arguments, as fast as it can; prints the
-# time (ms) when the last one was made.
+# Makes files in DIR, named by the arguments (relative to DIR, or absolute),
+# as fast as it can; prints the time (ms) when the last one was made.
 make_files() {
     python3 - "$@" <<'PY'
 import os, sys, time
@@ -74,21 +74,34 @@ stop_watching
 
 # --- the tight test build: records lost on purpose --------------------------
 # Its queue holds 2048 bytes of names at 64 bytes plus 2 per character each.
+# The last file lands in a folder whose path is longer than MAX_PATH; a link
+# (a reparse point to Windows) leads out of the tree to a folder where a new
+# file appears too, which the listing must not reach.
+deep=""
+for ((level = 1; level <= 8; level++)); do deep+="${deep:+/}level-$level-$(printf 'x%.0s' {1..30})"; done
 names=() eligible=()
 for ((i = 0; i < 100; i++)); do
     names+=("$(printf 'g%03d.exe' "$i")")
     eligible+=("$(printf 'C:\\ProgramData\\lost\\g%03d.exe' "$i")")
 done
+names+=("$deep/deep.exe")
+eligible+=("C:\\ProgramData\\lost\\${deep//\//\\}\\deep.exe")
+(( ${#eligible[-1]} > 260 )) || fail "the deep path is not longer than MAX_PATH"
+mkdir -p "$c/outside"
 PELMON_EXE="$PELMON_WIN_BIN_DIR/pelmon_tight.exe" start_watching
-new_folder ProgramData/lost
+new_folder "ProgramData/lost/$deep"
+ln -s "$c/outside" "$c/ProgramData/lost/link"
 start_slow_scan ProgramData/lost
-lost_end=$(make_files "$c/ProgramData/lost" "${names[@]}")
+# Last, once the queue is full, so that only the listing could find it.
+lost_end=$(make_files "$c/ProgramData/lost" "${names[@]}" "$c/outside/behind.exe")
 await_scan 'C:\ProgramData\lost\slow.exe'
 (( $(slow_scan_end ProgramData/lost) > lost_end )) || fail "the files did not all arrive during the slow scan"
 relative='lost\g000.exe'
 capacity=$(( 2048 / (64 + 2 * ${#relative}) ))
 (( ${#names[@]} > capacity )) || fail "no more files than the queue holds ($capacity)"
 expect_each_scanned_once "${eligible[@]}"
-echo "forced loss: ${#names[@]} new files during a scan, the queue holds $capacity; all found and scanned once"
+assert_eq 0 "$(scan_count 'C:\ProgramData\lost\link\behind.exe')" "scans through the link"
+echo "forced loss: ${#names[@]} new files during a scan, the queue holds $capacity; all found and scanned once," \
+     "one at a path of ${#eligible[-1]} characters; nothing behind the link"
 stop_watching
 echo "PASS flood_e2e"
