@@ -12,15 +12,9 @@
 #include <cstdlib>
 #include <string>
 
-namespace {
+#include "UnixMilliseconds.h"
 
-unsigned long long NowMs()
-{
-    FILETIME ft;
-    GetSystemTimeAsFileTime(&ft);
-    const unsigned long long t = (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
-    return t / 10000ULL - 11644473600000ULL; // Unix epoch, milliseconds
-}
+namespace {
 
 std::string EnvironmentText(const char* name)
 {
@@ -72,7 +66,7 @@ std::string TargetSize(const std::string& commandLine)
 
 int wmain()
 {
-    const unsigned long long start = NowMs();
+    const unsigned long long start = UnixMilliseconds();
     const std::string commandLine = GetCommandLineA();
     const std::string path = LogPath();
     const std::string size = TargetSize(commandLine);
@@ -83,7 +77,7 @@ int wmain()
     if (!delay.empty() && (slow.empty() || commandLine.find(slow) != std::string::npos))
         Sleep(static_cast<DWORD>(std::strtoul(delay.c_str(), nullptr, 10)));
 
-    AppendLine(path, std::to_string(start) + " " + std::to_string(NowMs()) + " " + size + " " +
+    AppendLine(path, std::to_string(start) + " " + std::to_string(UnixMilliseconds()) + " " + size + " " +
                          commandLine + "\n");
     return 0;
 }

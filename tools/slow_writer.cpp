@@ -17,17 +17,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "UnixMilliseconds.h"
 #include <vector>
 
 namespace {
-
-unsigned long long NowMs()
-{
-    FILETIME ft;
-    GetSystemTimeAsFileTime(&ft);
-    const unsigned long long t = (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
-    return t / 10000ULL - 11644473600000ULL; // Unix epoch, milliseconds
-}
 
 bool ReadAll(const std::wstring& path, std::string& bytes)
 {
@@ -53,7 +47,7 @@ void Log(const std::wstring& log, const char* event, const std::wstring& path)
     char narrow[4096];
     const int n = WideCharToMultiByte(CP_UTF8, 0, path.c_str(), -1, narrow, sizeof(narrow), nullptr, nullptr);
     const std::string line =
-        std::to_string(NowMs()) + " " + event + " " + (n > 0 ? std::string(narrow) : std::string()) + "\n";
+        std::to_string(UnixMilliseconds()) + " " + event + " " + (n > 0 ? std::string(narrow) : std::string()) + "\n";
     DWORD written;
     WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     CloseHandle(file);

@@ -25,7 +25,6 @@ public:
 
     bool Empty() const { return m_files.empty(); }
     bool Full() const { return m_files.size() >= kCapacity; }
-    std::size_t Size() const { return m_files.size(); }
 
     // `name` as the system reports it, to look at the file; `candidate` as
     // the scanner is to be given it.

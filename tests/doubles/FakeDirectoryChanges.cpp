@@ -134,7 +134,6 @@ bool IssueChangeRequest(ChangeRequest& request)
     }
     request.completed = false;
     request.pending = true;
-    ++p.issuedRequests;
     if (!request.waiting.empty())
         Complete(request);
     p.changed.notify_all();

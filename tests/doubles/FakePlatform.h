@@ -56,7 +56,6 @@ struct Platform {
     bool refuseRequests = false;
     int parkedWaits = 0; // watchers now blocked in their wait
     int waits = 0;       // waits begun
-    int issuedRequests = 0;
     int takenBatches = 0; // completed requests whose outcome a watcher took
 
     // The tree below the watched roots, by full Windows path, for listings.

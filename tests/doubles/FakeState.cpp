@@ -30,7 +30,6 @@ void Reset(const std::filesystem::path& scratch)
     p.refuseRequests = false;
     p.parkedWaits = 0;
     p.waits = 0;
-    p.issuedRequests = 0;
     p.takenBatches = 0;
     p.tree.clear();
     p.unreadableFolders.clear();

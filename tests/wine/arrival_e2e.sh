@@ -39,21 +39,29 @@ event_time() {
     WANT="$2" awk -v event="$1" '$2 == event && substr($0, index($0, $3)) == ENVIRON["WANT"] { print $1 }' "$events" | tr -d '\r'
 }
 
+# Fails unless PATH was scanned exactly once, at its full size, and not
+# before the writer logged EVENT for it; prints how long after.
+expect_one_whole_scan_after() {
+    local path="$1" event="$2" start size at
+    await_scan "$path"
+    sleep 1 # room for a second scan
+    assert_eq 1 "$(scans_of "$path" | wc -l)" "scans of $path"
+    read -r start size < <(scans_of "$path")
+    assert_eq "$full" "$size" "size of $path when scanned"
+    at=$(event_time "$event" "$path")
+    (( start >= at )) || fail "$path scanned at $start, before it was $event at $at"
+    echo "$((start - at)) ms after it was $event"
+}
+
 start_watching
 new_folder users/alice/Downloads
 
 # --- browser-style download --------------------------------------------------
 items=("$downloads\\Unconfirmed 4242.crdownload>$downloads\\setup.exe")
 write --parts 2 --interval 1000
-await_scan "$downloads\\setup.exe"
-sleep 1
-read -r start size < <(scans_of "$downloads\\setup.exe")
-assert_eq 1 "$(scans_of "$downloads\\setup.exe" | wc -l)" "scans of setup.exe"
-assert_eq "$full" "$size" "size of setup.exe when scanned"
+after=$(expect_one_whole_scan_after "$downloads\\setup.exe" renamed) || exit 1
 assert_eq 0 "$(scan_count "$downloads\\Unconfirmed 4242.crdownload")" "scans of the temporary name"
-renamed=$(event_time renamed "$downloads\\setup.exe")
-(( start >= renamed )) || fail "setup.exe scanned at $start, before its rename at $renamed"
-echo "download renamed into place: scanned once, $((start - renamed)) ms after the rename, at $size bytes"
+echo "download renamed into place: scanned once, whole, $after"
 
 # --- an empty placeholder, then the finished download renamed over it -------
 : >"$c/users/alice/Downloads/tool-setup.exe"
@@ -78,14 +86,8 @@ echo "placeholder scanned empty, then again at $second_size bytes $((second - re
 # --- a file held open and written for 3 s under its final name ---------------
 items=("$downloads\\tool.exe")
 write --parts 6 --interval 600
-await_scan "$downloads\\tool.exe"
-sleep 1
-read -r start size < <(scans_of "$downloads\\tool.exe")
-assert_eq 1 "$(scans_of "$downloads\\tool.exe" | wc -l)" "scans of tool.exe"
-assert_eq "$full" "$size" "size of tool.exe when scanned"
-closed=$(event_time closed "$downloads\\tool.exe")
-(( start >= closed )) || fail "tool.exe scanned at $start, before its writer closed it at $closed"
-echo "slow writer: scanned once, $((start - closed)) ms after the close, at $size bytes"
+after=$(expect_one_whole_scan_after "$downloads\\tool.exe" closed) || exit 1
+echo "slow writer: scanned once, whole, $after"
 
 stop_watching
 echo "PASS arrival_e2e"
