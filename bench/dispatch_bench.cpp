@@ -34,9 +34,10 @@ template <typename Body> double ScansPerSecond(int iterations, Body body)
 int main(int argc, char** argv)
 {
     const int iterations = argc > 1 ? std::atoi(argv[1]) : 50;
-    const wxString command =
-        BuildScanCommand(L"C:\\ProgramData", L"C:\\users", wxS("alice\\Downloads\\setup.exe"));
-    const std::string narrow = command.ToStdString();
+    const wxString candidate = wxS("alice\\Downloads\\setup.exe");
+    const std::string narrow = wxString(BuildScanCommand(L"C:\\ProgramData\\Pelorin\\Vault",
+                                                         {L"C:\\users\\" + candidate.ToStdWstring()}))
+                                   .ToStdString();
 
     char found[MAX_PATH];
     if (!SearchPathA(nullptr, "clamdscan.exe", nullptr, MAX_PATH, found, nullptr)) {
@@ -46,7 +47,7 @@ int main(int argc, char** argv)
 
     // Started and waited for as a watcher does, with its combined wait.
     const double dispatch = ScansPerSecond(iterations, [&](int) {
-        if (const platform::ProcessHandle scanner = StartScan(command)) {
+        if (const platform::ProcessHandle scanner = StartScan(L"C:\\ProgramData", L"C:\\users", candidate)) {
             platform::WaitForChangesOrScanner(nullptr, scanner, platform::kWaitForever);
             platform::CloseProcess(scanner);
         }

@@ -3,8 +3,8 @@
 // record walked must lie wholly inside those bytes, in buffer order, each
 // record's header its own, so at most one per 12 bytes; and every such
 // record must be walked, with its action and its name unit for unit.
-// Records are followed from the first along NextEntryOffset. Each name's
-// round trip through the ANSI code page runs too.
+// Records are followed from the first along NextEntryOffset. Each name must
+// come back unchanged from the text the filters and the scanner see.
 #include <wx/init.h>
 #include <wx/string.h>
 
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "watch/ChangeRecords.h"
+#include "watch/Utf16.h"
 
 namespace {
 
@@ -75,7 +76,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     std::vector<Record> walked;
     WalkChangeRecords(data, size, [&](const ChangeRecord& record) {
         walked.push_back(Record{0, record.action, std::vector<char16_t>(record.name.begin(), record.name.end())});
-        ConvertRecordName(record.name);
+        // The candidate is the name, unit for unit, lone surrogates too.
+        if (UnitsOf(TextOfUnits(record.name)) != record.name)
+            Fail("a name changed on its way to a candidate");
     });
 
     if (walked.size() > size / 12)

@@ -23,6 +23,10 @@ enum class ArrivalState {
 // paths of any length.
 ArrivalState QueryArrivalState(const std::wstring& root, const std::u16string& relative);
 
+// The short (8.3) form of an existing path, where its volume keeps short
+// names. False when the path does not exist or has no short form.
+bool ShortPathOf(const std::wstring& path, std::wstring& shortPath);
+
 // Reads a whole file in byte mode without denying readers or writers. False
 // when it cannot be opened or read.
 bool ReadWholeFile(const std::wstring& path, std::string& bytes);

@@ -7,9 +7,10 @@ using ProcessHandle = void*;
 
 // Starts the scanner client "clamdscan.exe", found where the command
 // processor would find it (the current directory, then the search path),
-// with exactly `commandLine` as its command line, and returns at once. Null
-// when it is not found or cannot be started.
-ProcessHandle StartScanner(const std::string& commandLine);
+// with exactly `commandLine` as its command line (CreateProcessW: a program
+// with a narrow main gets it in the ANSI code page), and returns at once.
+// Null when it is not found or cannot be started.
+ProcessHandle StartScanner(const std::wstring& commandLine);
 
 // True once the process has exited; never blocks.
 bool ProcessExited(ProcessHandle process);

@@ -4,6 +4,8 @@
 // Unix program, so without this the monitor could neither wait for the scan
 // nor learn its result; the bridge reports through a status file instead.
 #include <windows.h>
+// after windows.h, which it needs
+#include <shellapi.h>
 
 #include <cstdlib>
 #include <string>
@@ -12,15 +14,23 @@ namespace {
 
 constexpr DWORD kScanLimitMs = 10 * 60 * 1000;
 
-// The command line after the program name, exactly as received.
-const wchar_t* ArgumentsOf(const wchar_t* commandLine)
+// The arguments after the program name, each quoted again; a short (8.3)
+// path becomes its long form, which the Unix side can map into the prefix.
+std::wstring ArgumentsOf(const wchar_t* commandLine)
 {
-    bool quoted = false;
-    for (; *commandLine && (quoted || (*commandLine != L' ' && *commandLine != L'\t')); ++commandLine) {
-        if (*commandLine == L'"')
-            quoted = !quoted;
+    int count = 0;
+    wchar_t** arguments = CommandLineToArgvW(commandLine, &count);
+    std::wstring line;
+    for (int i = 1; arguments && i < count; ++i) {
+        std::wstring argument = arguments[i];
+        wchar_t longPath[32768];
+        const DWORD length = GetLongPathNameW(argument.c_str(), longPath, 32768);
+        if (argument.compare(0, 2, L"--") != 0 && length > 0 && length < 32768)
+            argument.assign(longPath, length);
+        line += L" \"" + argument + L"\"";
     }
-    return commandLine;
+    LocalFree(arguments);
+    return line;
 }
 
 } // namespace

@@ -5,12 +5,18 @@
 // PELMON_STUB_SLOW, when that is set). The start is also written at once as
 // "<start ms> - <size> <command line>" so a test can see a scan that is
 // running. <size> is the size in bytes of the file to scan (the last quoted
-// argument) when the scan started: "dir" for a folder, "none" when missing.
+// argument) when the scan started: "dir" for a folder, "none" when missing;
+// "badargs" when the arguments that a program with a narrow main sees (the
+// command line in the ANSI code page) differ from those a Unicode program
+// sees, or the target opens only in one of the two views.
 #include <windows.h>
+// after windows.h, which it needs
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "UnixMilliseconds.h"
 
@@ -46,16 +52,51 @@ void AppendLine(const std::string& path, const std::string& line)
     CloseHandle(file);
 }
 
-std::string TargetSize(const std::string& commandLine)
+std::vector<std::wstring> Split(const std::wstring& line)
 {
-    const std::size_t close = commandLine.find_last_of('"');
-    const std::size_t open =
-        close == std::string::npos || close == 0 ? close : commandLine.find_last_of('"', close - 1);
-    if (close == std::string::npos || close == 0 || open == std::string::npos)
-        return "none";
+    int count = 0;
+    wchar_t** arguments = CommandLineToArgvW(line.c_str(), &count);
+    std::vector<std::wstring> split(arguments, arguments + (arguments ? count : 0));
+    LocalFree(arguments);
+    return split;
+}
+
+std::wstring Wide(const std::string& ansi)
+{
+    const int count = static_cast<int>(ansi.size());
+    const int units = MultiByteToWideChar(CP_ACP, 0, ansi.data(), count, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(units), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, ansi.data(), count, wide.data(), units);
+    return wide;
+}
+
+std::string Ansi(const std::wstring& wide)
+{
+    const int count = static_cast<int>(wide.size());
+    const int bytes = WideCharToMultiByte(CP_ACP, 0, wide.data(), count, nullptr, 0, nullptr, nullptr);
+    std::string ansi(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), count, ansi.data(), bytes, nullptr, nullptr);
+    return ansi;
+}
+
+// Size of the target as the Unicode view names it, after checking that the
+// narrow view holds the same arguments and opens the same thing.
+std::string TargetSize()
+{
+    const std::vector<std::wstring> wide = Split(GetCommandLineW());
+    const std::vector<std::wstring> narrow = Split(Wide(GetCommandLineA()));
+    if (wide.size() != narrow.size() || wide.size() < 3)
+        return "badargs";
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        if (Ansi(wide[i]) != Ansi(narrow[i]) || Wide(Ansi(wide[i])) != wide[i])
+            return "badargs";
+    }
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(commandLine.substr(open + 1, close - open - 1).c_str(),
-                              GetFileExInfoStandard, &data))
+    const bool found = GetFileAttributesExW(wide.back().c_str(), GetFileExInfoStandard, &data);
+    WIN32_FILE_ATTRIBUTE_DATA narrowData;
+    if (found != (GetFileAttributesExA(Ansi(narrow.back()).c_str(), GetFileExInfoStandard, &narrowData) != FALSE))
+        return "badargs";
+    if (!found)
         return "none";
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         return "dir";
@@ -69,7 +110,7 @@ int wmain()
     const unsigned long long start = UnixMilliseconds();
     const std::string commandLine = GetCommandLineA();
     const std::string path = LogPath();
-    const std::string size = TargetSize(commandLine);
+    const std::string size = TargetSize();
     AppendLine(path, std::to_string(start) + " - " + size + " " + commandLine + "\n");
 
     const std::string delay = EnvironmentText("PELMON_STUB_DELAY_MS");

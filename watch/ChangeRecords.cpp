@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "platform/CodePage.h"
-
 namespace {
 
 // NextEntryOffset, Action and FileNameLength, each a DWORD.
@@ -42,13 +40,4 @@ void WalkChangeRecords(const unsigned char* buffer, std::size_t bytes,
             break;
         offset += next;
     }
-}
-
-wxString ConvertRecordName(const std::u16string& name)
-{
-    const std::string ansi = platform::Utf16ToAnsiBestFit(name.data(), name.size());
-    std::wstring wide;
-    if (!platform::AnsiToWide(ansi, wide))
-        return wxString();
-    return wxString(wide);
 }

@@ -1,6 +1,4 @@
 #pragma once
-#include <wx/string.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -26,7 +24,3 @@ struct ChangeRecord {
 // nor is a record that would start inside the one before.
 void WalkChangeRecords(const unsigned char* buffer, std::size_t bytes,
                        const std::function<void(const ChangeRecord&)>& visit);
-
-// The candidate for a record's name: its round trip through the ANSI code
-// page, so filters, cache and scanner see the best-fit form.
-wxString ConvertRecordName(const std::u16string& name);

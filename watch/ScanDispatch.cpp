@@ -1,25 +1,118 @@
 #include "watch/ScanDispatch.h"
 
-#include "product/ProductLayout.h"
+#include "log/LogEntry.h"
 #include "platform/CodePage.h"
+#include "platform/FileAccess.h"
+#include "product/ProductLayout.h"
 
-wxString BuildScanCommand(const std::wstring& programDataPath, const std::wstring& watchRoot,
-                          const wxString& candidate)
+namespace {
+
+void AppendQuoted(std::wstring& line, const std::wstring& argument)
 {
-    wxString command = wxS("clamdscan.exe --move=\"");
-    command += wxString(VaultFolderOf(programDataPath));
-    command += wxS("\" \"");
-    command += wxString(watchRoot);
-    command += wxS("\\");
-    command += candidate;
-    command += wxS("\"");
+    // Backslashes are literal except before a quote: there each one is
+    // doubled, and the quote is escaped, so neither ends the argument.
+    line += L'"';
+    std::size_t backslashes = 0;
+    for (wchar_t c : argument) {
+        if (c == L'"')
+            line.append(backslashes + 1, L'\\');
+        backslashes = c == L'\\' ? backslashes + 1 : 0;
+        line += c;
+    }
+    line.append(backslashes, L'\\');
+    line += L'"';
+}
+
+// The path itself, or its short path, when either reaches the scanner
+// exactly.
+bool ExactFormOf(const std::wstring& path, std::wstring& exact)
+{
+    if (ReachesScannerExactly(path)) {
+        exact = path;
+        return true;
+    }
+    return platform::ShortPathOf(path, exact) && ReachesScannerExactly(exact);
+}
+
+} // namespace
+
+std::wstring BuildScanCommand(const std::wstring& vault, const std::vector<std::wstring>& targets)
+{
+    std::wstring command = L"clamdscan.exe --move=";
+    AppendQuoted(command, vault);
+    for (const std::wstring& target : targets) {
+        command += L' ';
+        AppendQuoted(command, target);
+    }
     return command;
 }
 
-platform::ProcessHandle StartScan(const wxString& command)
+bool ReachesScannerExactly(const std::wstring& path)
 {
-    std::string narrow;
-    if (!platform::WideToAnsiExact(command.ToStdWstring(), narrow) || narrow.empty())
+    std::string ansi;
+    if (!platform::WideToAnsiExact(path, ansi))
+        return false;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const bool componentEnds = i + 1 == path.size() || path[i + 1] == L'\\';
+        if (componentEnds && (path[i] == L'.' || path[i] == L' ') && i > 0 && path[i - 1] != L'\\')
+            return false;
+    }
+    return true;
+}
+
+ScanTargetForm ScanTargetOf(const std::wstring& root, const wxString& candidate, std::wstring& target)
+{
+    const std::wstring path = root + L"\\" + candidate.ToStdWstring();
+    if (ReachesScannerExactly(path)) {
+        target = path;
+        return ScanTargetForm::Exact;
+    }
+    if (platform::ShortPathOf(path, target) && ReachesScannerExactly(target))
+        return ScanTargetForm::ShortPath;
+    for (std::size_t cut = path.rfind(L'\\'); cut != std::wstring::npos && cut >= root.size();
+         cut = cut == 0 ? std::wstring::npos : path.rfind(L'\\', cut - 1)) {
+        if (ExactFormOf(path.substr(0, cut), target))
+            return ScanTargetForm::Folder;
+    }
+    target.clear();
+    return ScanTargetForm::None;
+}
+
+platform::ProcessHandle StartScan(const std::wstring& programDataPath, const std::wstring& watchRoot,
+                                  const wxString& candidate)
+{
+    const std::wstring path = watchRoot + L"\\" + candidate.ToStdWstring();
+    std::wstring vault;
+    std::wstring target;
+    if (!ExactFormOf(VaultFolderOf(programDataPath), vault)) {
+        WriteLogEntry(kErrorFunctionLogs,
+                      L"In StartScan: the quarantine folder has no exact form in the ANSI code "
+                      L"page; \"%s\" was not scanned.",
+                      path.c_str());
         return nullptr;
-    return platform::StartScanner(narrow);
+    }
+    switch (ScanTargetOf(watchRoot, candidate, target)) {
+    case ScanTargetForm::Exact:
+    case ScanTargetForm::ShortPath:
+        break;
+    case ScanTargetForm::Folder:
+        WriteLogEntry(kErrorFunctionLogs,
+                      L"In StartScan: \"%s\" has no exact form in the ANSI code page; its folder "
+                      L"\"%s\" is scanned instead.",
+                      path.c_str(), target.c_str());
+        break;
+    case ScanTargetForm::None:
+        WriteLogEntry(kErrorFunctionLogs,
+                      L"In StartScan: \"%s\" has no exact form in the ANSI code page, nor has "
+                      L"any folder above it; it was not scanned.",
+                      path.c_str());
+        return nullptr;
+    }
+    const std::wstring command = BuildScanCommand(vault, {target});
+    // Every piece reaches the scanner exactly, so the whole line does: the
+    // view of a program with a narrow main is the same line.
+    std::string narrow;
+    if (!platform::WideToAnsiExact(command, narrow))
+        return nullptr;
+    return platform::StartScanner(command);
 }

@@ -2,18 +2,37 @@
 #include <wx/string.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/ScannerProcess.h"
 
-// The scanner command line: clamdscan.exe --move="<vault>" "<root>\<candidate>",
-// with every piece taken exactly as received.
-wxString BuildScanCommand(const std::wstring& programDataPath, const std::wstring& watchRoot,
-                          const wxString& candidate);
+// The scanner command line: clamdscan.exe --move="<vault>" "<target>"...
+// Each argument is quoted the way CommandLineToArgvW and the C runtime
+// split a command line, so each comes back as exactly one argument,
+// whatever it holds.
+std::wstring BuildScanCommand(const std::wstring& vault, const std::vector<std::wstring>& targets);
 
-// Starts the scanner with the command and returns its process, for the
-// caller to wait for without a time-out; its result is ignored. The scanner
-// is started directly rather than through the command processor, which
-// would expand %NAME% and !NAME! inside file names. A command that has no
-// exact form in the ANSI code page, or a scanner that cannot be found, means
-// no scan: null.
-platform::ProcessHandle StartScan(const wxString& command);
+// True when a program that reads its command line in the ANSI code page
+// gets exactly `path`, and the system's path rules open exactly it: every
+// character exists there as it is, and no component ends in a dot or a
+// blank, which those rules strip.
+bool ReachesScannerExactly(const std::wstring& path);
+
+enum class ScanTargetForm { Exact, ShortPath, Folder, None };
+
+// The path under which root\candidate is handed to the scanner: itself when
+// it reaches the scanner exactly; otherwise its short (8.3) path when that
+// does; otherwise the nearest folder above it, up to the root, that does in
+// either form (the scanner scans a folder whole); None when not even that.
+// A path that another character stands in for would name another file, or
+// none: the file would never be scanned.
+ScanTargetForm ScanTargetOf(const std::wstring& root, const wxString& candidate, std::wstring& target);
+
+// Starts the scanner for root\candidate, with the quarantine folder below
+// the program-data folder, and returns its process for the caller to wait
+// for. It is started directly rather than through the command processor,
+// which would expand %NAME% and !NAME! inside file names. A file handed over
+// by its folder, or not at all, is reported in "ErrorFunctionLogs.txt".
+// Null when no scan started.
+platform::ProcessHandle StartScan(const std::wstring& programDataPath, const std::wstring& watchRoot,
+                                  const wxString& candidate);

@@ -1,6 +1,5 @@
 #include "watch/ScanFilters.h"
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,15 +17,6 @@ const wchar_t* const kExcludedExtensions[] = {
     L"jpg", L"jpeg", L"gif", L"png",  L"tif", L"tiff", L"txt", L"docx", L"pdf", L"mp3",
     L"mp4", L"wav",  L"avi", L"mpg",  L"mpeg", L"wmv", L"vob", L"log",  L"tmp",
 };
-
-std::u16string Utf16Units(const wxString& text)
-{
-    std::u16string units;
-    units.reserve(text.length());
-    for (wxString::const_iterator it = text.begin(); it != text.end(); ++it)
-        AppendUtf16(units, static_cast<uint32_t>((*it).GetValue()));
-    return units;
-}
 
 } // namespace
 
@@ -65,9 +55,9 @@ bool IsInMonitoredFolderList(const wxString& candidate)
 
 bool AnyLineOccursIn(const wxString& candidate, const std::vector<wxString>& lines)
 {
-    const std::u16string units = Utf16Units(candidate);
+    const std::u16string units = UnitsOf(candidate);
     for (const wxString& line : lines) {
-        if (units.find(Utf16Units(line)) != std::u16string::npos)
+        if (units.find(UnitsOf(line)) != std::u16string::npos)
             return true;
     }
     return false;

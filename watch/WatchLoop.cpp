@@ -14,6 +14,7 @@
 #include "watch/ScanDispatch.h"
 #include "watch/ScanFilters.h"
 #include "watch/SetAsideFiles.h"
+#include "watch/Utf16.h"
 
 namespace {
 
@@ -205,9 +206,10 @@ bool WatchLoop::Recover()
 }
 
 // The filter steps for one candidate, then the scan if they all admit it.
+// The candidate is the name exactly as the file system holds it.
 void WatchLoop::Offer(const PendingChange& change)
 {
-    const wxString candidate = ConvertRecordName(change.name);
+    const wxString candidate = TextOfUnits(change.name);
     // An empty candidate would make the scanner target the whole root.
     if (candidate.empty())
         return;
@@ -217,13 +219,18 @@ void WatchLoop::Offer(const PendingChange& change)
         return;
     if (IsExcludedExtension(candidate))
         return;
+    // Gone already (the scanner's own short-lived files, say): nothing to
+    // scan, and no place taken in the cache, or the name arriving again
+    // would pass unscanned.
+    const platform::ArrivalState state = platform::QueryArrivalState(m_context.watchRoot, change.name);
+    if (state == platform::ArrivalState::Missing)
+        return;
     // A name that arrives by a rename is scanned even when the cache holds
     // it: a download is often renamed over a placeholder scanned empty.
     if (!m_context.cache.AdmitCandidate(candidate) && change.arrival != Arrival::Renamed)
         return;
     // Scanned now, unless another process is still writing it.
-    if (!m_setAside.Full() && platform::QueryArrivalState(m_context.watchRoot, change.name) ==
-                                  platform::ArrivalState::BeingWritten) {
+    if (!m_setAside.Full() && state == platform::ArrivalState::BeingWritten) {
         m_setAside.Add(change.name, candidate, platform::MonotonicMilliseconds());
         return;
     }
@@ -246,7 +253,7 @@ bool WatchLoop::ScanSetAsideFile()
 
 void WatchLoop::Scan(const wxString& candidate)
 {
-    m_scanner = StartScan(BuildScanCommand(m_context.programDataPath, m_context.watchRoot, candidate));
+    m_scanner = StartScan(m_context.programDataPath, m_context.watchRoot, candidate);
 }
 
 } // namespace

@@ -47,22 +47,6 @@ bool RoundTripsUnchanged(UINT codePage, const std::wstring& text, const std::str
 
 } // namespace
 
-std::string Utf16ToAnsiBestFit(const char16_t* text, std::size_t units)
-{
-    if (units == 0)
-        return std::string();
-    const auto* wide = reinterpret_cast<const wchar_t*>(text);
-    const int count = static_cast<int>(units);
-    const int needed = WideCharToMultiByte(CP_ACP, 0, wide, count, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0)
-        return std::string();
-    std::string ansi(static_cast<std::size_t>(needed), '\0');
-    const int written =
-        WideCharToMultiByte(CP_ACP, 0, wide, count, ansi.data(), needed, nullptr, nullptr);
-    ansi.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
-    return ansi;
-}
-
 bool WideToAnsiExact(const std::wstring& text, std::string& ansi)
 {
     ansi.clear();
@@ -88,21 +72,6 @@ bool WideToAnsiExact(const std::wstring& text, std::string& ansi)
         return false;
     }
     return true;
-}
-
-bool AnsiToWide(const std::string& ansi, std::wstring& text)
-{
-    text.clear();
-    if (ansi.empty())
-        return true;
-    const UINT codePage = GetACP();
-    const DWORD flags = TakesNoFlags(codePage) ? 0 : MB_ERR_INVALID_CHARS;
-    const int count = static_cast<int>(ansi.size());
-    const int needed = MultiByteToWideChar(codePage, flags, ansi.data(), count, nullptr, 0);
-    if (needed <= 0)
-        return false;
-    text.assign(static_cast<std::size_t>(needed), L'\0');
-    return MultiByteToWideChar(codePage, flags, ansi.data(), count, text.data(), needed) == needed;
 }
 
 } // namespace platform

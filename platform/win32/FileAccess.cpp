@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <utility>
+
 #include "platform/win32/LongPath.h"
 
 namespace platform {
@@ -32,6 +34,24 @@ ArrivalState QueryArrivalState(const std::wstring& root, const std::u16string& r
     // Held for no longer than this: a writer opening it meanwhile would fail.
     CloseHandle(file);
     return ArrivalState::Complete;
+}
+
+bool ShortPathOf(const std::wstring& path, std::wstring& shortPath)
+{
+    shortPath.clear();
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetShortPathNameW(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0)
+            return false;
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            break;
+        }
+        buffer.resize(length + 1);
+    }
+    shortPath = std::move(buffer);
+    return true;
 }
 
 PathKind QueryPathKind(const std::wstring& path)

@@ -12,21 +12,21 @@ constexpr int kStartAttempts = 3;
 
 // The command processor looks a bare program name up in the current
 // directory first, then along PATH.
-bool FindScanner(std::string& found)
+bool FindScanner(std::wstring& found)
 {
-    std::string searchPath = ".";
-    const DWORD pathLength = GetEnvironmentVariableA("PATH", nullptr, 0);
+    std::wstring searchPath = L".";
+    const DWORD pathLength = GetEnvironmentVariableW(L"PATH", nullptr, 0);
     if (pathLength > 0) {
-        std::vector<char> path(pathLength);
-        const DWORD got = GetEnvironmentVariableA("PATH", path.data(), pathLength);
+        std::vector<wchar_t> path(pathLength);
+        const DWORD got = GetEnvironmentVariableW(L"PATH", path.data(), pathLength);
         if (got > 0 && got < pathLength) {
-            searchPath += ';';
+            searchPath += L';';
             searchPath.append(path.data(), got);
         }
     }
-    std::vector<char> result(MAX_PATH);
+    std::vector<wchar_t> result(MAX_PATH);
     for (;;) {
-        const DWORD length = SearchPathA(searchPath.c_str(), "clamdscan.exe", nullptr,
+        const DWORD length = SearchPathW(searchPath.c_str(), L"clamdscan.exe", nullptr,
                                          static_cast<DWORD>(result.size()), result.data(), nullptr);
         if (length == 0)
             return false;
@@ -40,16 +40,16 @@ bool FindScanner(std::string& found)
 
 } // namespace
 
-ProcessHandle StartScanner(const std::string& commandLine)
+ProcessHandle StartScanner(const std::wstring& commandLine)
 {
-    std::string application;
+    std::wstring application;
     if (!FindScanner(application))
         return nullptr;
     // Handles are inherited as the command processor would pass them, so the
     // scanner writes where the monitor writes.
-    std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
-    mutableLine.push_back('\0');
-    STARTUPINFOA startup = {};
+    std::vector<wchar_t> mutableLine(commandLine.begin(), commandLine.end());
+    mutableLine.push_back(L'\0');
+    STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
     // A start can fail for a moment (measured under Wine: one in a few
@@ -57,7 +57,7 @@ ProcessHandle StartScanner(const std::string& commandLine)
     // for that, so it is tried again, at once.
     bool started = false;
     for (int attempt = 0; attempt < kStartAttempts && !started; ++attempt)
-        started = CreateProcessA(application.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, 0,
+        started = CreateProcessW(application.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, 0,
                                  nullptr, nullptr, &startup, &info) != FALSE;
     if (!started)
         return nullptr;

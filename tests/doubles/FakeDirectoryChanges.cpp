@@ -76,6 +76,29 @@ void Complete(platform::ChangeRequest& request)
     [[maybe_unused]] const ssize_t put = ::write(request.event[1], &token, 1);
 }
 
+// With the state's lock held: what the records say exists, or no longer.
+void LearnTreeFrom(const std::wstring& root, const std::vector<unsigned char>& bytes)
+{
+    std::size_t offset = 0;
+    while (offset + 12 <= bytes.size()) {
+        uint32_t header[3];
+        std::copy(bytes.begin() + offset, bytes.begin() + offset + 12,
+                  reinterpret_cast<unsigned char*>(header));
+        if (header[2] > bytes.size() - offset - 12)
+            break;
+        std::wstring path = root + L'\\';
+        for (std::size_t i = 0; i + 1 < header[2]; i += 2)
+            path += static_cast<wchar_t>(bytes[offset + 12 + i] | (bytes[offset + 13 + i] << 8));
+        if (header[1] == 1 || header[1] == 5)
+            fake::State().tree.emplace(path, fake::TreeEntry{});
+        else if (header[1] == 2 || header[1] == 4)
+            fake::State().tree.erase(path);
+        if (header[0] == 0)
+            break;
+        offset += header[0];
+    }
+}
+
 } // namespace
 
 namespace platform {
@@ -200,6 +223,7 @@ void DeliverBatch(const std::wstring& root, const std::vector<unsigned char>& by
     });
     if (!target)
         return;
+    LearnTreeFrom(root, bytes);
     target->waiting.push_back(bytes);
     if (target->pending)
         Complete(*target);

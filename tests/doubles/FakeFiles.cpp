@@ -26,6 +26,30 @@ std::filesystem::path HostPath(const std::wstring& path)
     return State().driveRoot / std::filesystem::path(rest);
 }
 
+std::string Utf8Of(const std::wstring& text)
+{
+    std::string utf8;
+    for (wchar_t wc : text) {
+        const auto c = static_cast<uint32_t>(wc);
+        if (c < 0x80) {
+            utf8 += static_cast<char>(c);
+        } else if (c < 0x800) {
+            utf8 += static_cast<char>(0xC0 | (c >> 6));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            utf8 += static_cast<char>(0xE0 | (c >> 12));
+            utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            utf8 += static_cast<char>(0xF0 | (c >> 18));
+            utf8 += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return utf8;
+}
+
 } // namespace fake
 
 namespace platform {
@@ -47,6 +71,16 @@ PathKind QueryPathKind(const std::wstring& path)
     if (::stat(fake::HostPath(path).string().c_str(), &info) != 0)
         return PathKind::Missing;
     return S_ISDIR(info.st_mode) ? PathKind::Directory : PathKind::File;
+}
+
+bool ShortPathOf(const std::wstring& path, std::wstring& shortPath)
+{
+    std::lock_guard<std::mutex> lock(fake::State().mutex);
+    const auto found = fake::State().shortPaths.find(path);
+    if (found == fake::State().shortPaths.end())
+        return false;
+    shortPath = found->second;
+    return true;
 }
 
 bool ReadWholeFile(const std::wstring& path, std::string& bytes)

@@ -74,7 +74,10 @@ struct Platform {
     bool failReads = false;
     bool readsRunOutOfMemory = false; // reading throws std::bad_alloc
 
-    // Scanner.
+    // Short (8.3) paths of the volume, by long path; none unless set.
+    std::map<std::wstring, std::wstring> shortPaths;
+
+    // Scanner: the command lines it was started with, in UTF-8.
     bool scannerFound = true;
     std::vector<std::string> scans;
     bool holdScans = false; // scans run until ReleaseScans
@@ -93,9 +96,14 @@ void Reset(const std::filesystem::path& scratch);
 // Maps a Windows-style path of the logic to the scratch tree.
 std::filesystem::path HostPath(const std::wstring& path);
 
+// Wide text as UTF-8, for readable expectations.
+std::string Utf8Of(const std::wstring& text);
+
 // Hands `bytes` of change records to the watcher on `root`: at once when its
 // request is pending, otherwise when it issues the next one. No bytes: the
-// system lost its records.
+// system lost its records. Like the system, the tree holds what the records
+// say: an added or renamed-in name exists from then on (unless the test put
+// it there already), a removed or renamed-away one does not.
 void DeliverBatch(const std::wstring& root, const std::vector<unsigned char>& bytes);
 void ForgetRequests();
 

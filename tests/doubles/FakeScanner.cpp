@@ -38,7 +38,7 @@ void End(FakeProcess& process)
 
 namespace platform {
 
-ProcessHandle StartScanner(const std::string& commandLine)
+ProcessHandle StartScanner(const std::wstring& commandLine)
 {
     fake::Platform& p = fake::State();
     std::lock_guard<std::mutex> lock(p.mutex);
@@ -49,7 +49,7 @@ ProcessHandle StartScanner(const std::string& commandLine)
         delete process;
         return nullptr;
     }
-    p.scans.push_back(commandLine);
+    p.scans.push_back(fake::Utf8Of(commandLine));
     ++p.runningScans;
     Running().insert(process);
     if (p.holdScans)

@@ -40,6 +40,7 @@ void Reset(const std::filesystem::path& scratch)
     p.monotonicMs = 1000000;
     p.failReads = false;
     p.readsRunOutOfMemory = false;
+    p.shortPaths.clear();
     p.scannerFound = true;
     p.scans.clear();
     p.holdScans = false;

@@ -1,32 +1,80 @@
+// Which path of a file the scanner is given, and what is reported when the
+// file itself cannot be named in the ANSI code page.
 #include "tests/unit/TestSupport.h"
 #include "watch/ScanDispatch.h"
 
 class ScanDispatchTest : public PlatformTest {};
 
-TEST_F(ScanDispatchTest, TheCommandReachesTheScannerUnchanged)
+TEST_F(ScanDispatchTest, EveryPathReachesTheScannerExactlyOrIsReplacedByOneThatDoes)
 {
-    const wxString command = BuildScanCommand(L"C:\\ProgramData", L"C:\\users",
-                                              wxS("bob\\a & b (1) %OS% !PATH! \u00e9.exe"));
-    const platform::ProcessHandle scanner = StartScan(command);
-    ASSERT_NE(scanner, nullptr);
-    platform::CloseProcess(scanner);
-    ASSERT_EQ(fake::State().scans.size(), 1u);
-    EXPECT_EQ(fake::State().scans[0],
-              "clamdscan.exe --move=\"C:\\ProgramData\\Pelorin\\Vault\" "
-              "\"C:\\users\\bob\\a & b (1) %OS% !PATH! \xe9.exe\"");
+    fake::Platform& p = fake::State();
+    p.shortPaths[L"C:\\users\\a\\x\uFF02 --log=\uFF02C\uFF1A\uFF3Cpwned.txt\uFF02 \uFF02y.exe"] =
+        L"C:\\users\\a\\XLOG_P~1.EXE";
+    p.shortPaths[L"C:\\users\\a\\tool.exe."] = L"C:\\users\\a\\TOOLEX~1";
+    p.shortPaths[L"C:\\users\\\u0418\u0432\u0430\u043d"] = L"C:\\users\\B2C4~1";
+    p.shortPaths[L"C:\\users\\b\\\u4e2d.exe"] = L"C:\\users\\b\\\u4e2d.exe"; // no 8.3 names there
+    const struct {
+        std::wstring root;
+        std::wstring candidate;
+        ScanTargetForm form;
+        std::wstring target;
+    } cases[] = {
+        {L"C:\\users", L"a\\caf\u00e9 & (1) %OS% !x!.exe", ScanTargetForm::Exact,
+         L"C:\\users\\a\\caf\u00e9 & (1) %OS% !x!.exe"},
+        {L"C:\\users", L"a\\x\uFF02 --log=\uFF02C\uFF1A\uFF3Cpwned.txt\uFF02 \uFF02y.exe",
+         ScanTargetForm::ShortPath, L"C:\\users\\a\\XLOG_P~1.EXE"},
+        // The system's path rules would strip the trailing dot.
+        {L"C:\\users", L"a\\tool.exe.", ScanTargetForm::ShortPath, L"C:\\users\\a\\TOOLEX~1"},
+        {L"C:\\users", L"a\\Downloads\\\u043e\u0442\u0447\u0451\u0442.exe", ScanTargetForm::Folder,
+         L"C:\\users\\a\\Downloads"},
+        {L"C:\\users", L"b\\\u4e2d.exe", ScanTargetForm::Folder, L"C:\\users\\b"},
+        {L"C:\\users", L"\u0418\u0432\u0430\u043d\\Downloads\\a\u200bb.exe", ScanTargetForm::Folder,
+         L"C:\\users\\B2C4~1"},
+        {L"C:\\users", L"\u0418\u0432\u0430\u043d \\a.exe", ScanTargetForm::Folder, L"C:\\users"},
+        {L"C:\\\u4e2d", L"\u4e2d.exe", ScanTargetForm::None, L""},
+    };
+    for (const auto& c : cases) {
+        std::wstring target = L"left over";
+        EXPECT_EQ(ScanTargetOf(c.root, c.candidate, target), c.form) << fake::Utf8Of(c.candidate);
+        EXPECT_EQ(target, c.target) << fake::Utf8Of(c.candidate);
+    }
 }
 
-TEST_F(ScanDispatchTest, CommandWithoutExactAnsiFormStartsNoScanner)
+TEST_F(ScanDispatchTest, AFileScannedByItsFolderOrNotAtAllIsReported)
 {
-    EXPECT_EQ(StartScan(BuildScanCommand(L"C:\\Program\u4e2dData", L"C:\\users", wxS("a.exe"))),
-              nullptr);
+    const auto scan = [](const std::wstring& root, const std::wstring& candidate) {
+        const platform::ProcessHandle scanner = StartScan(L"C:\\ProgramData", root, candidate);
+        if (scanner)
+            platform::CloseProcess(scanner);
+        return scanner != nullptr;
+    };
+    EXPECT_TRUE(scan(L"C:\\users", L"a\\caf\u00e9.exe"));
+    EXPECT_FALSE(LogExists(L"ErrorFunctionLogs.txt")) << "an exact path is nothing to report";
+
+    EXPECT_TRUE(scan(L"C:\\users", L"a\\\u4e2d.exe"));
+    EXPECT_FALSE(scan(L"C:\\\u4e2d", L"b.exe"));
+    EXPECT_EQ(fake::State().scans,
+              (std::vector<std::string>{
+                  "clamdscan.exe --move=\"C:\\ProgramData\\Pelorin\\Vault\" \"C:\\users\\a\\caf\xc3\xa9.exe\"",
+                  "clamdscan.exe --move=\"C:\\ProgramData\\Pelorin\\Vault\" \"C:\\users\\a\""}));
+    EXPECT_EQ(LogBytes(L"ErrorFunctionLogs.txt"),
+              Entry("In StartScan: \"C:\\users\\a\\?.exe\" has no exact form in the ANSI code page; "
+                    "its folder \"C:\\users\\a\" is scanned instead.") +
+                  Entry("In StartScan: \"C:\\?\\b.exe\" has no exact form in the ANSI code page, nor "
+                        "has any folder above it; it was not scanned."));
+}
+
+TEST_F(ScanDispatchTest, NoScanWithoutAnExactQuarantineFolderOrAScanner)
+{
+    EXPECT_EQ(StartScan(L"C:\\Program\u4e2dData", L"C:\\users", wxS("a.exe")), nullptr);
     EXPECT_TRUE(fake::State().scans.empty());
-}
+    EXPECT_EQ(LogBytes(L"ErrorFunctionLogs.txt"),
+              Entry("In StartScan: the quarantine folder has no exact form in the ANSI code page; "
+                    "\"C:\\users\\a.exe\" was not scanned."));
 
-TEST_F(ScanDispatchTest, MissingScannerIsIgnoredSilently)
-{
+    std::filesystem::remove(ProductFolder() / "ErrorFunctionLogs.txt");
     fake::State().scannerFound = false;
-    EXPECT_EQ(StartScan(BuildScanCommand(L"C:\\ProgramData", L"C:\\users", wxS("a.exe"))), nullptr);
+    EXPECT_EQ(StartScan(L"C:\\ProgramData", L"C:\\users", wxS("a.exe")), nullptr);
     EXPECT_TRUE(fake::State().scans.empty());
-    EXPECT_TRUE(std::filesystem::is_empty(ProductFolder())) << "nothing is logged";
+    EXPECT_TRUE(std::filesystem::is_empty(ProductFolder())) << "a missing scanner is not logged";
 }

@@ -2,6 +2,9 @@
 // Pure logic: these run in both builds.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "watch/RecentNameCache.h"
 #include "watch/ScanDispatch.h"
 #include "watch/ScanFilters.h"
@@ -24,12 +27,14 @@ TEST(VaultFolderTest, OnlyTheVaultAndWhatLiesInsideItWhateverTheCase)
 {
     for (const wchar_t* inside : {L"Pelorin\\Vault", L"Pelorin\\Vault\\setup.exe",
                                   L"pelorin\\vault\\a.exe", L"PELORIN\\VAULT\\sub\\x.exe.001",
-                                  L"Pelorin\\Vault\\"})
+                                  L"Pelorin\\Vault\\", L"pelorin\\vAULT"})
         EXPECT_TRUE(IsInVaultFolder(inside)) << inside;
     for (const wchar_t* outside :
          {L"PelorinX\\Vault\\a.exe", L"Pelorin\\Vaults\\a.exe", L"Pelorin\\Vault.exe",
           L"Pelorin\\Vaul", L"Pelorin", L"Pelorin\\db\\db6", L"x\\Pelorin\\Vault\\a.exe",
-          L"Pelorin\\.clamav-unlink-x1", L"Pelorin\\Vault.clamav-quarantine-lock.1", L""})
+          L"Pelorin\\.clamav-unlink-x1", L"Pelorin\\Vault.clamav-quarantine-lock.1", L"",
+          // Look-alikes: a fullwidth reverse solidus is no separator.
+          L"Pelorin\uFF3CVault\\a.exe", L"Pelorin\uFF3CVault", L"Pelorin\\Vault\uFF3Ca.exe"})
         EXPECT_FALSE(IsInVaultFolder(outside)) << outside;
 }
 
@@ -67,18 +72,33 @@ TEST(RecentNameCacheTest, NinetyNineNamesAreKept)
     EXPECT_EQ(cache.Size(), 100u) << "no clearing below the mark";
 }
 
-TEST(BuildScanCommandTest, JoinsThePiecesExactly)
+// The one place that pins the command line byte for byte; other tests
+// assert the paths that the scanner was given.
+TEST(BuildScanCommandTest, EachArgumentComesBackWholeAndPlainPathsReadAsEver)
 {
-    EXPECT_EQ(BuildScanCommand(L"C:\\ProgramData", L"C:\\Users", wxS("alice\\Downloads\\setup.exe")),
-              wxS("clamdscan.exe --move=\"C:\\ProgramData\\Pelorin\\Vault\" "
-                  "\"C:\\Users\\alice\\Downloads\\setup.exe\""));
-    EXPECT_EQ(BuildScanCommand(L"", L"C:\\users", wxS("x.exe")),
-              wxS("clamdscan.exe --move=\"\\Pelorin\\Vault\" \"C:\\users\\x.exe\""));
-    EXPECT_EQ(BuildScanCommand(L"C:\\ProgramData", L"C:\\users",
-                               wxS("bob\\Down loads\\a & b (1)%OS%!x!.exe")),
-              wxS("clamdscan.exe --move=\"C:\\ProgramData\\Pelorin\\Vault\" "
-                  "\"C:\\users\\bob\\Down loads\\a & b (1)%OS%!x!.exe\""));
-    EXPECT_EQ(BuildScanCommand(L"C:\\ProgramData", L"C:\\ProgramData", wxS("NewFolder")),
-              wxS("clamdscan.exe --move=\"C:\\ProgramData\\Pelorin\\Vault\" "
-                  "\"C:\\ProgramData\\NewFolder\""));
+    const std::wstring vault = L"C:\\ProgramData\\Pelorin\\Vault";
+    const struct {
+        std::wstring vault;
+        std::vector<std::wstring> targets;
+        std::wstring line;
+    } cases[] = {
+        {vault, {L"C:\\Users\\alice\\Downloads\\setup.exe"},
+         L"clamdscan.exe --move=\"C:\\ProgramData\\Pelorin\\Vault\" "
+         L"\"C:\\Users\\alice\\Downloads\\setup.exe\""},
+        {L"\\Pelorin\\Vault", {L"C:\\users\\x.exe"},
+         L"clamdscan.exe --move=\"\\Pelorin\\Vault\" \"C:\\users\\x.exe\""},
+        // Nothing but a quote ends a quoted argument: no expansion, no
+        // splitting at blanks, ampersands or parentheses.
+        {vault, {L"C:\\users\\bob\\Down loads\\a & b (1)%OS%!x!\u00e9.exe"},
+         L"clamdscan.exe --move=\"C:\\ProgramData\\Pelorin\\Vault\" "
+         L"\"C:\\users\\bob\\Down loads\\a & b (1)%OS%!x!\u00e9.exe\""},
+        // A quote, and backslashes before a quote or the closing one, are
+        // escaped the way the argument splitter undoes.
+        {vault, {L"C:\\a\"b", L"C:\\"},
+         L"clamdscan.exe --move=\"C:\\ProgramData\\Pelorin\\Vault\" \"C:\\a\\\"b\" \"C:\\\\\""},
+        {vault, {L"C:\\a\\\"--log=x"},
+         L"clamdscan.exe --move=\"C:\\ProgramData\\Pelorin\\Vault\" \"C:\\a\\\\\\\"--log=x\""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(BuildScanCommand(c.vault, c.targets), c.line);
 }

@@ -1,5 +1,6 @@
 #include "tests/unit/WatchersFixture.h"
 #include "watch/ChangeRecords.h"
+#include "watch/Utf16.h"
 
 namespace {
 
@@ -9,7 +10,7 @@ std::vector<std::wstring> Walk(const std::vector<unsigned char>& bytes, std::siz
     std::vector<std::wstring> walked;
     WalkChangeRecords(bytes.data(), std::min(limit, bytes.size()), [&](const ChangeRecord& record) {
         walked.push_back(std::to_wstring(record.action) + L" " +
-                         ConvertRecordName(record.name).ToStdWstring());
+                         WideOfUnits(record.name));
     });
     return walked;
 }
@@ -26,13 +27,6 @@ TEST(ChangeRecordWalkTest, WalksEveryRecordInBufferOrder)
     EXPECT_EQ(Walk(batch, batch.size()),
               (std::vector<std::wstring>{L"1 b.exe", L"2 gone.exe", L"4 old.exe", L"5 new.exe",
                                          L"1 a\\NewFolder"}));
-}
-
-TEST(ChangeRecordWalkTest, NamesMakeTheRoundTripThroughTheAnsiCodePage)
-{
-    const auto batch = ChangeBatch({{Added, u"\u0101b\u00e9\u4e2d.exe"}});
-    // best fit for a-macron, e-acute exists, no best fit for U+4E2D
-    EXPECT_EQ(Walk(batch, batch.size()), std::vector<std::wstring>{L"1 ab\u00e9?.exe"});
 }
 
 TEST(ChangeRecordWalkTest, ReadsOnlyWhatTheSystemWrote)
@@ -87,6 +81,41 @@ TEST_F(WatchersTest, ProgramDataCandidatesNeedNoListSkipTheVaultAndTreesHaveThei
                            Scan("C:\\ProgramData", "Pelorin\\Vaults\\a.exe"),
                            Scan("C:\\ProgramData", "Downloads\\same.exe"),
                            Scan("C:\\users", "Downloads\\same.exe")}));
+}
+
+// Names reach the list match, the vault test, the cache and the scanner as
+// the file system holds them: no code page stands between.
+TEST_F(WatchersTest, NamesArriveExactlyAsTheFileSystemHoldsThem)
+{
+    WriteFile(ProductFolder() / "db" / "db6", "Downloads\n\xd0\x97\xd0\xb0\xd0\xb3\xd1\x80\xd1\x83\xd0\xb7\xd0\xba\xd0\xb8\n");
+    fake::State().shortPaths[L"C:\\users\\a\\Downloads\\x\uFF02 --log=\uFF02C\uFF1A\uFF3Cpwned.exe"] =
+        L"C:\\users\\a\\DOWNLO~1\\XLOG_P~1.EXE";
+    fake::State().shortPaths[L"C:\\ProgramData\\Pelorin\uFF3CVault"] = L"C:\\ProgramData\\PELORI~1";
+    Deliver(L"C:\\users",
+            ChangeBatch({{Added, u"a\\Downloads\\x\uFF02 --log=\uFF02C\uFF1A\uFF3Cpwned.exe"},
+                         // best-fit twins: each is its own file
+                         {Added, u"a\\Downloads\\\u0101.exe"},
+                         {Added, u"a\\Downloads\\\u0103.exe"},
+                         {Added, u"a\\\u0417\u0430\u0433\u0440\u0443\u0437\u043a\u0438\\b.exe"},
+                         {Added, u"a\\Downloads\\ph\u043eto.jpg\u200b"}}));
+    Deliver(L"C:\\ProgramData", ChangeBatch({{Added, u"Pelorin\uFF3CVault\\a.exe"},
+                                             {Added, u"PELORIN\\vault\\b.exe"}}));
+    EXPECT_EQ(Scans(), (std::vector<std::string>{
+                           Scan("C:\\users", "a\\DOWNLO~1\\XLOG_P~1.EXE"),
+                           Scan("C:\\users", "a\\Downloads"), Scan("C:\\users", "a\\Downloads"),
+                           Scan("C:\\users", "a"), Scan("C:\\users", "a\\Downloads"),
+                           Scan("C:\\ProgramData", "PELORI~1")}));
+}
+
+TEST_F(WatchersTest, AFileGoneWhenItsTurnComesIsNotScannedNorRemembered)
+{
+    Deliver(L"C:\\ProgramData", ChangeBatch({{Added, u".clamav-unlink-1.exe"},
+                                             {Removed, u".clamav-unlink-1.exe"},
+                                             {Added, u"x.exe"}, {RenamedOld, u"x.exe"}}));
+    EXPECT_TRUE(Scans().empty());
+    Deliver(L"C:\\ProgramData", ChangeBatch({{Added, u"x.exe"}}));
+    EXPECT_EQ(Scans(), std::vector<std::string>{Scan("C:\\ProgramData", "x.exe")})
+        << "the name came back: a new file, not one scanned already";
 }
 
 TEST_F(WatchersTest, OverflowIsSkippedAndWatchingGoesOn)

@@ -122,6 +122,19 @@ finished_scans() {
     awk '$2 != "-"' "$STUB_CALLS" | cut -d' ' -f4- | tr -d '\r'
 }
 
+# Command lines of finished scans that found a file of SIZE bytes.
+finished_scans_of_size() {
+    [[ -f "$STUB_CALLS" ]] || return 0
+    awk -v size="$1" '$2 != "-" && $3 == size' "$STUB_CALLS" | cut -d' ' -f4- | tr -d '\r'
+}
+
+# How many calls the stub found with arguments that a program with a narrow
+# main would read differently.
+scans_with_bad_arguments() {
+    [[ -f "$STUB_CALLS" ]] || { echo 0; return; }
+    awk '$3 == "badargs"' "$STUB_CALLS" | wc -l
+}
+
 # The command line the monitor builds for a path (Windows form).
 scan_line() {
     printf 'clamdscan.exe --move="C:\\ProgramData\\Pelorin\\Vault" "%s"' "$1"

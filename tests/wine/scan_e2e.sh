@@ -54,11 +54,33 @@ echo "same relative name scanned once in each tree"
 await_scan 'C:\users\alice\Downloads\a%OS%b !PATH! & (1).exe'
 echo "%OS%, !PATH!, blanks, & and parentheses reach the scanner unchanged"
 
-: >"$c/users/alice/Downloads/tool-ā.exe"
-: >"$c/users/alice/Downloads/zh-中.exe"
-await_scan 'C:\users\alice\Downloads\tool-a.exe'
-await_scan 'C:\users\alice\Downloads\zh-?.exe'
-echo "names outside code page 1252 scanned under their best-fit form"
+# Hostile names: each arrives whole (written aside, then moved in) with a
+# size of its own, by which its scan is found, since a name that the ANSI
+# code page cannot hold is handed over by its short path.
+new_folder staging
+new_folder 'ProgramData/Pelorin＼Vault'
+hostile=(
+  "users/alice/Downloads/x＂ --log=＂C：＼pwned.txt＂ ＂y.exe"
+  "ProgramData/Pelorin＼Vault/evil.exe"
+  "users/alice/Downloads/отчёт.exe"
+  "users/alice/Downloads/中文 zero​width.exe"
+)
+for i in "${!hostile[@]}"; do
+  head -c $((1001 + i)) /dev/zero >"$c/staging/h$i"
+  mv "$c/staging/h$i" "$c/${hostile[$i]}"
+done
+for i in "${!hostile[@]}"; do
+  for ((t = 0; t < 200; t++)); do
+    [[ -n "$(finished_scans_of_size $((1001 + i)))" ]] && break
+    sleep 0.05
+  done
+  [[ -n "$(finished_scans_of_size $((1001 + i)))" ]] || fail "no scan of ${hostile[$i]}"
+done
+extra=$(finished_scans | grep -cvE '^clamdscan\.exe --move="C:\\ProgramData\\Pelorin\\Vault" "[^"]*"$')
+assert_eq 0 "$extra" "scanner calls with other arguments"
+assert_eq 0 "$(scans_with_bad_arguments)" "calls whose narrow and Unicode views differ"
+[[ -e "$c/pwned.txt" ]] && fail "a name added an option to the scanner"
+echo "hostile names scanned by a path that opens them; no call carries another argument"
 
 grep -q 'Monitoring folder list' "$logs/ErrorWindowLogs.txt" 2>/dev/null && fail "list reported missing"
 stop_watching
