@@ -4,7 +4,8 @@
 namespace platform {
 
 // Handles of the Service Control Manager and of one service.
-using ScHandle = void*;
+struct ScHandleTag;
+using ScHandle = ScHandleTag*;
 
 // Each call that can fail reports the system's error code of that call,
 // taken at once, through `error`.
