@@ -4,8 +4,11 @@
 
 namespace platform {
 
-// A Windows HANDLE on a watched directory.
-using DirHandle = void*;
+// A Windows HANDLE on a watched directory. Each kind of handle is a
+// pointer to a type of its own, never defined, so none can be passed for
+// another.
+struct DirHandleTag;
+using DirHandle = DirHandleTag*;
 DirHandle InvalidDirHandle();
 
 // CreateFileW on a directory: list and read access, shared for read, write

@@ -3,7 +3,8 @@
 
 namespace platform {
 
-using ProcessHandle = void*;
+struct ProcessHandleTag;
+using ProcessHandle = ProcessHandleTag*;
 
 // Starts the scanner client "clamdscan.exe", found where the command
 // processor would find it (the current directory, then the search path),

@@ -7,7 +7,8 @@ namespace platform {
 // What it takes to wait for a thread's real end after wxThread::Kill, which
 // may return before the thread has ended (TerminateThread is asynchronous)
 // and, on Windows, closes the thread's own handle. Taken just before Kill.
-using ThreadEnd = void*;
+struct ThreadEndTag;
+using ThreadEnd = ThreadEndTag*;
 ThreadEnd PrepareToAwaitEnd(wxThread& thread);
 
 // After Kill: waits until the thread has really ended, at most

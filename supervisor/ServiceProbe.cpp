@@ -15,6 +15,24 @@ void LogProbeFailure(const wchar_t* format, uint32_t error)
     WriteLogEntry(kErrorFunctionLogs, format, text.c_str());
 }
 
+// The three calls of a probe. Returns the entry of the call that failed, or
+// null; both handles are closed on return, before anything is logged.
+const wchar_t* ReadServiceState(uint32_t& current, uint32_t& error)
+{
+    const platform::ScHandleOwner manager(platform::OpenServiceManager(error));
+    if (!manager)
+        return L"In GetServiceStatusW: OpenSCManagerW failed with: %S";
+
+    const platform::ScHandleOwner service(
+        platform::OpenServiceForStatus(manager.Get(), ServiceName, error));
+    if (!service)
+        return L"In GetServiceStatusW: OpenServiceW failed with: %S";
+
+    if (!platform::QueryServiceCurrentState(service.Get(), current, error))
+        return L"In GetServiceStatusW: QueryServiceStatusEx failed with: %S";
+    return nullptr;
+}
+
 } // namespace
 
 void GetSystemErrorText(uint32_t code, std::string& text)
@@ -25,28 +43,11 @@ void GetSystemErrorText(uint32_t code, std::string& text)
 uint32_t GetServiceStatusW(uint32_t& state)
 {
     uint32_t error = kErrorSuccess;
-    platform::ScHandle manager = platform::OpenServiceManager(error);
-    if (!manager) {
-        LogProbeFailure(L"In GetServiceStatusW: OpenSCManagerW failed with: %S", error);
-        return error;
-    }
-
-    platform::ScHandle service = platform::OpenServiceForStatus(manager, ServiceName, error);
-    if (!service) {
-        platform::CloseScHandle(manager);
-        LogProbeFailure(L"In GetServiceStatusW: OpenServiceW failed with: %S", error);
-        return error;
-    }
-
     uint32_t current = 0;
-    const bool queried = platform::QueryServiceCurrentState(service, current, error);
-    platform::CloseScHandle(service);
-    platform::CloseScHandle(manager);
-
-    if (queried) {
-        state = current;
-        return kErrorSuccess;
+    if (const wchar_t* failure = ReadServiceState(current, error)) {
+        LogProbeFailure(failure, error);
+        return error;
     }
-    LogProbeFailure(L"In GetServiceStatusW: QueryServiceStatusEx failed with: %S", error);
-    return error;
+    state = current;
+    return kErrorSuccess;
 }

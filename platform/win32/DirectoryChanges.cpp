@@ -13,14 +13,16 @@ constexpr DWORD kNotifyFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANG
 
 DirHandle InvalidDirHandle()
 {
-    return INVALID_HANDLE_VALUE;
+    return static_cast<DirHandle>(INVALID_HANDLE_VALUE);
 }
 
 DirHandle OpenWatchedDirectory(const std::wstring& root)
 {
-    return CreateFileW(root.c_str(), GENERIC_READ | FILE_LIST_DIRECTORY,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+    const HANDLE directory =
+        CreateFileW(root.c_str(), GENERIC_READ | FILE_LIST_DIRECTORY,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+    return static_cast<DirHandle>(directory);
 }
 
 void CloseDirectory(DirHandle handle)

@@ -66,7 +66,7 @@ ProcessHandle StartScanner(const std::wstring& commandLine)
     if (!info.hProcess)
         return nullptr;
     CloseHandle(info.hThread);
-    return info.hProcess;
+    return static_cast<ProcessHandle>(info.hProcess);
 }
 
 bool ProcessExited(ProcessHandle process)

@@ -12,7 +12,7 @@ ThreadEnd PrepareToAwaitEnd(wxThread& thread)
     if (!DuplicateHandle(GetCurrentProcess(), static_cast<HANDLE>(thread.MSWGetHandle()),
                          GetCurrentProcess(), &own, SYNCHRONIZE, FALSE, 0))
         return nullptr;
-    return own;
+    return static_cast<ThreadEnd>(own);
 }
 
 bool AwaitThreadEnd(ThreadEnd end, wxThread&, unsigned milliseconds)

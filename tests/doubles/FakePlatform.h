@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/DirectoryChanges.h"
+#include "platform/ScannerProcess.h"
+
 namespace fake {
 
 // One answer of the service probe's three calls.
@@ -52,7 +55,7 @@ struct Platform {
     // Directories: roots that can be opened, and the handles closed at stop.
     std::vector<std::wstring> openableRoots;
     std::vector<std::wstring> openedRoots;
-    std::vector<void*> closedDirectories;
+    std::vector<platform::DirHandle> closedDirectories;
     bool refuseRequests = false;
     int parkedWaits = 0; // watchers now blocked in their wait
     int waits = 0;       // waits begun
@@ -123,6 +126,6 @@ template <typename Predicate> bool WaitUntil(Predicate predicate)
 void ReleaseScans();
 void ResetScanner();
 // The descriptor that becomes readable when the scan ends.
-int ProcessExitDescriptor(void* process);
+int ProcessExitDescriptor(platform::ProcessHandle process);
 
 } // namespace fake

@@ -28,6 +28,12 @@ std::set<FakeProcess*>& Running()
     return *running;
 }
 
+// A scanner's handle is the address of its fake process.
+FakeProcess* ProcessOf(platform::ProcessHandle handle)
+{
+    return reinterpret_cast<FakeProcess*>(handle);
+}
+
 void End(FakeProcess& process)
 {
     const char token = 1;
@@ -57,7 +63,7 @@ ProcessHandle StartScanner(const std::wstring& commandLine)
     else
         End(*process);
     p.changed.notify_all();
-    return process;
+    return reinterpret_cast<ProcessHandle>(process);
 }
 
 bool ProcessExited(ProcessHandle process)
@@ -68,7 +74,7 @@ bool ProcessExited(ProcessHandle process)
 
 void CloseProcess(ProcessHandle handle)
 {
-    auto* process = static_cast<FakeProcess*>(handle);
+    FakeProcess* process = ProcessOf(handle);
     fake::Platform& p = fake::State();
     // Under the lock that ReleaseScans writes under: the close comes after.
     std::lock_guard<std::mutex> lock(p.mutex);
@@ -84,9 +90,9 @@ void CloseProcess(ProcessHandle handle)
 
 namespace fake {
 
-int ProcessExitDescriptor(void* process)
+int ProcessExitDescriptor(platform::ProcessHandle process)
 {
-    return static_cast<FakeProcess*>(process)->exit[0];
+    return ProcessOf(process)->exit[0];
 }
 
 void ReleaseScans()

@@ -38,6 +38,8 @@ bool GetProfilesRoot(std::wstring& root)
 namespace {
 int managerToken;
 int serviceToken;
+const ScHandle kManager = reinterpret_cast<ScHandle>(&managerToken);
+const ScHandle kService = reinterpret_cast<ScHandle>(&serviceToken);
 
 const fake::ServiceAnswer& CurrentAnswer(fake::Platform& p)
 {
@@ -57,7 +59,7 @@ ScHandle OpenServiceManager(uint32_t& error)
         return nullptr;
     }
     ++p.openScHandles;
-    return &managerToken;
+    return kManager;
 }
 
 ScHandle OpenServiceForStatus(ScHandle manager, const wchar_t* name, uint32_t& error)
@@ -65,14 +67,14 @@ ScHandle OpenServiceForStatus(ScHandle manager, const wchar_t* name, uint32_t& e
     fake::Platform& p = fake::State();
     std::lock_guard<std::mutex> lock(p.mutex);
     const fake::ServiceAnswer& answer = CurrentAnswer(p);
-    if (manager != &managerToken || std::wstring(name) != L"RavIROVA DeruDuzeda" ||
+    if (manager != kManager || std::wstring(name) != L"RavIROVA DeruDuzeda" ||
         answer.failing == fake::ServiceAnswer::Service) {
         error = answer.error;
         ++p.probes;
         return nullptr;
     }
     ++p.openScHandles;
-    return &serviceToken;
+    return kService;
 }
 
 bool QueryServiceCurrentState(ScHandle service, uint32_t& state, uint32_t& error)
@@ -81,7 +83,7 @@ bool QueryServiceCurrentState(ScHandle service, uint32_t& state, uint32_t& error
     std::lock_guard<std::mutex> lock(p.mutex);
     const fake::ServiceAnswer answer = CurrentAnswer(p);
     ++p.probes;
-    if (service != &serviceToken || answer.failing == fake::ServiceAnswer::Query) {
+    if (service != kService || answer.failing == fake::ServiceAnswer::Query) {
         error = answer.error;
         return false;
     }
@@ -93,7 +95,7 @@ void CloseScHandle(ScHandle handle)
 {
     fake::Platform& p = fake::State();
     std::lock_guard<std::mutex> lock(p.mutex);
-    if (handle == &managerToken || handle == &serviceToken)
+    if (handle == kManager || handle == kService)
         --p.openScHandles;
 }
 

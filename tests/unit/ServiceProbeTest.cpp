@@ -1,6 +1,14 @@
+#include <type_traits>
+#include <utility>
+
+#include "platform/ServiceControl.h"
 #include "product/ProductLayout.h"
 #include "supervisor/ServiceProbe.h"
 #include "tests/unit/TestSupport.h"
+
+// A copy would close the same handle twice.
+static_assert(!std::is_copy_constructible_v<platform::ScHandleOwner> &&
+              !std::is_copy_assignable_v<platform::ScHandleOwner>);
 
 class ServiceProbeTest : public PlatformTest {
 protected:
@@ -72,4 +80,21 @@ TEST_F(ServiceProbeTest, FailureWithErrorCodeZeroLogsEmptyTextAndStoresNoState)
               Entry("In GetServiceStatusW: OpenSCManagerW failed with: ") +
                   Entry("In GetServiceStatusW: OpenServiceW failed with: ") +
                   Entry("In GetServiceStatusW: QueryServiceStatusEx failed with: "));
+}
+
+TEST_F(ServiceProbeTest, OwnerClosesItsHandleOnceWhereverItIsMoved)
+{
+    uint32_t error = 0;
+    {
+        platform::ScHandleOwner first(platform::OpenServiceManager(error));
+        platform::ScHandleOwner second(std::move(first));
+        EXPECT_FALSE(first) << "a moved-from owner holds nothing";
+        ASSERT_TRUE(second);
+        platform::ScHandleOwner third(platform::OpenServiceManager(error));
+        EXPECT_EQ(fake::State().openScHandles, 2);
+        third = std::move(second); // closes the handle third held
+        EXPECT_EQ(fake::State().openScHandles, 1);
+        EXPECT_FALSE(second);
+    }
+    EXPECT_EQ(fake::State().openScHandles, 0) << "each closed once: none leaked, none twice";
 }

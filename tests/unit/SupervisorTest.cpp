@@ -1,12 +1,32 @@
 #include <fstream>
 #include <iterator>
+#include <type_traits>
 
+#include "platform/DirectoryChanges.h"
+#include "platform/ScannerProcess.h"
+#include "platform/ServiceControl.h"
+#include "platform/ThreadStop.h"
 #include "product/ProductLayout.h"
 #include "supervisor/Supervisor.h"
 #include "tests/unit/TestSupport.h"
 #include "watch/WatcherThreads.h"
 
 namespace {
+
+// The supervisor holds every kind of handle at some point of a stop: none
+// may be passed for another, nor a raw system handle for any of them.
+template <typename A, typename B>
+constexpr bool kMixable = std::is_convertible_v<A, B> || std::is_convertible_v<B, A>;
+static_assert(!kMixable<platform::DirHandle, platform::ProcessHandle>);
+static_assert(!kMixable<platform::DirHandle, platform::ScHandle>);
+static_assert(!kMixable<platform::DirHandle, platform::ThreadEnd>);
+static_assert(!kMixable<platform::ProcessHandle, platform::ScHandle>);
+static_assert(!kMixable<platform::ProcessHandle, platform::ThreadEnd>);
+static_assert(!kMixable<platform::ScHandle, platform::ThreadEnd>);
+static_assert(!std::is_convertible_v<void*, platform::DirHandle> &&
+              !std::is_convertible_v<void*, platform::ProcessHandle> &&
+              !std::is_convertible_v<void*, platform::ScHandle> &&
+              !std::is_convertible_v<void*, platform::ThreadEnd>);
 
 fake::ServiceAnswer Running()
 {
@@ -18,7 +38,7 @@ fake::ServiceAnswer InState(uint32_t state)
     return fake::ServiceAnswer{fake::ServiceAnswer::None, 0, state};
 }
 
-bool Closed(void* handle)
+bool Closed(platform::DirHandle handle)
 {
     const auto& closed = fake::State().closedDirectories;
     return std::find(closed.begin(), closed.end(), handle) != closed.end();
