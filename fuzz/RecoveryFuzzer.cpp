@@ -21,8 +21,9 @@
 #include <vector>
 
 #include "tests/doubles/FakePlatform.h"
+#include "watch/LossWindows.h"
 #include "watch/PendingChanges.h"
-#include "watch/Recovery.h"
+#include "watch/RecoveryPass.h"
 
 namespace {
 
@@ -100,29 +101,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     }
     std::sort(expected.begin(), expected.end());
 
-    Recovery recovery;
-    recovery.ScheduleLoss(kStart, kEnd);
+    LossWindows losses;
+    losses.Schedule(kStart, kEnd);
+    RecoveryPass pass;
     std::vector<std::u16string> handedBack;
-    for (int passes = 0; recovery.Pending(); ++passes) {
+    for (int passes = 0; losses.Pending(); ++passes) {
         if (passes > 200)
             Fail("the passes never end");
-        Recovery::Pass pass;
-        if (!recovery.Collect(kRoot, budget, [] { return true; }, pass))
-            Fail("a pass was abandoned though nothing asked it to stop");
+        pass.Begin(losses.BeginOldest(), budget);
+        int steps = 0;
+        while (!pass.Step(kRoot)) {
+            if (++steps > 1000)
+                Fail("a pass never ends");
+        }
+        const std::vector<std::u16string>& found = pass.Found();
         std::size_t bytes = 0;
-        for (std::size_t i = 0; i < pass.found.size(); ++i) {
-            bytes += PendingChanges::CostOf(pass.found[i]);
-            if (i > 0 && !(pass.found[i - 1] < pass.found[i]))
+        for (std::size_t i = 0; i < found.size(); ++i) {
+            bytes += PendingChanges::CostOf(found[i]);
+            if (i > 0 && !(found[i - 1] < found[i]))
                 Fail("a pass's names are not in strict path order");
         }
-        if (pass.found.size() > 1 && bytes > budget)
+        if (found.size() > 1 && bytes > budget)
             Fail("a pass found more than its budget holds");
         // The caller takes at least one name, when there is one.
         const uint8_t choice = at < size ? data[at++] : 255;
-        const std::size_t taken =
-            pass.found.empty() ? 0 : 1 + choice % pass.found.size();
-        handedBack.insert(handedBack.end(), pass.found.begin(), pass.found.begin() + taken);
-        recovery.Advance(pass, taken);
+        const std::size_t taken = found.empty() ? 0 : 1 + choice % found.size();
+        handedBack.insert(handedBack.end(), found.begin(), found.begin() + taken);
+        losses.Advance(found, pass.More(), taken);
+        pass.End();
     }
     if (handedBack != expected)
         Fail("the names handed back over all the passes");

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "watch/Invariant.h"
+
 namespace {
 
 // NextEntryOffset, Action and FileNameLength, each a DWORD.
@@ -29,6 +31,7 @@ void WalkChangeRecords(const unsigned char* buffer, std::size_t bytes,
         if (nameBytes > bytes - offset - kRecordHeaderBytes)
             break;
 
+        PELMON_INVARIANT(offset + kRecordHeaderBytes + nameBytes <= bytes);
         record.name.resize(nameBytes / 2);
         if (!record.name.empty())
             std::memcpy(&record.name[0], at + kRecordHeaderBytes, record.name.size() * 2);

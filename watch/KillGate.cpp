@@ -1,5 +1,7 @@
 #include "watch/KillGate.h"
 
+#include "watch/Invariant.h"
+
 void KillGate::HoldForNewWatcher()
 {
     m_semaphore.Wait();
@@ -12,16 +14,21 @@ void KillGate::ReleaseUnstartedWatcher()
 
 void KillGate::Park()
 {
+    PELMON_INVARIANT(!m_parked.load());
+    m_parked = true;
     m_semaphore.Post();
 }
 
 void KillGate::Unpark()
 {
     m_semaphore.Wait();
+    PELMON_INVARIANT(m_parked.load());
+    m_parked = false;
 }
 
 void KillGate::MarkFinished()
 {
+    PELMON_INVARIANT(!m_parked.load()); // the gate is held, not lent to a wait
     m_finished = true;
     m_semaphore.Post();
 }
@@ -36,6 +43,7 @@ bool KillGate::CloseForStop()
 void KillGate::ReopenAfterStop()
 {
     m_finished = false;
+    m_parked = false; // a watcher killed in its wait never unparked
     m_stopRequested = false;
     m_semaphore.Post();
 }

@@ -45,5 +45,6 @@ public:
 private:
     wxSemaphore m_semaphore{1, 1};
     bool m_finished = false;
+    std::atomic<bool> m_parked{false}; // between Park and Unpark: killable
     std::atomic<bool> m_stopRequested{false};
 };

@@ -1,207 +1,101 @@
+// The watch loop: a small coordinator of the sources of a watcher's work.
+//
+//   ChangeIntake   the change request, always one outstanding: its records
+//                  are taken into the queue of pending names after every
+//                  wait and every unit of work; lost records become windows
+//                  of time to recover
+//   SetAsideFiles  files whose writer still had them open when their turn came
+//   RecoveryPass   the listing of the tree for the oldest loss, one folder a step
+//   ScannerStage   the one running scan
+//
+// Working (the kill gate held): while the scanner is idle and no stop waits,
+// the next due work is taken, in this order: a set-aside file whose look is
+// due, the oldest pending name, a recovery step once the queue is empty.
+// Parked: in WaitParked only, one wait for the request, the running scan and
+// the next set-aside look together. A watcher is killed only there (see
+// KillGate), so nothing it holds while working can be left locked; a stop
+// asked for while it works sends it there at once. The loop ends when the
+// system has refused a request and nothing is left to do.
 #include "watch/WatchLoop.h"
-
-#include <algorithm>
-#include <string_view>
-#include <unordered_set>
-#include <vector>
 
 #include "platform/Clock.h"
 #include "platform/FileAccess.h"
 #include "platform/WatcherWait.h"
-#include "watch/ChangeRecords.h"
-#include "watch/PendingChanges.h"
-#include "watch/Recovery.h"
-#include "watch/ScanDispatch.h"
+#include "watch/ChangeIntake.h"
+#include "watch/RecoveryPass.h"
 #include "watch/ScanFilters.h"
+#include "watch/ScannerStage.h"
 #include "watch/SetAsideFiles.h"
 #include "watch/Utf16.h"
 
 namespace {
 
-// File times can lag the clock a watcher reads by a tick of the file
-// system's coarser clock; a recovery starts this much earlier (100 ms).
-constexpr platform::FileTime kClockSlack = 1000000;
-// How many names taken in from records a recovery remembers, so as not to
-// offer them again.
-constexpr std::size_t kTakenNamesRemembered = 65536;
-
 class WatchLoop {
 public:
     explicit WatchLoop(const WatchContext& context)
-        : m_context(context), m_pending(context.pendingBytes), m_taken(kTakenNamesRemembered)
+        : m_context(context),
+          m_intake(context.request, context.pendingBytes, context.stats),
+          m_scanner(context.programDataPath, context.watchRoot)
     {
     }
 
     void Run();
 
 private:
-    bool Issue();
-    void TakeIn();
-    bool KeepRecovering();
-    bool Recover();
+    bool TakeNextWork();
     bool ScanSetAsideFile();
     void Offer(const PendingChange& change);
-    void Scan(const wxString& candidate);
+    bool StepRecovery();
+    bool Finished() const;
+    void WaitParked();
 
     const WatchContext& m_context;
-    PendingChanges m_pending;
-    TakenNames m_taken;
-    Recovery m_recovery;
+    ChangeIntake m_intake;
     SetAsideFiles m_setAside;
-    platform::ProcessHandle m_scanner = nullptr;
-    platform::FileTime m_issuedAt = 0;
-    platform::FileTime m_lastGoodIssue = 0;
-    bool m_lostSinceIssue = false;
-    bool m_refused = false;
+    RecoveryPass m_recovery;
+    ScannerStage m_scanner;
 };
 
 void WatchLoop::Run()
 {
-    if (!Issue())
-        return;
-    m_lastGoodIssue = m_issuedAt; // nothing before the watch began is new
-    if (m_context.thread.TestDestroy())
+    if (!m_intake.Start() || m_context.thread.TestDestroy())
         return;
     for (;;) {
-        // Work while no scan runs: a set-aside file whose writer is done,
-        // then candidates in the order taken in, then what a recovery finds
-        // once they are all offered.
-        while (!m_scanner && !m_context.gate.StopRequested()) {
-            if (ScanSetAsideFile())
-                continue;
-            if (!m_pending.Empty())
-                Offer(m_pending.Pop());
-            else if (!m_recovery.Pending() || !Recover())
-                break;
-        }
-        if (m_refused && !m_scanner && m_pending.Empty() && !m_recovery.Pending() &&
-            m_setAside.Empty())
+        while (m_scanner.Idle() && !m_context.gate.StopRequested() && TakeNextWork())
+            m_intake.Poll();
+        if (Finished())
             return;
-
-        // The one blocking wait, for the change request and the running
-        // scanner together: records are read while a scan runs. It has a
-        // time-out only while files are set aside and could be scanned;
-        // during a scan, its end is what the watcher waits for.
-        const bool looksDue = !m_setAside.Empty() && !m_scanner && !m_context.gate.StopRequested();
-        const unsigned timeout =
-            looksDue ? static_cast<unsigned>(m_setAside.MillisecondsToNextCheck(platform::MonotonicMilliseconds()))
-                     : platform::kWaitForever;
-        m_context.gate.Park();
-        platform::WaitForChangesOrScanner(m_refused ? nullptr : &m_context.request, m_scanner, timeout);
-        m_context.gate.Unpark();
+        WaitParked();
         if (m_context.thread.TestDestroy())
             return;
-
-        if (!m_refused && platform::ChangeRequestCompleted(m_context.request)) {
-            TakeIn();
-            m_refused = !Issue();
-        }
-        if (m_scanner && platform::ProcessExited(m_scanner)) {
-            platform::CloseProcess(m_scanner);
-            m_scanner = nullptr;
-        }
+        m_intake.Poll();
+        m_scanner.Poll();
     }
 }
 
-bool WatchLoop::Issue()
+// One unit of work; false when there is none to do now.
+bool WatchLoop::TakeNextWork()
 {
-    // Read just before: the window of a loss must begin no later than the
-    // changes the next completion could report.
-    m_issuedAt = platform::CurrentFileTime();
-    const bool issued = platform::IssueChangeRequest(m_context.request);
-    if (m_lostSinceIssue) {
-        // What the lost records named happened after the last request whose
-        // records arrived was issued, and before this one was.
-        m_recovery.ScheduleLoss(m_lastGoodIssue - std::min(m_lastGoodIssue, kClockSlack), m_issuedAt);
-        m_lostSinceIssue = false;
+    if (ScanSetAsideFile())
+        return true;
+    if (m_intake.HasPending()) {
+        Offer(m_intake.Pop());
+        return true;
     }
-    return issued;
+    return StepRecovery();
 }
 
-void WatchLoop::TakeIn()
+bool WatchLoop::ScanSetAsideFile()
 {
-    const platform::CompletedChanges completed = platform::TakeCompletedChanges(m_context.request);
-    const platform::FileTime now = platform::CurrentFileTime();
-    if (!completed.lost) {
-        std::vector<PendingChange> batch;
-        std::size_t bytes = 0;
-        WalkChangeRecords(completed.records, completed.bytes, [&](const ChangeRecord& record) {
-            // A name that arrives by a rename is new content too; removals,
-            // modifications and old names are never offered on their own.
-            if ((record.action != kFileActionAdded && record.action != kFileActionRenamedNewName) ||
-                record.name.empty())
-                return;
-            bytes += PendingChanges::CostOf(record.name);
-            batch.push_back(PendingChange{record.name, record.action == kFileActionAdded
-                                                           ? Arrival::Added
-                                                           : Arrival::Renamed});
-        });
-        if (m_pending.Fits(bytes)) {
-            for (PendingChange& change : batch) {
-                m_taken.Add(now, change.name);
-                m_pending.Push(std::move(change));
-            }
-            m_lastGoodIssue = m_issuedAt;
-            m_taken.ForgetBefore(std::min(m_lastGoodIssue - std::min(m_lastGoodIssue, kClockSlack),
-                                          m_recovery.EarliestStart()));
-            ++m_context.stats.batches;
-            if (m_pending.Bytes() > m_context.stats.peakPendingBytes)
-                m_context.stats.peakPendingBytes = m_pending.Bytes();
-            return;
-        }
-    }
-    // Lost by the system, or more than the queue may hold: either way the
-    // tree is listed for it once the next request is out.
-    m_lostSinceIssue = true;
-    ++m_context.stats.losses;
-}
-
-// Between the folders of a recovery: records keep being taken in, and a
-// stop is not kept waiting.
-bool WatchLoop::KeepRecovering()
-{
-    if (!m_refused && platform::ChangeRequestCompleted(m_context.request)) {
-        TakeIn();
-        m_refused = !Issue();
-    }
-    return !m_context.gate.StopRequested();
-}
-
-bool WatchLoop::Recover()
-{
-    Recovery::Pass pass;
-    const uint64_t started = platform::MonotonicMilliseconds();
-    const bool completed = m_recovery.Collect(m_context.watchRoot, m_pending.FreeBytes(),
-                                              [this] { return KeepRecovering(); }, pass);
-    m_context.stats.recoveryMilliseconds += platform::MonotonicMilliseconds() - started;
-    m_context.stats.recoveryListed += pass.listed;
-    if (!completed)
+    if (m_setAside.Empty())
         return false;
-    ++m_context.stats.recoveryPasses;
-
-    // Names the records delivered are offered from there, not twice.
-    std::unordered_set<std::u16string_view> pending;
-    for (const PendingChange& change : m_pending.Changes())
-        pending.insert(change.name);
-    std::size_t taken = 0;
-    std::size_t bytes = 0;
-    std::vector<PendingChange> recovered;
-    for (const std::u16string& name : pass.found) {
-        if (!m_taken.Contains(name) && !pending.count(name)) {
-            const std::size_t cost = PendingChanges::CostOf(name);
-            // At least one name goes in, or a tiny bound would stall.
-            if (!m_pending.Fits(bytes + cost) && !(m_pending.Empty() && recovered.empty()))
-                break;
-            bytes += cost;
-            recovered.push_back(PendingChange{name, Arrival::Added});
-        }
-        ++taken;
-    }
-    pending.clear(); // it points into the queue, which grows now
-    for (PendingChange& change : recovered)
-        m_pending.Push(std::move(change));
-    m_context.stats.recovered += recovered.size();
-    m_recovery.Advance(pass, taken);
+    wxString candidate;
+    const auto stateOf = [this](const std::u16string& name) {
+        return platform::QueryArrivalState(m_context.watchRoot, name);
+    };
+    if (!m_setAside.TakeReady(platform::MonotonicMilliseconds(), stateOf, candidate))
+        return false;
+    m_scanner.Start(candidate);
     return true;
 }
 
@@ -234,26 +128,47 @@ void WatchLoop::Offer(const PendingChange& change)
         m_setAside.Add(change.name, candidate, platform::MonotonicMilliseconds());
         return;
     }
-    Scan(candidate);
+    m_scanner.Start(candidate);
 }
 
-bool WatchLoop::ScanSetAsideFile()
+// Lists one folder for the oldest loss once the queue is empty; a finished
+// pass hands what it found to the intake.
+bool WatchLoop::StepRecovery()
 {
-    if (m_setAside.Empty())
-        return false;
-    wxString candidate;
-    const auto stateOf = [this](const std::u16string& name) {
-        return platform::QueryArrivalState(m_context.watchRoot, name);
-    };
-    if (!m_setAside.TakeReady(platform::MonotonicMilliseconds(), stateOf, candidate))
-        return false;
-    Scan(candidate);
+    if (!m_recovery.Active()) {
+        if (!m_intake.Losses().Pending())
+            return false;
+        m_recovery.Begin(m_intake.Losses().BeginOldest(), m_intake.FreeBytes());
+    }
+    const uint64_t started = platform::MonotonicMilliseconds();
+    const bool complete = m_recovery.Step(m_context.watchRoot);
+    m_context.stats.recoveryMilliseconds += platform::MonotonicMilliseconds() - started;
+    m_context.stats.recoveryListed += m_recovery.ListedByLastStep();
+    if (complete) {
+        m_intake.TakeRecovered(m_recovery);
+        m_recovery.End();
+    }
     return true;
 }
 
-void WatchLoop::Scan(const wxString& candidate)
+bool WatchLoop::Finished() const
 {
-    m_scanner = StartScan(m_context.programDataPath, m_context.watchRoot, candidate);
+    return m_intake.Refused() && m_scanner.Idle() && !m_intake.HasPending() &&
+           !m_intake.Losses().Pending() && !m_recovery.Active() && m_setAside.Empty();
+}
+
+// The one place the watcher parks. It has a time-out only while files are
+// set aside and could be scanned; during a scan, the scan's end is what the
+// watcher waits for.
+void WatchLoop::WaitParked()
+{
+    const bool looksDue = !m_setAside.Empty() && m_scanner.Idle() && !m_context.gate.StopRequested();
+    const unsigned timeout =
+        looksDue ? static_cast<unsigned>(m_setAside.MillisecondsToNextCheck(platform::MonotonicMilliseconds()))
+                 : platform::kWaitForever;
+    m_context.gate.Park();
+    platform::WaitForChangesOrScanner(m_intake.Outstanding(), m_scanner.Running(), timeout);
+    m_context.gate.Unpark();
 }
 
 } // namespace

@@ -1,7 +1,5 @@
 #include "watch/WatcherState.h"
 
-#include "watch/WatcherThreads.h"
-
 platform::DirHandle hMonitorDir1 = nullptr;
 platform::DirHandle hMonitorDir2 = nullptr;
 

@@ -19,5 +19,11 @@ struct WatcherState {
     WatchStats stats;
 };
 
+// Directory handles published by the watchers for the supervisor to close
+// at stop. Null until the watcher has tried to open its root; then the
+// result of the open, INVALID_HANDLE_VALUE included.
+extern platform::DirHandle hMonitorDir1;
+extern platform::DirHandle hMonitorDir2;
+
 WatcherState& StateOf(WatcherKind kind);
 platform::DirHandle& HandleVariableOf(WatcherKind kind);

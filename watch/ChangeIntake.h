@@ -1,0 +1,62 @@
+#pragma once
+#include <cstddef>
+
+#include "platform/DirectoryChanges.h"
+#include "watch/LossWindows.h"
+#include "watch/PendingChanges.h"
+#include "watch/TakenNames.h"
+#include "watch/WatchStats.h"
+
+class RecoveryPass;
+
+// Where a watcher's new names come from: it keeps one change request
+// outstanding, takes the records of each completed one into the queue of
+// pending names and issues the next at once, and notes when records were
+// lost (by the system, or refused by the queue's bound) as a window of time
+// for a recovery pass to list the tree for. It reads only: it never offers
+// or scans anything itself.
+class ChangeIntake {
+public:
+    ChangeIntake(platform::ChangeRequest& request, std::size_t pendingBytes, WatchStats& stats);
+
+    // Issues the first request: what happened before it is not new. False
+    // when the system refuses it.
+    bool Start();
+
+    // Never blocks: when the request has completed, takes its records in and
+    // issues the next one.
+    void Poll();
+
+    // The request to wait for; null once the system has refused one, after
+    // which no more records come.
+    platform::ChangeRequest* Outstanding() const { return m_refused ? nullptr : &m_request; }
+    bool Refused() const { return m_refused; }
+
+    bool HasPending() const { return !m_pending.Empty(); }
+    PendingChange Pop() { return m_pending.Pop(); }
+
+    // The losses still to be recovered, and room for what a pass finds.
+    LossWindows& Losses() { return m_losses; }
+    const LossWindows& Losses() const { return m_losses; }
+    std::size_t FreeBytes() const { return m_pending.FreeBytes(); }
+
+    // After a complete pass over the oldest loss: the names it found that the
+    // records did not deliver join the queue, as many as it holds (at least
+    // one, or a tiny bound would stall), and the window moves on past them.
+    void TakeRecovered(const RecoveryPass& pass);
+
+private:
+    bool Issue();
+    void TakeIn();
+
+    platform::ChangeRequest& m_request;
+    WatchStats& m_stats;
+    PendingChanges m_pending;
+    TakenNames m_taken;
+    LossWindows m_losses;
+    platform::FileTime m_issuedAt = 0;
+    platform::FileTime m_lastGoodIssue = 0;
+    bool m_outstanding = false;
+    bool m_lostSinceIssue = false;
+    bool m_refused = false;
+};

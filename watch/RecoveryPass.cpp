@@ -1,0 +1,64 @@
+#include "watch/RecoveryPass.h"
+
+#include <iterator>
+#include <utility>
+
+#include "watch/Invariant.h"
+#include "watch/PendingChanges.h"
+
+namespace {
+
+bool InWindow(platform::FileTime time, const LossWindow& window)
+{
+    return time >= window.start && time < window.end;
+}
+
+} // namespace
+
+void RecoveryPass::Begin(const LossWindow& window, std::size_t budgetBytes)
+{
+    PELMON_INVARIANT(!m_active);
+    m_active = true;
+    m_window = window;
+    m_budgetBytes = budgetBytes;
+    m_folders.assign(1, std::u16string());
+    m_kept.clear();
+    m_keptBytes = 0;
+    m_found.clear();
+    m_more = false;
+    m_listedByStep = 0;
+}
+
+bool RecoveryPass::Step(const std::wstring& root)
+{
+    PELMON_INVARIANT(m_active && !m_folders.empty());
+    const std::u16string folder = std::move(m_folders.back());
+    m_folders.pop_back();
+    m_listedByStep = 0;
+    if (platform::ListDirectory(root, folder, m_entries)) {
+        for (const platform::DirectoryEntry& entry : m_entries) {
+            ++m_listedByStep;
+            std::u16string path = folder.empty() ? entry.name : folder + u'\\' + entry.name;
+            if (entry.directory && !entry.reparsePoint)
+                m_folders.push_back(path);
+            if (!InWindow(entry.created, m_window) && !InWindow(entry.written, m_window) &&
+                !InWindow(entry.changed, m_window))
+                continue;
+            if (!m_window.after.empty() && path <= m_window.after)
+                continue;
+            m_keptBytes += PendingChanges::CostOf(path);
+            m_kept.insert(std::move(path));
+            while (m_keptBytes > m_budgetBytes && m_kept.size() > 1) {
+                const auto last = std::prev(m_kept.end());
+                m_keptBytes -= PendingChanges::CostOf(*last);
+                m_kept.erase(last);
+                m_more = true;
+            }
+        }
+    }
+    if (!m_folders.empty())
+        return false;
+    m_found.assign(m_kept.begin(), m_kept.end());
+    m_kept.clear();
+    return true;
+}

@@ -1,0 +1,46 @@
+#pragma once
+#include <cstddef>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/DirectoryListing.h"
+#include "watch/LossWindows.h"
+
+// One listing of the tree below a watched root for one loss window, as
+// Microsoft documents for lost change records, taken one folder per step so
+// that the watcher takes records in and answers a stop between folders. It
+// collects, in path order, the entries past what earlier passes handed back
+// whose creation, last write or last change lies in the window, as many as
+// `budgetBytes` of pending names hold (at least one). Reparse points are
+// listed but never entered; folders that cannot be read are skipped.
+class RecoveryPass {
+public:
+    void Begin(const LossWindow& window, std::size_t budgetBytes);
+    bool Active() const { return m_active; }
+
+    // Lists the next folder. True once the last one is listed: the result
+    // below is complete.
+    bool Step(const std::wstring& root);
+
+    // The result, in path order; `More` when the budget cut it short.
+    const std::vector<std::u16string>& Found() const { return m_found; }
+    bool More() const { return m_more; }
+    // Entries looked at by the last step.
+    std::size_t ListedByLastStep() const { return m_listedByStep; }
+
+    // The caller has dealt with the result.
+    void End() { m_active = false; }
+
+private:
+    bool m_active = false;
+    LossWindow m_window{};
+    std::size_t m_budgetBytes = 0;
+    std::vector<std::u16string> m_folders;
+    std::set<std::u16string> m_kept;
+    std::size_t m_keptBytes = 0;
+    std::vector<std::u16string> m_found;
+    bool m_more = false;
+    std::size_t m_listedByStep = 0;
+    std::vector<platform::DirectoryEntry> m_entries;
+};
