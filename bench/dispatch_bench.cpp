@@ -47,7 +47,7 @@ int main(int argc, char** argv)
 
     // Started and waited for as a watcher does, with its combined wait.
     const double dispatch = ScansPerSecond(iterations, [&](int) {
-        if (const platform::ProcessHandle scanner = StartScan(L"C:\\ProgramData", L"C:\\users", candidate)) {
+        if (const platform::ProcessHandle scanner = StartScan(L"C:\\ProgramData", L"C:\\users", candidate).process) {
             platform::WaitForChangesOrScanner(nullptr, scanner, platform::kWaitForever);
             platform::CloseProcess(scanner);
         }

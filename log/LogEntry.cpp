@@ -2,6 +2,8 @@
 
 #include <wx/thread.h>
 
+#include <cwchar>
+
 #include "log/AppDataFolder.h"
 #include "product/ProductLayout.h"
 #include "platform/LogAppend.h"
@@ -60,6 +62,31 @@ std::string FormatLogMessageV(const wchar_t* format, va_list args)
         }
     }
     return out;
+}
+
+std::wstring FormatUtcTime(uint64_t fileTime)
+{
+    // Days from 1601-01-01 to 1970-01-01, then the civil date of a day count
+    // by the usual era arithmetic, so no runtime's time zone or range is
+    // involved.
+    constexpr int64_t kDaysTo1970 = 134774;
+    const uint64_t seconds = fileTime / 10000000;
+    const int64_t days = static_cast<int64_t>(seconds / 86400) - kDaysTo1970;
+    const unsigned secondOfDay = static_cast<unsigned>(seconds % 86400);
+    const int64_t z = days + 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int64_t dayOfEra = z - era * 146097;
+    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;
+    const int64_t day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
+    const int64_t month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
+    const int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+    wchar_t text[40];
+    std::swprintf(text, 40, L"%04lld-%02lld-%02lld %02u:%02u:%02u UTC", static_cast<long long>(year),
+                  static_cast<long long>(month), static_cast<long long>(day), secondOfDay / 3600,
+                  secondOfDay / 60 % 60, secondOfDay % 60);
+    return text;
 }
 
 std::string FormatLogMessage(const wchar_t* format, ...)

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdarg>
+#include <cstdint>
 #include <string>
 
 // Appends one entry to the named log file in the product folder: CR LF, 75
@@ -13,6 +14,10 @@ void WriteLogEntry(const wchar_t* logFileName, const wchar_t* format, ...);
 // for byte.
 std::string FormatLogMessageV(const wchar_t* format, va_list args);
 std::string FormatLogMessage(const wchar_t* format, ...);
+
+// A file time (100 ns units since 1601, UTC) as "YYYY-MM-DD hh:mm:ss UTC",
+// for entries that say when something happened.
+std::wstring FormatUtcTime(uint64_t fileTime);
 
 // The whole entry, framed, as it lands in the file.
 std::string FrameLogEntry(const std::string& message);

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 
 namespace platform {
@@ -15,6 +16,9 @@ ProcessHandle StartScanner(const std::wstring& commandLine);
 
 // True once the process has exited; never blocks.
 bool ProcessExited(ProcessHandle process);
+
+// Once it has exited: how it ended. False when that cannot be read.
+bool ProcessExitCode(ProcessHandle process, uint32_t& code);
 
 void CloseProcess(ProcessHandle process);
 

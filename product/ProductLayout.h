@@ -14,6 +14,8 @@ inline constexpr const wchar_t* kMonitoredFolderListName = L"db\\db6";
 inline constexpr const wchar_t* kErrorFunctionLogs = L"ErrorFunctionLogs.txt";
 inline constexpr const wchar_t* kSuccessAppConLogs = L"SuccessAppConLogs.txt";
 inline constexpr const wchar_t* kErrorWindowLogs = L"ErrorWindowLogs.txt";
+// What the scanner found and moved to the quarantine folder.
+inline constexpr const wchar_t* kSuccessScanLogs = L"SuccessScanLogs.txt";
 
 // Each takes the program-data folder, which may be empty when it could not
 // be resolved; the result then starts with a backslash, on the current

@@ -8,7 +8,11 @@
 // argument) when the scan started: "dir" for a folder, "none" when missing;
 // "badargs" when the arguments that a program with a narrow main sees (the
 // command line in the ANSI code page) differ from those a Unicode program
-// sees, or the target opens only in one of the two views.
+// sees, or the target opens only in one of the two views; "nodaemon" when
+// a file clamdscan-no-daemon lies beside the executable: the stub then
+// answers as clamdscan does when it cannot reach its daemon (exit 2).
+// A target that starts with the EICAR test string is moved into the
+// --move folder, and the stub exits 1, as clamdscan does for a detection.
 #include <windows.h>
 // after windows.h, which it needs
 #include <shellapi.h>
@@ -103,6 +107,52 @@ std::string TargetSize()
     return std::to_string((static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
 }
 
+std::wstring OwnFolder()
+{
+    wchar_t buffer[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+    std::wstring path(buffer, length);
+    return path.substr(0, path.find_last_of(L'\\') + 1);
+}
+
+bool StartsWithTestSignature(const std::wstring& path)
+{
+    static const char kEicar[] = "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR";
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    char head[sizeof(kEicar) - 1] = {};
+    DWORD got = 0;
+    ReadFile(file, head, sizeof(head), &got, nullptr);
+    CloseHandle(file);
+    return got == sizeof(head) && std::string(head, got) == std::string(kEicar, sizeof(kEicar) - 1);
+}
+
+// Moves every infected target into the folder of --move=; true when one was.
+bool QuarantineInfected()
+{
+    const std::vector<std::wstring> arguments = Split(GetCommandLineW());
+    std::wstring vault;
+    bool found = false;
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        if (arguments[i].compare(0, 7, L"--move=") == 0) {
+            vault = arguments[i].substr(7);
+            continue;
+        }
+        if (!StartsWithTestSignature(arguments[i]))
+            continue;
+        found = true;
+        CreateDirectoryW(vault.c_str(), nullptr);
+        const std::wstring name = arguments[i].substr(arguments[i].find_last_of(L'\\') + 1);
+        std::wstring target = vault + L"\\" + name;
+        for (int n = 1; GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES; ++n)
+            target = vault + L"\\" + name + L"." + std::to_wstring(n);
+        MoveFileW(arguments[i].c_str(), target.c_str());
+    }
+    return found;
+}
+
 } // namespace
 
 int wmain()
@@ -110,7 +160,9 @@ int wmain()
     const unsigned long long start = UnixMilliseconds();
     const std::string commandLine = GetCommandLineA();
     const std::string path = LogPath();
-    const std::string size = TargetSize();
+    const bool noDaemon =
+        GetFileAttributesW((OwnFolder() + L"clamdscan-no-daemon").c_str()) != INVALID_FILE_ATTRIBUTES;
+    const std::string size = noDaemon ? "nodaemon" : TargetSize();
     AppendLine(path, std::to_string(start) + " - " + size + " " + commandLine + "\n");
 
     const std::string delay = EnvironmentText("PELMON_STUB_DELAY_MS");
@@ -118,7 +170,11 @@ int wmain()
     if (!delay.empty() && (slow.empty() || commandLine.find(slow) != std::string::npos))
         Sleep(static_cast<DWORD>(std::strtoul(delay.c_str(), nullptr, 10)));
 
+    const int status = noDaemon ? 2 : QuarantineInfected() ? 1 : 0;
+    if (noDaemon)
+        std::fprintf(stderr, "ERROR: Could not connect to clamd on LocalSocket /run/clamav/clamd.ctl: "
+                             "No such file or directory\n");
     AppendLine(path, std::to_string(start) + " " + std::to_string(UnixMilliseconds()) + " " + size + " " +
                          commandLine + "\n");
-    return 0;
+    return status;
 }

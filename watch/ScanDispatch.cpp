@@ -62,7 +62,7 @@ bool ReachesScannerExactly(const std::wstring& path)
 
 ScanTargetForm ScanTargetOf(const std::wstring& root, const wxString& candidate, std::wstring& target)
 {
-    const std::wstring path = root + L"\\" + candidate.ToStdWstring();
+    const std::wstring path = FullPathOf(root, candidate);
     if (ReachesScannerExactly(path)) {
         target = path;
         return ScanTargetForm::Exact;
@@ -78,10 +78,16 @@ ScanTargetForm ScanTargetOf(const std::wstring& root, const wxString& candidate,
     return ScanTargetForm::None;
 }
 
-platform::ProcessHandle StartScan(const std::wstring& programDataPath, const std::wstring& watchRoot,
-                                  const wxString& candidate)
+std::wstring FullPathOf(const std::wstring& watchRoot, const wxString& candidate)
 {
-    const std::wstring path = watchRoot + L"\\" + candidate.ToStdWstring();
+    return watchRoot + L"\\" + candidate.ToStdWstring();
+}
+
+ScanStart StartScan(const std::wstring& programDataPath, const std::wstring& watchRoot,
+                    const wxString& candidate)
+{
+    const std::wstring path = FullPathOf(watchRoot, candidate);
+    ScanStart start;
     std::wstring vault;
     std::wstring target;
     if (!ExactFormOf(VaultFolderOf(programDataPath), vault)) {
@@ -89,7 +95,8 @@ platform::ProcessHandle StartScan(const std::wstring& programDataPath, const std
                       L"In StartScan: the quarantine folder has no exact form in the ANSI code "
                       L"page; \"%s\" was not scanned.",
                       path.c_str());
-        return nullptr;
+        start.unscannable = true;
+        return start;
     }
     switch (ScanTargetOf(watchRoot, candidate, target)) {
     case ScanTargetForm::Exact:
@@ -106,13 +113,15 @@ platform::ProcessHandle StartScan(const std::wstring& programDataPath, const std
                       L"In StartScan: \"%s\" has no exact form in the ANSI code page, nor has "
                       L"any folder above it; it was not scanned.",
                       path.c_str());
-        return nullptr;
+        start.unscannable = true;
+        return start;
     }
     const std::wstring command = BuildScanCommand(vault, {target});
     // Every piece reaches the scanner exactly, so the whole line does: the
     // view of a program with a narrow main is the same line.
     std::string narrow;
-    if (!platform::WideToAnsiExact(command, narrow))
-        return nullptr;
-    return platform::StartScanner(command);
+    start.unscannable = !platform::WideToAnsiExact(command, narrow);
+    if (!start.unscannable)
+        start.process = platform::StartScanner(command);
+    return start;
 }

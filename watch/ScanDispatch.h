@@ -28,11 +28,22 @@ enum class ScanTargetForm { Exact, ShortPath, Folder, None };
 // none: the file would never be scanned.
 ScanTargetForm ScanTargetOf(const std::wstring& root, const wxString& candidate, std::wstring& target);
 
+struct ScanStart {
+    // The scanner's process, for the caller to wait for; null when it was
+    // not found or could not be started.
+    platform::ProcessHandle process = nullptr;
+    // No path to the file can be given to the scanner: trying again changes
+    // nothing (reported in "ErrorFunctionLogs.txt").
+    bool unscannable = false;
+};
+
+// The full path of root\candidate, as it is reported.
+std::wstring FullPathOf(const std::wstring& watchRoot, const wxString& candidate);
+
 // Starts the scanner for root\candidate, with the quarantine folder below
-// the program-data folder, and returns its process for the caller to wait
-// for. It is started directly rather than through the command processor,
-// which would expand %NAME% and !NAME! inside file names. A file handed over
-// by its folder, or not at all, is reported in "ErrorFunctionLogs.txt".
-// Null when no scan started.
-platform::ProcessHandle StartScan(const std::wstring& programDataPath, const std::wstring& watchRoot,
-                                  const wxString& candidate);
+// the program-data folder. It is started directly rather than through the
+// command processor, which would expand %NAME% and !NAME! inside file
+// names. A file handed over by its folder, or not at all, is reported in
+// "ErrorFunctionLogs.txt".
+ScanStart StartScan(const std::wstring& programDataPath, const std::wstring& watchRoot,
+                    const wxString& candidate);

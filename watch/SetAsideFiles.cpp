@@ -17,7 +17,7 @@ uint64_t SetAsideFiles::MillisecondsToNextCheck(uint64_t nowMs) const
 
 bool SetAsideFiles::TakeReady(uint64_t nowMs,
                               const std::function<platform::ArrivalState(const std::u16string&)>& stateOf,
-                              wxString& candidate)
+                              std::u16string& name, wxString& candidate)
 {
     for (auto it = m_files.begin(); it != m_files.end();) {
         if (it->nextCheckMs > nowMs) {
@@ -30,6 +30,7 @@ bool SetAsideFiles::TakeReady(uint64_t nowMs,
             continue;
         }
         if (state != platform::ArrivalState::BeingWritten || nowMs - it->setAsideMs >= kLongestWaitMs) {
+            name = it->name;
             candidate = it->candidate;
             m_files.erase(it);
             return true;

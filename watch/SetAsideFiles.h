@@ -37,7 +37,7 @@ public:
     // first one to scan now: false when there is none yet.
     bool TakeReady(uint64_t nowMs,
                    const std::function<platform::ArrivalState(const std::u16string&)>& stateOf,
-                   wxString& candidate);
+                   std::u16string& name, wxString& candidate);
 
 private:
     struct File {

@@ -12,4 +12,12 @@
 #define PELMON_PENDING_BYTES (16u << 20)
 #endif
 
-const WatchLimits kWatchLimits{PELMON_NOTIFY_BUFFER_BYTES, PELMON_PENDING_BYTES};
+// Files the scanner failed for, tried again when it works. While it fails,
+// no new file is handed to it (they stay in the pending queue), so this
+// holds the few that were being scanned as it began to fail: 1 MiB, some
+// 3,000 names, is far more than that.
+#ifndef PELMON_WAITING_BYTES
+#define PELMON_WAITING_BYTES (1u << 20)
+#endif
+
+const WatchLimits kWatchLimits{PELMON_NOTIFY_BUFFER_BYTES, PELMON_PENDING_BYTES, PELMON_WAITING_BYTES};

@@ -10,6 +10,8 @@ struct WatchLimits {
     std::size_t notifyBufferBytes;
     // Names taken in but not yet offered.
     std::size_t pendingBytes;
+    // Files waiting for a scanner that failed.
+    std::size_t waitingBytes;
 };
 
 extern const WatchLimits kWatchLimits;

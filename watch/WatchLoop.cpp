@@ -6,17 +6,20 @@
 //                  of time to recover
 //   SetAsideFiles  files whose writer still had them open when their turn came
 //   RecoveryPass   the listing of the tree for the oldest loss, one folder a step
-//   ScannerStage   the one running scan
+//   ScannerStage   the one running scan, its answer, and the files that
+//                  wait while the scanner fails
 //
 // Working (the kill gate held): while the scanner is idle and no stop waits,
-// the next due work is taken, in this order: a set-aside file whose look is
-// due, the oldest pending name, a recovery step once the queue is empty.
-// Parked: in WaitParked only, one wait for the request, the running scan and
-// the next set-aside look together. A watcher is killed only there (see
+// the next due work is taken, in this order: a waiting file whose try is
+// due, a set-aside file whose look is due, the oldest pending name, a
+// recovery step once the queue is empty. Parked: in WaitParked only, one
+// wait for the request, the running scan and the next look or try together. A watcher is killed only there (see
 // KillGate), so nothing it holds while working can be left locked; a stop
 // asked for while it works sends it there at once. The loop ends when the
 // system has refused a request and nothing is left to do.
 #include "watch/WatchLoop.h"
+
+#include <algorithm>
 
 #include "platform/Clock.h"
 #include "platform/FileAccess.h"
@@ -35,7 +38,7 @@ public:
     explicit WatchLoop(const WatchContext& context)
         : m_context(context),
           m_intake(context.request, context.pendingBytes, context.stats),
-          m_scanner(context.programDataPath, context.watchRoot)
+          m_scanner(context.programDataPath, context.watchRoot, context.waitingBytes)
     {
     }
 
@@ -69,13 +72,19 @@ void WatchLoop::Run()
         if (m_context.thread.TestDestroy())
             return;
         m_intake.Poll();
-        m_scanner.Poll();
+        m_scanner.Poll(platform::MonotonicMilliseconds());
     }
 }
 
 // One unit of work; false when there is none to do now.
 bool WatchLoop::TakeNextWork()
 {
+    if (m_scanner.StartDueRetry(platform::MonotonicMilliseconds()))
+        return true;
+    // New work stays where it is while the scanner fails: the intake keeps
+    // taking records in, and what its queue cannot hold is recovered later.
+    if (m_scanner.Failing())
+        return false;
     if (ScanSetAsideFile())
         return true;
     if (m_intake.HasPending()) {
@@ -89,13 +98,15 @@ bool WatchLoop::ScanSetAsideFile()
 {
     if (m_setAside.Empty())
         return false;
+    std::u16string name;
     wxString candidate;
     const auto stateOf = [this](const std::u16string& name) {
         return platform::QueryArrivalState(m_context.watchRoot, name);
     };
-    if (!m_setAside.TakeReady(platform::MonotonicMilliseconds(), stateOf, candidate))
+    const uint64_t now = platform::MonotonicMilliseconds();
+    if (!m_setAside.TakeReady(now, stateOf, name, candidate))
         return false;
-    m_scanner.Start(candidate);
+    m_scanner.Submit(name, candidate, now);
     return true;
 }
 
@@ -128,7 +139,7 @@ void WatchLoop::Offer(const PendingChange& change)
         m_setAside.Add(change.name, candidate, platform::MonotonicMilliseconds());
         return;
     }
-    m_scanner.Start(candidate);
+    m_scanner.Submit(change.name, candidate, platform::MonotonicMilliseconds());
 }
 
 // Lists one folder for the oldest loss once the queue is empty; a finished
@@ -153,21 +164,26 @@ bool WatchLoop::StepRecovery()
 
 bool WatchLoop::Finished() const
 {
-    return m_intake.Refused() && m_scanner.Idle() && !m_intake.HasPending() &&
+    return m_intake.Refused() && m_scanner.Idle() && !m_scanner.HasWaiting() && !m_intake.HasPending() &&
            !m_intake.Losses().Pending() && !m_recovery.Active() && m_setAside.Empty();
 }
 
 // The one place the watcher parks. It has a time-out only while files are
-// set aside and could be scanned; during a scan, the scan's end is what the
-// watcher waits for.
+// set aside or wait for the scanner and could be taken; during a scan, the
+// scan's end is what the watcher waits for.
 void WatchLoop::WaitParked()
 {
-    const bool looksDue = !m_setAside.Empty() && m_scanner.Idle() && !m_context.gate.StopRequested();
-    const unsigned timeout =
-        looksDue ? static_cast<unsigned>(m_setAside.MillisecondsToNextCheck(platform::MonotonicMilliseconds()))
-                 : platform::kWaitForever;
+    uint64_t timeout = platform::kWaitForever;
+    if (m_scanner.Idle() && !m_context.gate.StopRequested()) {
+        const uint64_t now = platform::MonotonicMilliseconds();
+        if (!m_setAside.Empty() && !m_scanner.Failing())
+            timeout = std::min(timeout, m_setAside.MillisecondsToNextCheck(now));
+        if (m_scanner.HasWaiting())
+            timeout = std::min(timeout, m_scanner.MillisecondsToNextRetry(now));
+    }
     m_context.gate.Park();
-    platform::WaitForChangesOrScanner(m_intake.Outstanding(), m_scanner.Running(), timeout);
+    platform::WaitForChangesOrScanner(m_intake.Outstanding(), m_scanner.Running(),
+                                      static_cast<unsigned>(timeout));
     m_context.gate.Unpark();
 }
 

@@ -22,6 +22,7 @@ struct WatchContext {
     RecentNameCache& cache;
     WatchStats& stats;
     std::size_t pendingBytes;
+    std::size_t waitingBytes;
 };
 
 // Keeps one change request outstanding at all times and offers every added

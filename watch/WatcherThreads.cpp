@@ -44,7 +44,7 @@ void RunWatcher(wxThread& thread, WatcherKind kind)
 
     const WatchContext context{thread,         kind,       programDataPath, watchRoot,
                                *state.request, state.gate, state.cache,     state.stats,
-                               kWatchLimits.pendingBytes};
+                               kWatchLimits.pendingBytes, kWatchLimits.waitingBytes};
     RunWatchLoop(context);
 }
 

@@ -76,6 +76,15 @@ bool ProcessExited(ProcessHandle process)
     return WaitForSingleObject(process, 0) != WAIT_TIMEOUT;
 }
 
+bool ProcessExitCode(ProcessHandle process, uint32_t& code)
+{
+    DWORD exitCode = 0;
+    if (!GetExitCodeProcess(process, &exitCode) || exitCode == STILL_ACTIVE)
+        return false;
+    code = exitCode;
+    return true;
+}
+
 void CloseProcess(ProcessHandle process)
 {
     CloseHandle(process);

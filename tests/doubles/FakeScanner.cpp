@@ -72,6 +72,12 @@ bool ProcessExited(ProcessHandle process)
     return ::poll(&fd, 1, 0) > 0;
 }
 
+bool ProcessExitCode(ProcessHandle, uint32_t& code)
+{
+    code = 0;
+    return true;
+}
+
 void CloseProcess(ProcessHandle handle)
 {
     FakeProcess* process = ProcessOf(handle);

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# A scan that could not run is not a scan. The stub scanner answers as
+# clamdscan does without its daemon (exit 2) for about 5 s while three new
+# files arrive, one of them the EICAR test file; once it answers again,
+# every one of them is scanned, exactly once successfully, the infected one
+# ends in the quarantine folder with its detection recorded, and the outage
+# is reported once when it began and once when it ended.
+set -u
+source "$(dirname "$0")/common.sh"
+wine_session_start
+logs="$(product_folder)"
+mkdir -p "$logs"
+c="$(unix_path_of 'C:\')"
+install_service
+install_stub_scanner 'C:\scanner'
+export WINEPATH='C:\scanner'
+no_daemon="$(dirname "$STUB_CALLS")/clamdscan-no-daemon"
+start_watching
+
+new_folder ProgramData/outage
+new_folder staging
+: >"$no_daemon"
+outage_start=$(date +%s%3N)
+eicar='X5O!P%@AP[4\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*'
+printf '%s' "$eicar" >"$c/staging/eicar.com"
+printf 'clean a' >"$c/staging/a.exe"
+printf 'clean b' >"$c/staging/b.exe"
+for name in a.exe eicar.com b.exe; do
+    mv "$c/staging/$name" "$c/ProgramData/outage/$name"
+    sleep 0.3
+done
+await_file_text "$logs/ErrorFunctionLogs.txt" 'new files wait and are tried again' 10
+sleep $(( (5000 - ($(date +%s%3N) - outage_start)) / 1000 ))
+rm "$no_daemon"
+outage_end=$(date +%s%3N)
+
+# Every file that arrived during the outage is scanned once it is over:
+# the clean ones where they are, the infected one moved to the vault.
+await_scan 'C:\ProgramData\outage\a.exe'
+await_scan 'C:\ProgramData\outage\b.exe'
+for ((i = 0; i < 200; i++)); do
+    [[ -f "$logs/Vault/eicar.com" ]] && break
+    sleep 0.05
+done
+[[ -f "$logs/Vault/eicar.com" ]] || fail "the infected file did not reach the quarantine folder"
+sleep 1 # room for a second scan of any of them
+for name in a.exe b.exe eicar.com; do
+    ok=$(awk -v p="\"C:\\\\ProgramData\\\\outage\\\\$name\"" '$2 != "-" && $3 != "nodaemon" && index($0, p)' \
+        "$STUB_CALLS" | wc -l)
+    assert_eq 1 "$ok" "successful scans of $name"
+done
+tries=$(awk '$2 != "-" && $3 == "nodaemon"' "$STUB_CALLS" | wc -l)
+(( tries >= 1 && tries <= 6 )) || fail "$tries tries during a 5 s outage"
+echo "all three files scanned once after the outage ($tries tries while it lasted)"
+
+assert_eq 1 "$(grep -c 'new files wait and are tried again' "$logs/ErrorFunctionLogs.txt")" "outage entries"
+assert_eq 1 "$(grep -c 'clamdscan scans again after' "$logs/ErrorFunctionLogs.txt")" "recovery entries"
+grep -q 'clamdscan failed with exit status 2 for "C:\\ProgramData\\outage\\' "$logs/ErrorFunctionLogs.txt" ||
+    fail "the outage entry names neither the exit status nor the file"
+assert_eq 1 "$(grep -c 'found a threat in "C:\\ProgramData\\outage\\eicar.com"' "$logs/SuccessScanLogs.txt")" \
+    "detection entries"
+grep -qE '^PELMON: [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9:]{8} UTC: .*moved it to the quarantine folder "C:\\ProgramData\\Pelorin\\Vault"' \
+    "$logs/SuccessScanLogs.txt" || fail "the detection entry lacks its time or the vault"
+echo "outage reported once at its start and once at its end; detection recorded"
+stop_watching
+echo "PASS outage_e2e"
