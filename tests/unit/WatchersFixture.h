@@ -2,7 +2,7 @@
 #include <thread>
 
 #include "supervisor/Supervisor.h"
-#include "tests/unit/ChangeRecords.h"
+#include "tests/unit/ChangeBatch.h"
 #include "tests/unit/TestSupport.h"
 
 // The whole road of an event through running watchers, with the service
