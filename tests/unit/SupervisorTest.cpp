@@ -49,12 +49,20 @@ const std::string kProfileAnnouncement = Entry("PELMON: Profile Dir Path: C:\\us
 
 class SupervisorTest : public PlatformTest {};
 
-TEST_F(SupervisorTest, AnyStateButRunningAtStartCreatesNoWatcher)
+TEST_F(SupervisorTest, AnythingButRunningAtStartCreatesNoWatcher)
 {
-    for (uint32_t state : {1u, 2u, 3u, 5u, 6u, 7u, 0u, 99u}) {
-        SCOPED_TRACE(state);
+    std::vector<std::pair<fake::ServiceAnswer, std::string>> cases;
+    for (uint32_t state : {1u, 2u, 3u, 5u, 6u, 7u, 0u, 99u})
+        cases.push_back({InState(state), ""});
+    // Not installed: one entry, and still status 0.
+    cases.push_back({fake::ServiceAnswer{fake::ServiceAnswer::Service, 1060, 0},
+                     Entry("In GetServiceStatusW: OpenServiceW failed with: Service does not exist.\r\n")});
+    for (const auto& [answer, error] : cases) {
+        SCOPED_TRACE(testing::Message() << "state " << answer.state << ", error " << answer.error);
         fake::Reset(scratch);
-        fake::SetServiceAnswers({InState(state)});
+        std::filesystem::remove(ProductFolder() / kErrorFunctionLogs);
+        fake::SetServiceAnswers({answer});
+        fake::SetSystemMessages({{1060, "Service does not exist.\r\n"}});
         EXPECT_EQ(RunMonitor(), 0);
         EXPECT_EQ(fake::Probes(), 1u);
         EXPECT_EQ(fake::Sleeps(), 0);
@@ -62,28 +70,26 @@ TEST_F(SupervisorTest, AnyStateButRunningAtStartCreatesNoWatcher)
         EXPECT_EQ(hMonitorDir1, nullptr);
         EXPECT_EQ(hMonitorDir2, nullptr);
         EXPECT_FALSE(LogExists(kSuccessAppConLogs));
-        EXPECT_FALSE(LogExists(kErrorFunctionLogs));
+        EXPECT_EQ(LogExists(kErrorFunctionLogs), !error.empty());
+        EXPECT_EQ(LogBytes(kErrorFunctionLogs), error);
     }
 }
 
-TEST_F(SupervisorTest, ServiceNotInstalledLogsOneEntryAndExitsZero)
+TEST_F(SupervisorTest, EveryStateButRunningAndAFailedProbeStopRunningWatchers)
 {
-    fake::SetServiceAnswers({fake::ServiceAnswer{fake::ServiceAnswer::Service, 1060, 0}});
-    fake::SetSystemMessages({{1060, "Service does not exist.\r\n"}});
-    EXPECT_EQ(RunMonitor(), 0);
-    EXPECT_EQ(LogBytes(kErrorFunctionLogs),
-              Entry("In GetServiceStatusW: OpenServiceW failed with: Service does not exist.\r\n"));
-    EXPECT_TRUE(fake::OpenedRoots().empty());
-}
-
-TEST_F(SupervisorTest, EveryStateButRunningStopsRunningWatchers)
-{
-    for (uint32_t state : {1u, 2u, 3u, 5u, 6u, 7u}) {
-        SCOPED_TRACE(state);
+    std::vector<std::pair<fake::ServiceAnswer, std::string>> cases;
+    for (uint32_t state : {1u, 2u, 3u, 5u, 6u, 7u})
+        cases.push_back({InState(state), ""});
+    cases.push_back({fake::ServiceAnswer{fake::ServiceAnswer::Query, 6, 0},
+                     Entry("In GetServiceStatusW: QueryServiceStatusEx failed with: The handle is invalid.\r\n")});
+    for (const auto& [answer, error] : cases) {
+        SCOPED_TRACE(testing::Message() << "state " << answer.state << ", error " << answer.error);
         fake::Reset(scratch);
         std::filesystem::remove(ProductFolder() / kSuccessAppConLogs);
+        std::filesystem::remove(ProductFolder() / kErrorFunctionLogs);
         hMonitorDir1 = hMonitorDir2 = nullptr;
-        fake::SetServiceAnswers({Running(), Running(), Running(), InState(state)});
+        fake::SetServiceAnswers({Running(), Running(), Running(), answer});
+        fake::SetSystemMessages({{6, "The handle is invalid.\r\n"}});
 
         EXPECT_EQ(RunMonitor(), 0);
 
@@ -99,18 +105,8 @@ TEST_F(SupervisorTest, EveryStateButRunningStopsRunningWatchers)
         EXPECT_TRUE(Closed(hMonitorDir2));
         EXPECT_EQ(fake::ClosedDirectories().size(), 2u);
         EXPECT_TRUE(fake::WatchdogArmed());
+        EXPECT_EQ(LogBytes(kErrorFunctionLogs), error);
     }
-}
-
-TEST_F(SupervisorTest, ProbeFailureWhileRunningEndsTheLoopLikeAStop)
-{
-    fake::SetServiceAnswers({Running(), fake::ServiceAnswer{fake::ServiceAnswer::Query, 6, 0}});
-    fake::SetSystemMessages({{6, "The handle is invalid.\r\n"}});
-    EXPECT_EQ(RunMonitor(), 0);
-    EXPECT_EQ(LogBytes(kErrorFunctionLogs),
-              Entry("In GetServiceStatusW: QueryServiceStatusEx failed with: The handle is invalid.\r\n"));
-    EXPECT_TRUE(Closed(hMonitorDir1));
-    EXPECT_TRUE(Closed(hMonitorDir2));
 }
 
 TEST_F(SupervisorTest, WatcherWhoseRootCannotBeOpenedPublishesInvalidHandleAndEnds)
