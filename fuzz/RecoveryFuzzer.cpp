@@ -70,18 +70,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         if (tree.emplace(path, entry).second && entry.directory)
             folders.push_back(path);
     }
-    {
-        fake::Platform& p = fake::State();
-        std::lock_guard<std::mutex> lock(p.mutex);
-        p.tree.clear();
-        p.unreadableFolders.clear();
-        for (const auto& [path, entry] : tree) {
-            const std::wstring full = kRoot + L"\\" + std::wstring(path.begin(), path.end());
-            p.tree[full] = fake::TreeEntry{entry.directory, entry.reparse, entry.times[0],
-                                           entry.times[1], entry.times[2]};
-            if (entry.unreadable)
-                p.unreadableFolders.insert(full);
-        }
+    fake::ClearTree();
+    for (const auto& [path, entry] : tree) {
+        const std::wstring full = kRoot + L"\\" + std::wstring(path.begin(), path.end());
+        fake::SetTreeEntry(full, fake::TreeEntry{entry.directory, entry.reparse, entry.times[0],
+                                                 entry.times[1], entry.times[2]});
+        if (entry.unreadable)
+            fake::SetUnreadable(full);
     }
 
     // The model: reachable through folders that are listed and entered.

@@ -12,10 +12,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <deque>
 
 #include "platform/DirectoryChanges.h"
 #include "platform/WatcherWait.h"
-#include "tests/doubles/FakePlatform.h"
+#include "tests/doubles/FakeState.h"
 
 namespace platform {
 
@@ -188,7 +189,7 @@ void WaitForChangesOrScanner(ChangeRequest* request, ProcessHandle scanner, unsi
     {
         std::lock_guard<std::mutex> lock(p.mutex);
         ++p.parkedWaits;
-        ++p.waits;
+        p.parkedWithTimeout += milliseconds != kWaitForever;
         p.changed.notify_all();
     }
     pollfd fds[2];
@@ -202,6 +203,7 @@ void WaitForChangesOrScanner(ChangeRequest* request, ProcessHandle scanner, unsi
     pthread_cleanup_pop(0);
     std::lock_guard<std::mutex> lock(p.mutex);
     --p.parkedWaits;
+    p.parkedWithTimeout -= milliseconds != kWaitForever;
     p.changed.notify_all();
 }
 

@@ -8,7 +8,7 @@
 
 #include "platform/FileAccess.h"
 #include "platform/LogAppend.h"
-#include "tests/doubles/FakePlatform.h"
+#include "tests/doubles/FakeState.h"
 
 namespace fake {
 
@@ -86,9 +86,9 @@ bool ShortPathOf(const std::wstring& path, std::wstring& shortPath)
 bool ReadWholeFile(const std::wstring& path, std::string& bytes)
 {
     bytes.clear();
-    if (fake::State().readsRunOutOfMemory)
+    if (fake::Read(&fake::Platform::readsRunOutOfMemory))
         throw std::bad_alloc();
-    if (fake::State().failReads)
+    if (fake::Read(&fake::Platform::failReads))
         return false;
     std::ifstream in(fake::HostPath(path), std::ios::binary);
     if (!in)

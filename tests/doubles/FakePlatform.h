@@ -1,10 +1,12 @@
 #pragma once
 // Test doubles of the platform adapters for the native build: each test
-// sets what the "system" answers and reads back what the logic did with it.
+// sets what the "system" answers and reads back what the logic did with it,
+// through the functions below. Each takes the doubles' lock, as the
+// watcher threads read the same state.
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -12,7 +14,6 @@
 #include <vector>
 
 #include "platform/DirectoryChanges.h"
-#include "platform/ScannerProcess.h"
 
 namespace fake {
 
@@ -33,16 +34,14 @@ struct TreeEntry {
     bool openForWriting = false;
 };
 
-struct Platform {
-    std::mutex mutex;
-    std::condition_variable changed;
-
+// What the doubles answer and what they saw, as Reset leaves it.
+struct PlatformData {
     // Known folders. Paths starting with a backslash are taken relative to
     // driveRoot, as on the current drive.
     bool programDataOk = true;
-    std::wstring programData;
+    std::wstring programData = L"C:\\ProgramData";
     bool profilesOk = true;
-    std::wstring profilesRoot;
+    std::wstring profilesRoot = L"C:\\users";
     std::filesystem::path driveRoot;
     int programDataLookups = 0;
 
@@ -53,13 +52,13 @@ struct Platform {
     std::map<uint32_t, std::string> systemMessages;
 
     // Directories: roots that can be opened, and the handles closed at stop.
-    std::vector<std::wstring> openableRoots;
+    std::vector<std::wstring> openableRoots{programData, profilesRoot};
     std::vector<std::wstring> openedRoots;
     std::vector<platform::DirHandle> closedDirectories;
     bool refuseRequests = false;
-    int parkedWaits = 0; // watchers now blocked in their wait
-    int waits = 0;       // waits begun
-    int takenBatches = 0; // completed requests whose outcome a watcher took
+    int parkedWaits = 0;       // watchers now blocked in their wait
+    int parkedWithTimeout = 0; // of those, the ones whose wait has a time-out
+    int takenBatches = 0;      // completed requests whose outcome a watcher took
 
     // The tree below the watched roots, by full Windows path, for listings.
     std::map<std::wstring, TreeEntry> tree;
@@ -69,8 +68,8 @@ struct Platform {
     int arrivalChecks = 0; // looks at whether a file is still being written
 
     // Clocks: file times in 100 ns units, and milliseconds.
-    uint64_t fileTime = 0;
-    uint64_t monotonicMs = 0;
+    uint64_t fileTime = 134000000000000000; // late 2025, in 100 ns units since 1601
+    uint64_t monotonicMs = 1000000;
 
     // Files that exist but cannot be opened (as when another process denies
     // reading); root on Linux can read anything, so this stands in for it.
@@ -80,9 +79,9 @@ struct Platform {
     // Short (8.3) paths of the volume, by long path; none unless set.
     std::map<std::wstring, std::wstring> shortPaths;
 
-    // Scanner: the command lines it was started with, in UTF-8.
+    // Scanner: the command line of each scan started.
     bool scannerFound = true;
-    std::vector<std::string> scans;
+    std::vector<std::wstring> scanCommandLines;
     bool holdScans = false; // scans run until ReleaseScans
     int runningScans = 0;   // started and not yet closed by the watcher
 
@@ -90,7 +89,11 @@ struct Platform {
     bool watchdogArmed = false;
 };
 
-Platform& State();
+// The doubles' shared state. Tests read it only inside WaitUntil.
+struct Platform : PlatformData {
+    std::mutex mutex;
+    std::condition_variable changed;
+};
 
 // Resets the doubles and points the program-data folder and the drive root
 // into a fresh temporary directory.
@@ -102,30 +105,70 @@ std::filesystem::path HostPath(const std::wstring& path);
 // Wide text as UTF-8, for readable expectations.
 std::string Utf8Of(const std::wstring& text);
 
+// Waits until `holds` is true of the state, up to two seconds; false on
+// time-out. It runs under the lock: it must not call the functions below.
+bool WaitUntil(const std::function<bool(const Platform&)>& holds);
+
+// --- What the system answers.
+
+void SetServiceAnswers(std::vector<ServiceAnswer> answers);
+void SetSystemMessages(std::map<uint32_t, std::string> messages);
+void SetProgramDataFound(bool found);
+void SetProfilesRootFound(bool found);
+void SetOpenableRoots(std::vector<std::wstring> roots);
+void RefuseChangeRequests();
+
 // Hands `bytes` of change records to the watcher on `root`: at once when its
 // request is pending, otherwise when it issues the next one. No bytes: the
 // system lost its records. Like the system, the tree holds what the records
 // say: an added or renamed-in name exists from then on (unless the test put
 // it there already), a removed or renamed-away one does not.
 void DeliverBatch(const std::wstring& root, const std::vector<unsigned char>& bytes);
-void ForgetRequests();
+
+// The tree, by full Windows path.
+void SetTreeEntry(const std::wstring& path, const TreeEntry& entry);
+void EraseTreeEntry(const std::wstring& path);
+void ClearTree(); // and its unreadable folders
+// Another process has the file open for writing, or no longer; a missing
+// entry is made.
+void SetBeingWritten(const std::wstring& path, bool beingWritten);
+void SetUnreadable(const std::wstring& folder);
+// Each listing of a folder takes this long, so a test can stop in the middle.
+void SetListingDelay(unsigned microseconds);
+
+void FailReads();
+void RunReadsOutOfMemory();
+void SetShortPath(const std::wstring& longPath, const std::wstring& shortPath);
 
 // Both clocks move on.
 void AdvanceClock(uint64_t milliseconds);
 inline constexpr uint64_t kTicksPerMillisecond = 10000;
+uint64_t FileTimeNow();
 
-// Waits until `predicate` holds, up to two seconds; false on time-out.
-template <typename Predicate> bool WaitUntil(Predicate predicate)
-{
-    Platform& p = State();
-    std::unique_lock<std::mutex> lock(p.mutex);
-    return p.changed.wait_for(lock, std::chrono::seconds(2), [&] { return predicate(p); });
-}
-
-// Lets the oldest held scan end.
+// The scanner: whether it is found, and scans that run until released.
+void SetScannerFound(bool found);
+void HoldScans();
+// Ends every held scan, and scans run freely again.
 void ReleaseScans();
-void ResetScanner();
-// The descriptor that becomes readable when the scan ends.
-int ProcessExitDescriptor(platform::ProcessHandle process);
+
+// --- What the logic did.
+
+// The arguments of each scan as the scanner's CommandLineToArgvW gives them,
+// in UTF-8, the program's name first.
+std::vector<std::vector<std::string>> ScanArguments();
+// Of each scan, the paths it was given: the arguments after the quarantine
+// option.
+std::vector<std::vector<std::string>> ScannedPaths();
+
+int TakenBatches();
+int ArrivalChecks();
+int Listings();
+std::size_t Probes();
+int Sleeps();
+int OpenScHandles();
+int ProgramDataLookups();
+bool WatchdogArmed();
+std::vector<std::wstring> OpenedRoots();
+std::vector<platform::DirHandle> ClosedDirectories();
 
 } // namespace fake

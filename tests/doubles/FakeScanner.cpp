@@ -2,10 +2,10 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <deque>
 #include <set>
 
-#include "platform/ScannerProcess.h"
-#include "tests/doubles/FakePlatform.h"
+#include "tests/doubles/FakeState.h"
 
 namespace {
 
@@ -55,7 +55,7 @@ ProcessHandle StartScanner(const std::wstring& commandLine)
         delete process;
         return nullptr;
     }
-    p.scans.push_back(fake::Utf8Of(commandLine));
+    p.scanCommandLines.push_back(commandLine);
     ++p.runningScans;
     Running().insert(process);
     if (p.holdScans)
@@ -101,13 +101,19 @@ int ProcessExitDescriptor(platform::ProcessHandle process)
     return ProcessOf(process)->exit[0];
 }
 
+void HoldScans()
+{
+    Set(&Platform::holdScans, true);
+}
+
 void ReleaseScans()
 {
-    std::lock_guard<std::mutex> lock(State().mutex);
-    if (HeldScans().empty())
-        return;
-    End(*HeldScans().front());
-    HeldScans().pop_front();
+    Update([](Platform& p) {
+        p.holdScans = false;
+        for (FakeProcess* process : HeldScans())
+            End(*process);
+        HeldScans().clear();
+    });
 }
 
 void ResetScanner()
@@ -115,6 +121,81 @@ void ResetScanner()
     // Scans held by a watcher that was killed are never closed.
     std::lock_guard<std::mutex> lock(State().mutex);
     HeldScans().clear();
+}
+
+namespace {
+
+// Splits a command line as CommandLineToArgvW does. The program's name
+// runs to the first blank, or between quotes, as it is. In the arguments,
+// blanks outside quotes separate; 2n backslashes before a quote are n and
+// the quote opens or closes a quoted part, 2n+1 are n and a quote; other
+// backslashes are themselves, and "" inside a quoted part is one quote.
+std::vector<std::string> SplitCommandLine(const std::wstring& line)
+{
+    const auto blank = [&](std::size_t i) { return line[i] == L' ' || line[i] == L'\t'; };
+    std::size_t i = 0;
+    std::wstring program;
+    if (!line.empty() && line[0] == L'"') {
+        const std::size_t close = line.find(L'"', 1);
+        program = line.substr(1, close == std::wstring::npos ? std::wstring::npos : close - 1);
+        i = close == std::wstring::npos ? line.size() : close + 1;
+    } else {
+        for (; i < line.size() && !blank(i); ++i)
+            program += line[i];
+    }
+    std::vector<std::string> arguments{Utf8Of(program)};
+    for (;;) {
+        while (i < line.size() && blank(i))
+            ++i;
+        if (i == line.size())
+            return arguments;
+        std::wstring argument;
+        bool quoted = false;
+        while (i < line.size() && (quoted || !blank(i))) {
+            if (line[i] == L'\\') {
+                std::size_t backslashes = 0;
+                for (; i < line.size() && line[i] == L'\\'; ++i)
+                    ++backslashes;
+                const bool beforeQuote = i < line.size() && line[i] == L'"';
+                argument.append(beforeQuote ? backslashes / 2 : backslashes, L'\\');
+                if (beforeQuote && backslashes % 2 == 1) {
+                    argument += L'"';
+                    ++i;
+                }
+            } else if (line[i] == L'"') {
+                if (quoted && i + 1 < line.size() && line[i + 1] == L'"') {
+                    argument += L'"';
+                    ++i;
+                } else {
+                    quoted = !quoted;
+                }
+                ++i;
+            } else {
+                argument += line[i++];
+            }
+        }
+        arguments.push_back(Utf8Of(argument));
+    }
+}
+
+} // namespace
+
+std::vector<std::vector<std::string>> ScanArguments()
+{
+    std::vector<std::vector<std::string>> scans;
+    for (const std::wstring& line : Read(&Platform::scanCommandLines))
+        scans.push_back(SplitCommandLine(line));
+    return scans;
+}
+
+std::vector<std::vector<std::string>> ScannedPaths()
+{
+    std::vector<std::vector<std::string>> scans = ScanArguments();
+    for (std::vector<std::string>& arguments : scans) {
+        const bool option = arguments.size() > 1 && arguments[1].rfind("--move=", 0) == 0;
+        arguments.erase(arguments.begin(), arguments.begin() + (option ? 2 : 1));
+    }
+    return scans;
 }
 
 } // namespace fake

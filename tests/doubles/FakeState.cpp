@@ -1,4 +1,4 @@
-#include "tests/doubles/FakePlatform.h"
+#include "tests/doubles/FakeState.h"
 
 namespace fake {
 
@@ -14,41 +14,81 @@ void Reset(const std::filesystem::path& scratch)
     Platform& p = State();
     std::lock_guard<std::mutex> lock(p.mutex);
     ForgetRequests();
-    p.programDataOk = true;
-    p.programData = L"C:\\ProgramData";
-    p.profilesOk = true;
-    p.profilesRoot = L"C:\\users";
+    static_cast<PlatformData&>(p) = PlatformData{};
     p.driveRoot = scratch;
-    p.programDataLookups = 0;
-    p.serviceAnswers = {ServiceAnswer{}};
-    p.probes = 0;
-    p.openScHandles = 0;
-    p.systemMessages.clear();
-    p.openableRoots = {p.programData, p.profilesRoot};
-    p.openedRoots.clear();
-    p.closedDirectories.clear();
-    p.refuseRequests = false;
-    p.parkedWaits = 0;
-    p.waits = 0;
-    p.takenBatches = 0;
-    p.tree.clear();
-    p.unreadableFolders.clear();
-    p.listings = 0;
-    p.listingDelayMicroseconds = 0;
-    p.arrivalChecks = 0;
-    p.fileTime = 134000000000000000; // late 2025, in 100 ns units since 1601
-    p.monotonicMs = 1000000;
-    p.failReads = false;
-    p.readsRunOutOfMemory = false;
-    p.shortPaths.clear();
-    p.scannerFound = true;
-    p.scans.clear();
-    p.holdScans = false;
-    p.runningScans = 0;
-    p.sleeps = 0;
-    p.watchdogArmed = false;
     std::filesystem::create_directories(scratch / "ProgramData" / "Pelorin");
     std::filesystem::create_directories(scratch / "users");
 }
+
+bool WaitUntil(const std::function<bool(const Platform&)>& holds)
+{
+    Platform& p = State();
+    std::unique_lock<std::mutex> lock(p.mutex);
+    return p.changed.wait_for(lock, std::chrono::seconds(2), [&] { return holds(p); });
+}
+
+void SetServiceAnswers(std::vector<ServiceAnswer> answers) { Set(&Platform::serviceAnswers, answers); }
+void SetSystemMessages(std::map<uint32_t, std::string> messages) { Set(&Platform::systemMessages, messages); }
+void SetProgramDataFound(bool found) { Set(&Platform::programDataOk, found); }
+void SetProfilesRootFound(bool found) { Set(&Platform::profilesOk, found); }
+void SetOpenableRoots(std::vector<std::wstring> roots) { Set(&Platform::openableRoots, roots); }
+void RefuseChangeRequests() { Set(&Platform::refuseRequests, true); }
+void SetListingDelay(unsigned microseconds) { Set(&Platform::listingDelayMicroseconds, microseconds); }
+void FailReads() { Set(&Platform::failReads, true); }
+void RunReadsOutOfMemory() { Set(&Platform::readsRunOutOfMemory, true); }
+void SetScannerFound(bool found) { Set(&Platform::scannerFound, found); }
+
+void SetTreeEntry(const std::wstring& path, const TreeEntry& entry)
+{
+    Update([&](Platform& p) { p.tree[path] = entry; });
+}
+
+void EraseTreeEntry(const std::wstring& path)
+{
+    Update([&](Platform& p) { p.tree.erase(path); });
+}
+
+void ClearTree()
+{
+    Update([](Platform& p) {
+        p.tree.clear();
+        p.unreadableFolders.clear();
+    });
+}
+
+void SetBeingWritten(const std::wstring& path, bool beingWritten)
+{
+    Update([&](Platform& p) { p.tree[path].openForWriting = beingWritten; });
+}
+
+void SetUnreadable(const std::wstring& folder)
+{
+    Update([&](Platform& p) { p.unreadableFolders.insert(folder); });
+}
+
+void SetShortPath(const std::wstring& longPath, const std::wstring& shortPath)
+{
+    Update([&](Platform& p) { p.shortPaths[longPath] = shortPath; });
+}
+
+void AdvanceClock(uint64_t milliseconds)
+{
+    Update([&](Platform& p) {
+        p.fileTime += milliseconds * kTicksPerMillisecond;
+        p.monotonicMs += milliseconds;
+    });
+}
+
+uint64_t FileTimeNow() { return Read(&Platform::fileTime); }
+int TakenBatches() { return Read(&Platform::takenBatches); }
+int ArrivalChecks() { return Read(&Platform::arrivalChecks); }
+int Listings() { return Read(&Platform::listings); }
+std::size_t Probes() { return Read(&Platform::probes); }
+int Sleeps() { return Read(&Platform::sleeps); }
+int OpenScHandles() { return Read(&Platform::openScHandles); }
+int ProgramDataLookups() { return Read(&Platform::programDataLookups); }
+bool WatchdogArmed() { return Read(&Platform::watchdogArmed); }
+std::vector<std::wstring> OpenedRoots() { return Read(&Platform::openedRoots); }
+std::vector<platform::DirHandle> ClosedDirectories() { return Read(&Platform::closedDirectories); }
 
 } // namespace fake

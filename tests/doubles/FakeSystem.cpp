@@ -10,7 +10,7 @@
 #include "platform/Sleep.h"
 #include "platform/SystemErrorText.h"
 #include "platform/ThreadStop.h"
-#include "tests/doubles/FakePlatform.h"
+#include "tests/doubles/FakeState.h"
 
 namespace platform {
 
@@ -162,15 +162,3 @@ void ArmStopWatchdog(unsigned)
 }
 
 } // namespace platform
-
-namespace fake {
-
-void AdvanceClock(uint64_t milliseconds)
-{
-    std::lock_guard<std::mutex> lock(State().mutex);
-    State().fileTime += milliseconds * kTicksPerMillisecond;
-    State().monotonicMs += milliseconds;
-    State().changed.notify_all();
-}
-
-} // namespace fake

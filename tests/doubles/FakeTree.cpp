@@ -5,7 +5,7 @@
 
 #include "platform/DirectoryListing.h"
 #include "platform/FileAccess.h"
-#include "tests/doubles/FakePlatform.h"
+#include "tests/doubles/FakeState.h"
 
 namespace platform {
 

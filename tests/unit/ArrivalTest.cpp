@@ -5,30 +5,22 @@
 
 namespace {
 
-void Tree(const std::wstring& path, bool openForWriting)
-{
-    std::lock_guard<std::mutex> lock(fake::State().mutex);
-    fake::State().tree[path].openForWriting = openForWriting;
-}
+const std::string kDownloads = "C:\\users\\alice\\Downloads\\";
 
-void Remove(const std::wstring& path)
+std::wstring Downloaded(const std::string& name)
 {
-    std::lock_guard<std::mutex> lock(fake::State().mutex);
-    fake::State().tree.erase(path);
+    const std::string path = kDownloads + name;
+    return std::wstring(path.begin(), path.end());
 }
 
 // Moves the clock on and waits until the watchers have looked at their
 // set-aside files again and are idle.
 void AdvanceAndLook(uint64_t milliseconds)
 {
-    const int before = fake::State().arrivalChecks;
+    const int before = fake::ArrivalChecks();
     fake::AdvanceClock(milliseconds);
-    ASSERT_TRUE(fake::WaitUntil([&](fake::Platform& p) {
-        return p.arrivalChecks > before && p.parkedWaits == 2 && p.runningScans == 0;
-    }));
+    ASSERT_TRUE(fake::WaitUntil([&](const fake::Platform& p) { return p.arrivalChecks > before && Idle(p); }));
 }
-
-const std::string kSetup = "alice\\Downloads\\setup.exe";
 
 } // namespace
 
@@ -43,58 +35,54 @@ TEST_F(WatchersTest, RenamedNewNamesAreOfferedAndReadmittedPastTheCache)
                                        {RenamedNew, u"alice\\Downloads\\photo.jpg"}}));
     // Still in the cache: a plain addition of the name is not scanned again.
     Deliver(L"C:\\users", ChangeBatch({{Added, u"alice\\Downloads\\setup.exe"}}));
-    EXPECT_EQ(Scans(), (std::vector<std::string>{Scan("C:\\users", kSetup), Scan("C:\\users", kSetup)}));
+    EXPECT_EQ(ScannedFiles(), (Paths{kDownloads + "setup.exe", kDownloads + "setup.exe"}));
 }
 
 TEST_F(WatchersTest, AFileStillBeingWrittenIsSetAsideAndScannedOnceAfterItsWriterClosedIt)
 {
-    const std::wstring big = L"C:\\users\\alice\\Downloads\\big.exe";
-    Tree(big, true);
+    fake::SetBeingWritten(Downloaded("big.exe"), true);
     Deliver(L"C:\\users", ChangeBatch({{Added, u"alice\\Downloads\\big.exe"},
                                        {Added, u"alice\\Downloads\\small.exe"}}));
-    EXPECT_EQ(Scans(), std::vector<std::string>{Scan("C:\\users", "alice\\Downloads\\small.exe")});
+    EXPECT_EQ(ScannedFiles(), Paths{kDownloads + "small.exe"});
 
     AdvanceAndLook(250);
-    EXPECT_EQ(Scans().size(), 1u) << "scanned while still being written";
+    EXPECT_EQ(ScannedFiles().size(), 1u) << "scanned while still being written";
 
-    // Closed while another scan runs: looked at, and scanned, once that
-    // scan is over; the watcher does not spin meanwhile.
-    {
-        std::lock_guard<std::mutex> lock(fake::State().mutex);
-        fake::State().holdScans = true;
-    }
+    // Closed while another scan runs: scanned once that scan is over.
+    fake::HoldScans();
     fake::DeliverBatch(L"C:\\users", ChangeBatch({{Added, u"alice\\Downloads\\slow.exe"}}));
-    ASSERT_TRUE(fake::WaitUntil([](fake::Platform& p) { return p.runningScans == 1 && p.parkedWaits == 2; }));
-    Tree(big, false);
+    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) {
+        return p.runningScans == 1 && p.parkedWaits == 2;
+    }));
+    fake::SetBeingWritten(Downloaded("big.exe"), false);
     fake::AdvanceClock(1000);
-    const int waits = fake::State().waits;
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_LT(fake::State().waits - waits, 5) << "a wait with nothing to do returned again and again";
-    {
-        std::lock_guard<std::mutex> lock(fake::State().mutex);
-        fake::State().holdScans = false;
-    }
+    // A batch wakes the watcher while the look is overdue: until the scan
+    // ends it can do nothing for the file, so it must wait again without a
+    // time-out, or it would spin.
+    const int taken = fake::TakenBatches();
+    fake::DeliverBatch(L"C:\\users", ChangeBatch({{Modified, u"alice\\Downloads\\slow.exe"}}));
+    EXPECT_TRUE(fake::WaitUntil([&](const fake::Platform& p) {
+        return p.takenBatches > taken && p.parkedWaits == 2 && p.parkedWithTimeout == 0 && p.runningScans == 1;
+    })) << "a wait during a scan had a time-out";
+
     fake::ReleaseScans();
-    ASSERT_TRUE(fake::WaitUntil([](fake::Platform& p) { return p.scans.size() == 3 && Idle(p); }));
-    EXPECT_EQ(Scans(), (std::vector<std::string>{Scan("C:\\users", "alice\\Downloads\\small.exe"),
-                                                 Scan("C:\\users", "alice\\Downloads\\slow.exe"),
-                                                 Scan("C:\\users", "alice\\Downloads\\big.exe")}));
+    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return Idle(p) && p.scanCommandLines.size() == 3; }));
+    EXPECT_EQ(ScannedFiles(),
+              (Paths{kDownloads + "small.exe", kDownloads + "slow.exe", kDownloads + "big.exe"}));
 }
 
 TEST_F(WatchersTest, SetAsideFilesWaitAMinuteAtMostAndAreDroppedWhenTheyDisappear)
 {
-    const std::wstring still = L"C:\\users\\alice\\Downloads\\still.exe";
-    const std::wstring vanishing = L"C:\\users\\alice\\Downloads\\vanishing.exe";
-    Tree(still, true);
-    Tree(vanishing, true);
+    fake::SetBeingWritten(Downloaded("still.exe"), true);
+    fake::SetBeingWritten(Downloaded("vanishing.exe"), true);
     Deliver(L"C:\\users", ChangeBatch({{Added, u"alice\\Downloads\\still.exe"},
                                        {Added, u"alice\\Downloads\\vanishing.exe"}}));
-    Remove(vanishing);
+    fake::EraseTreeEntry(Downloaded("vanishing.exe"));
     AdvanceAndLook(59000);
-    EXPECT_TRUE(Scans().empty());
+    EXPECT_TRUE(ScannedFiles().empty());
 
     AdvanceAndLook(1000);
-    EXPECT_EQ(Scans(), std::vector<std::string>{Scan("C:\\users", "alice\\Downloads\\still.exe")})
+    EXPECT_EQ(ScannedFiles(), Paths{kDownloads + "still.exe"})
         << "a minute after it was set aside, a file is scanned whatever its state";
 }
 
@@ -104,11 +92,11 @@ TEST_F(WatchersTest, BeyondTheSetAsideBoundFilesAreScannedAtOnce)
         std::vector<ChangeRecord> records;
         for (int i = batch * 13; i < (batch + 1) * 13; ++i) {
             const std::string name = "w" + std::to_string(100 + i) + ".exe";
-            Tree(L"C:\\ProgramData\\" + std::wstring(name.begin(), name.end()), true);
+            fake::SetBeingWritten(L"C:\\ProgramData\\" + std::wstring(name.begin(), name.end()), true);
             records.push_back({Added, std::u16string(name.begin(), name.end())});
         }
         Deliver(L"C:\\ProgramData", ChangeBatch(records));
     }
     // 65 files: the first 64 wait for their writers, the last is scanned.
-    EXPECT_EQ(Scans(), std::vector<std::string>{Scan("C:\\ProgramData", "w164.exe")});
+    EXPECT_EQ(ScannedFiles(), Paths{"C:\\ProgramData\\w164.exe"});
 }

@@ -57,19 +57,6 @@ TEST(ListFileTextTest, EveryByteOrderMarkGivesTheSameLines)
     EXPECT_EQ(Lines(std::string("\xFF\xFE\x00\x00", 4) + Utf32(u32, false)), expected) << "UTF-32 LE";
 }
 
-TEST(ListFileTextTest, FourByteMarkIsTestedBeforeTwoByteMark)
-{
-    // FF FE 00 00 is UTF-32 LE: "A" follows as 41 00 00 00.
-    EXPECT_EQ(Lines(std::string("\xFF\xFE\x00\x00\x41\x00\x00\x00", 8)), L{L"A"});
-}
-
-TEST(ListFileTextTest, FileWithoutMarkThatIsNotUtf8IsReadAsLatin1)
-{
-    EXPECT_EQ(Lines("Caf\xe9\nDownloads"), (L{L"Caf\u00e9", L"Downloads"}));
-    // One valid UTF-8 sequence does not save a file that is invalid elsewhere.
-    EXPECT_EQ(Lines("\xc3\xa9 \xe9"), L{L"\u00c3\u00a9 \u00e9"});
-}
-
 TEST(ListFileTextTest, Utf8IsValidatedByRfc3629)
 {
     // Invalid UTF-8 makes a file without a mark ISO-8859-1 and a marked file
@@ -94,53 +81,55 @@ TEST(ListFileTextTest, Utf8IsValidatedByRfc3629)
     }
 }
 
-TEST(ListFileTextTest, MarkedFileThatDoesNotDecodeYieldsNoLines)
+TEST(ListFileTextTest, BytesBecomeLines)
 {
-    EXPECT_EQ(Lines("\xEF\xBB\xBF" "Caf\xe9"), L{}) << "invalid UTF-8 after the UTF-8 mark";
-    EXPECT_EQ(Lines(std::string("\xFF\xFE" "A\x00" "B", 5)), L{}) << "odd byte count after UTF-16 LE";
-    EXPECT_EQ(Lines(std::string("\xFE\xFF\x00" "A\x00", 5)), L{}) << "odd byte count after UTF-16 BE";
-    EXPECT_EQ(Lines(std::string("\x00\x00\xFE\xFF\x00\x00\x00", 7)), L{}) << "partial UTF-32 unit";
-    EXPECT_EQ(Lines(std::string("\xFF\xFE\x00\x00\x00\x00\x11\x00", 8)), L{}) << "beyond U+10FFFF";
-    EXPECT_EQ(Lines(std::string("\x00\x00\xFE\xFF\x00\x00\xD8\x00", 8)), L{}) << "UTF-32 surrogate";
-}
-
-TEST(ListFileTextTest, LoneSurrogateInUtf16IsKeptAsItIs)
-{
-    // As the Windows build of the library reads it: the unit is copied.
-    const L expected = {std::wstring{wchar_t(0xD800), L'A'}};
-    EXPECT_EQ(Lines(std::string("\xFF\xFE\x00\xD8" "A\x00", 6)), expected);
-}
-
-TEST(ListFileTextTest, MarksAloneAndStartsOfMarksYieldNoLines)
-{
-    const std::string onlyMarks[] = {
-        "\xEF\xBB\xBF", std::string("\x00\x00\xFE\xFF", 4), std::string("\xFF\xFE\x00\x00", 4),
-        "\xFE\xFF", "\xFF\xFE",
-        // the first one to three bytes of a mark
-        "\xEF", "\xEF\xBB", std::string("\x00", 1), std::string("\x00\x00", 2),
-        std::string("\x00\x00\xFE", 3), "\xFE", "\xFF", std::string("\xFF\xFE\x00", 3),
+    const struct {
+        const char* what;
+        std::string bytes;
+        L lines;
+    } cases[] = {
+        // FF FE 00 00 is UTF-32 LE: "A" follows as 41 00 00 00.
+        {"four-byte mark before two-byte mark", std::string("\xFF\xFE\x00\x00\x41\x00\x00\x00", 8), {L"A"}},
+        {"not UTF-8, no mark: Latin-1", "Caf\xe9\nDownloads", {L"Caf\u00e9", L"Downloads"}},
+        {"one valid UTF-8 sequence does not save the file", "\xc3\xa9 \xe9", {L"\u00c3\u00a9 \u00e9"}},
+        // A marked file that does not decode has no lines.
+        {"invalid UTF-8 after the UTF-8 mark", "\xEF\xBB\xBF" "Caf\xe9", {}},
+        {"odd byte count after UTF-16 LE", std::string("\xFF\xFE" "A\x00" "B", 5), {}},
+        {"odd byte count after UTF-16 BE", std::string("\xFE\xFF\x00" "A\x00", 5), {}},
+        {"partial UTF-32 unit", std::string("\x00\x00\xFE\xFF\x00\x00\x00", 7), {}},
+        {"beyond U+10FFFF", std::string("\xFF\xFE\x00\x00\x00\x00\x11\x00", 8), {}},
+        {"UTF-32 surrogate", std::string("\x00\x00\xFE\xFF\x00\x00\xD8\x00", 8), {}},
+        // As the Windows build of the library reads it: the unit is copied.
+        {"lone surrogate in UTF-16", std::string("\xFF\xFE\x00\xD8" "A\x00", 6),
+         {std::wstring{wchar_t(0xD800), L'A'}}},
+        {"UTF-16 without a mark keeps its zero bytes", std::string("D\x00o\x00", 4),
+         {std::wstring(L"D\0o\0", 4)}},
+        // Marks alone, and the first one to three bytes of a mark.
+        {"zero bytes", "", {}},
+        {"mark", "\xEF\xBB\xBF", {}},
+        {"mark", std::string("\x00\x00\xFE\xFF", 4), {}},
+        {"mark", std::string("\xFF\xFE\x00\x00", 4), {}},
+        {"mark", "\xFE\xFF", {}},
+        {"mark", "\xFF\xFE", {}},
+        {"start of a mark", "\xEF", {}},
+        {"start of a mark", "\xEF\xBB", {}},
+        {"start of a mark", std::string("\x00", 1), {}},
+        {"start of a mark", std::string("\x00\x00", 2), {}},
+        {"start of a mark", std::string("\x00\x00\xFE", 3), {}},
+        {"start of a mark", "\xFE", {}},
+        {"start of a mark", "\xFF", {}},
+        {"start of a mark", std::string("\xFF\xFE\x00", 3), {}},
+        // Line breaks.
+        {"LF, CR LF and CR mixed", "a\nb\r\nc\rd", {L"a", L"b", L"c", L"d"}},
+        {"LF CR is two breaks", "a\n\rb", {L"a", L"", L"b"}},
+        {"a final break adds no line", "Downloads\r\n", {L"Downloads"}},
+        {"two final breaks", "Downloads\n\n", {L"Downloads", L""}},
+        {"two final breaks", "Downloads\r\n\r\n", {L"Downloads", L""}},
+        {"two final breaks", "Downloads\n\r", {L"Downloads", L""}},
+        {"a single CR LF is one empty line", "\r\n", {L""}},
+        {"a first break", "\nDownloads", {L"", L"Downloads"}},
+        {"lines are not trimmed", " Downloads \t", {L" Downloads \t"}},
     };
-    for (const std::string& bytes : onlyMarks)
-        EXPECT_EQ(Lines(bytes), L{}) << "bytes: " << testing::PrintToString(bytes);
-    EXPECT_EQ(Lines(""), L{}) << "zero bytes";
-}
-
-TEST(ListFileTextTest, Utf16WithoutMarkKeepsItsZeroBytesAsCharacters)
-{
-    const L lines = Lines(std::string("D\x00o\x00", 4));
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0], std::wstring(L"D\0o\0", 4));
-}
-
-TEST(ListFileTextTest, LineBreaks)
-{
-    EXPECT_EQ(Lines("a\nb\r\nc\rd"), (L{L"a", L"b", L"c", L"d"})) << "LF, CR LF and CR mixed";
-    EXPECT_EQ(Lines("a\n\rb"), (L{L"a", L"", L"b"})) << "LF CR is two breaks";
-    EXPECT_EQ(Lines("Downloads\r\n"), L{L"Downloads"}) << "a final break adds no line";
-    EXPECT_EQ(Lines("Downloads\n\n"), (L{L"Downloads", L""}));
-    EXPECT_EQ(Lines("Downloads\r\n\r\n"), (L{L"Downloads", L""}));
-    EXPECT_EQ(Lines("Downloads\n\r"), (L{L"Downloads", L""}));
-    EXPECT_EQ(Lines("\r\n"), L{L""}) << "a single CR LF is one empty line";
-    EXPECT_EQ(Lines("\nDownloads"), (L{L"", L"Downloads"}));
-    EXPECT_EQ(Lines(" Downloads \t"), L{L" Downloads \t"}) << "lines are not trimmed";
+    for (const auto& c : cases)
+        EXPECT_EQ(Lines(c.bytes), c.lines) << c.what << ": " << testing::PrintToString(c.bytes);
 }

@@ -1,12 +1,13 @@
-#include <fstream>
-#include <iterator>
-
 #include "log/AppDataFolder.h"
 #include "log/LogEntry.h"
 #include "product/ProductLayout.h"
 #include "tests/unit/TestSupport.h"
 
 class LogEntryTest : public PlatformTest {};
+
+namespace {
+const std::string kLookupFailure = Entry("In GetAppDataFolderPath, SHGetKnownFolderPath failed.");
+}
 
 TEST_F(LogEntryTest, EntriesAreFramedAndAppendedWithoutTerminator)
 {
@@ -54,26 +55,21 @@ TEST_F(LogEntryTest, MissingProductFolderWritesNothing)
 
 TEST_F(LogEntryTest, LookupFailureIsReportedOnceAlongTheFallbackPath)
 {
-    fake::State().programDataOk = false;
+    fake::SetProgramDataFound(false);
     std::filesystem::create_directories(scratch / "Pelorin");
     WriteLogEntry(kErrorFunctionLogs, L"the entry");
     // Both land relative to the root of the current drive, the report first.
-    std::ifstream in(scratch / "Pelorin" / "ErrorFunctionLogs.txt", std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(bytes, Entry("In GetAppDataFolderPath, SHGetKnownFolderPath failed.") +
-                         Entry("the entry"));
+    EXPECT_EQ(FallbackLogBytes(kErrorFunctionLogs), kLookupFailure + Entry("the entry"));
     EXPECT_FALSE(LogExists(kErrorFunctionLogs));
 }
 
 TEST_F(LogEntryTest, GetAppDataFolderPathReportsItsOwnFailureOnce)
 {
-    fake::State().programDataOk = false;
+    fake::SetProgramDataFound(false);
     std::filesystem::create_directories(scratch / "Pelorin");
     EXPECT_EQ(GetAppDataFolderPath(), L"");
-    std::ifstream in(scratch / "Pelorin" / "ErrorFunctionLogs.txt", std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(bytes, Entry("In GetAppDataFolderPath, SHGetKnownFolderPath failed."));
-    EXPECT_EQ(fake::State().programDataLookups, 1);
+    EXPECT_EQ(FallbackLogBytes(kErrorFunctionLogs), kLookupFailure);
+    EXPECT_EQ(fake::ProgramDataLookups(), 1);
 }
 
 TEST_F(LogEntryTest, OverLongLogPathsAreRefused)

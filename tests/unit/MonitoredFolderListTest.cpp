@@ -43,7 +43,7 @@ TEST_F(MonitoredFolderListTest, FilesWithoutLinesAdmitNothingAndLogNothing)
         EXPECT_FALSE(IsInMonitoredFolderList(wxS("a"))) << testing::PrintToString(list);
     }
     List("Downloads");
-    fake::State().failReads = true;
+    fake::FailReads();
     EXPECT_FALSE(IsInMonitoredFolderList(wxS("alice\\Downloads\\x.exe"))) << "unreadable file";
     EXPECT_FALSE(LogExists(kErrorWindowLogs));
 }
@@ -69,7 +69,7 @@ TEST_F(MonitoredFolderListTest, ChangesTakeEffectAtTheNextCall)
 
 TEST_F(MonitoredFolderListTest, UnresolvableProgramDataUsesTheCurrentDrive)
 {
-    fake::State().programDataOk = false;
+    fake::SetProgramDataFound(false);
     WriteFile(scratch / "Pelorin" / "db" / "db6", "Downloads");
     EXPECT_TRUE(IsInMonitoredFolderList(wxS("alice\\Downloads\\a.exe")));
 }

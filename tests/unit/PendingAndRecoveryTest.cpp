@@ -9,29 +9,21 @@ namespace {
 
 const std::wstring kRoot = L"C:\\ProgramData";
 
-void Hold(bool hold)
+std::string Path(const std::string& relative)
 {
-    std::lock_guard<std::mutex> lock(fake::State().mutex);
-    fake::State().holdScans = hold;
-}
-
-uint64_t Now()
-{
-    std::lock_guard<std::mutex> lock(fake::State().mutex);
-    return fake::State().fileTime;
+    return "C:\\ProgramData\\" + relative;
 }
 
 // An entry of the program-data tree with all three times at `time`, or a
 // file that was made just now (the clock moves on a little).
 void Put(const std::wstring& relative, uint64_t time, bool directory = false, bool reparse = false)
 {
-    std::lock_guard<std::mutex> lock(fake::State().mutex);
-    fake::State().tree[kRoot + L"\\" + relative] = fake::TreeEntry{directory, reparse, time, time, time};
+    fake::SetTreeEntry(kRoot + L"\\" + relative, fake::TreeEntry{directory, reparse, time, time, time});
 }
 
 void NewFile(const std::wstring& relative)
 {
-    Put(relative, Now());
+    Put(relative, fake::FileTimeNow());
     fake::AdvanceClock(1);
 }
 
@@ -44,53 +36,49 @@ const WatchStats& Stats()
 
 TEST_F(WatchersTest, BatchesCompletingDuringAScanAreTakenInAndScannedAfterItInOrder)
 {
-    Hold(true);
+    fake::HoldScans();
     fake::DeliverBatch(kRoot, ChangeBatch({{Added, u"a.exe"}}));
-    ASSERT_TRUE(fake::WaitUntil([](fake::Platform& p) { return p.runningScans == 1; }));
-    const int taken = fake::State().takenBatches;
+    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return p.runningScans == 1; }));
+    const int taken = fake::TakenBatches();
     fake::DeliverBatch(kRoot, ChangeBatch({{Added, u"b.exe"}, {Added, u"c.exe"}}));
     fake::DeliverBatch(kRoot, ChangeBatch({{Added, u"d.exe"}}));
     // Both are read, and the next request is out, while a.exe's scan runs.
-    ASSERT_TRUE(fake::WaitUntil([&](fake::Platform& p) {
+    ASSERT_TRUE(fake::WaitUntil([&](const fake::Platform& p) {
         return p.takenBatches == taken + 2 && p.parkedWaits == 2 && p.runningScans == 1;
     }));
-    EXPECT_EQ(Scans().size(), 1u);
+    EXPECT_EQ(ScannedFiles().size(), 1u);
 
-    Hold(false);
     fake::ReleaseScans();
-    ASSERT_TRUE(fake::WaitUntil([](fake::Platform& p) { return Idle(p); }));
-    EXPECT_EQ(Scans(), (std::vector<std::string>{Scan("C:\\ProgramData", "a.exe"),
-                                                 Scan("C:\\ProgramData", "b.exe"),
-                                                 Scan("C:\\ProgramData", "c.exe"),
-                                                 Scan("C:\\ProgramData", "d.exe")}));
+    ASSERT_TRUE(fake::WaitUntil(Idle));
+    EXPECT_EQ(ScannedFiles(), (Paths{Path("a.exe"), Path("b.exe"), Path("c.exe"), Path("d.exe")}));
 }
 
 TEST_F(WatchersTest, LostRecordsAreRecoveredByListingTheTreeForTheirTimeOnly)
 {
     const uint64_t second = 1000 * fake::kTicksPerMillisecond;
-    Put(L"old.exe", Now() - 10 * second);
-    Put(L"unreadable", Now() - 10 * second, true);
-    fake::State().unreadableFolders.insert(kRoot + L"\\unreadable");
+    const uint64_t before = fake::FileTimeNow() - 10 * second;
+    Put(L"old.exe", before);
+    Put(L"unreadable", before, true);
+    fake::SetUnreadable(kRoot + L"\\unreadable");
 
-    Hold(true);
+    fake::HoldScans();
     fake::AdvanceClock(1000);
     NewFile(L"seen.exe");
     fake::DeliverBatch(kRoot, ChangeBatch({{Added, u"seen.exe"}}));
-    ASSERT_TRUE(fake::WaitUntil([](fake::Platform& p) { return p.runningScans == 1; }));
+    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return p.runningScans == 1; }));
 
     // While seen.exe is scanned, entries arrive whose records the system
     // then loses.
     fake::AdvanceClock(1000);
     NewFile(L"missed.exe");
-    Put(L"sub", Now(), true);
+    Put(L"sub", fake::FileTimeNow(), true);
     NewFile(L"sub\\deeper.exe");
-    Put(L"link", Now(), true, true);
+    Put(L"link", fake::FileTimeNow(), true, true);
     NewFile(L"link\\behind-a-junction.exe");
     NewFile(L"unreadable\\x.exe");
-    Put(L"written.exe", Now() - 10 * second);
-    fake::State().tree[kRoot + L"\\written.exe"].written = Now();
-    Put(L"moved-in.exe", Now() - 10 * second);
-    fake::State().tree[kRoot + L"\\moved-in.exe"].changed = Now();
+    const uint64_t now = fake::FileTimeNow();
+    fake::SetTreeEntry(kRoot + L"\\written.exe", {false, false, before, now, before});
+    fake::SetTreeEntry(kRoot + L"\\moved-in.exe", {false, false, before, before, now});
     fake::AdvanceClock(1000);
     fake::DeliverBatch(kRoot, {});
     // After the loss, records arrive again and are offered from there.
@@ -98,17 +86,11 @@ TEST_F(WatchersTest, LostRecordsAreRecoveredByListingTheTreeForTheirTimeOnly)
     NewFile(L"later.exe");
     fake::DeliverBatch(kRoot, ChangeBatch({{Added, u"later.exe"}}));
 
-    Hold(false);
     fake::ReleaseScans();
-    ASSERT_TRUE(fake::WaitUntil([](fake::Platform& p) { return Idle(p) && p.listings > 0; }));
-    EXPECT_EQ(Scans(), (std::vector<std::string>{Scan("C:\\ProgramData", "seen.exe"),
-                                                 Scan("C:\\ProgramData", "later.exe"),
-                                                 Scan("C:\\ProgramData", "link"),
-                                                 Scan("C:\\ProgramData", "missed.exe"),
-                                                 Scan("C:\\ProgramData", "moved-in.exe"),
-                                                 Scan("C:\\ProgramData", "sub"),
-                                                 Scan("C:\\ProgramData", "sub\\deeper.exe"),
-                                                 Scan("C:\\ProgramData", "written.exe")}));
+    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return Idle(p) && p.listings > 0; }));
+    EXPECT_EQ(ScannedFiles(), (Paths{Path("seen.exe"), Path("later.exe"), Path("link"), Path("missed.exe"),
+                                     Path("moved-in.exe"), Path("sub"), Path("sub\\deeper.exe"),
+                                     Path("written.exe")}));
     // seen.exe and later.exe came with records: the recovery did not offer
     // them again (the recent-name cache alone would hide that).
     EXPECT_EQ(Stats().recovered, 6u);
@@ -118,25 +100,24 @@ TEST_F(WatchersTest, LostRecordsAreRecoveredByListingTheTreeForTheirTimeOnly)
 TEST_F(WatchersTest, TheQueueBoundIsHonouredAndWhatItRefusedIsRecovered)
 {
     // The native tests bound the queue at 2048 bytes: about 22 such names.
-    Hold(true);
+    fake::HoldScans();
     NewFile(L"first.exe");
     fake::DeliverBatch(kRoot, ChangeBatch({{Added, u"first.exe"}}));
-    ASSERT_TRUE(fake::WaitUntil([](fake::Platform& p) { return p.runningScans == 1; }));
-    std::set<std::string> expected{Scan("C:\\ProgramData", "first.exe")};
+    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return p.runningScans == 1; }));
+    std::set<std::string> expected{Path("first.exe")};
     for (int i = 0; i < 40; ++i) {
         const std::string name = "flood-" + std::to_string(100 + i) + ".exe";
         NewFile(std::wstring(name.begin(), name.end()));
-        const int taken = fake::State().takenBatches;
+        const int taken = fake::TakenBatches();
         fake::DeliverBatch(kRoot, ChangeBatch({{Added, std::u16string(name.begin(), name.end())}}));
-        ASSERT_TRUE(fake::WaitUntil([&](fake::Platform& p) { return p.takenBatches > taken; }));
-        expected.insert(Scan("C:\\ProgramData", name));
+        ASSERT_TRUE(fake::WaitUntil([&](const fake::Platform& p) { return p.takenBatches > taken; }));
+        expected.insert(Path(name));
     }
     fake::AdvanceClock(1);
-    Hold(false);
     fake::ReleaseScans();
-    ASSERT_TRUE(fake::WaitUntil([](fake::Platform& p) { return Idle(p) && p.listings > 0; }));
+    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return Idle(p) && p.listings > 0; }));
 
-    const std::vector<std::string> scans = Scans();
+    const Paths scans = ScannedFiles();
     EXPECT_EQ(std::set<std::string>(scans.begin(), scans.end()), expected);
     EXPECT_EQ(scans.size(), expected.size()) << "each scanned once";
     EXPECT_GE(Stats().losses, 1u);
@@ -147,11 +128,11 @@ TEST_F(WatchersTest, TheQueueBoundIsHonouredAndWhatItRefusedIsRecovered)
 TEST_F(WatchersTest, StopDuringARecoveryListingIsNotKeptWaiting)
 {
     for (int i = 0; i < 200; ++i)
-        Put(L"folder" + std::to_wstring(i), Now() - 1, true);
-    fake::State().listingDelayMicroseconds = 5000; // a second for the whole tree
+        Put(L"folder" + std::to_wstring(i), fake::FileTimeNow() - 1, true);
+    fake::SetListingDelay(5000); // a second for the whole tree
     fake::AdvanceClock(1);
     fake::DeliverBatch(kRoot, {});
-    ASSERT_TRUE(fake::WaitUntil([](fake::Platform& p) { return p.listings > 3; }));
+    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return p.listings > 3; }));
     StopService();
-    EXPECT_LT(fake::State().listings, 100) << "the listing went on after the stop";
+    EXPECT_LT(fake::Listings(), 100) << "the listing went on after the stop";
 }

@@ -7,12 +7,11 @@ class ScanDispatchTest : public PlatformTest {};
 
 TEST_F(ScanDispatchTest, EveryPathReachesTheScannerExactlyOrIsReplacedByOneThatDoes)
 {
-    fake::Platform& p = fake::State();
-    p.shortPaths[L"C:\\users\\a\\x\uFF02 --log=\uFF02C\uFF1A\uFF3Cpwned.txt\uFF02 \uFF02y.exe"] =
-        L"C:\\users\\a\\XLOG_P~1.EXE";
-    p.shortPaths[L"C:\\users\\a\\tool.exe."] = L"C:\\users\\a\\TOOLEX~1";
-    p.shortPaths[L"C:\\users\\\u0418\u0432\u0430\u043d"] = L"C:\\users\\B2C4~1";
-    p.shortPaths[L"C:\\users\\b\\\u4e2d.exe"] = L"C:\\users\\b\\\u4e2d.exe"; // no 8.3 names there
+    fake::SetShortPath(L"C:\\users\\a\\x\uFF02 --log=\uFF02C\uFF1A\uFF3Cpwned.txt\uFF02 \uFF02y.exe",
+                       L"C:\\users\\a\\XLOG_P~1.EXE");
+    fake::SetShortPath(L"C:\\users\\a\\tool.exe.", L"C:\\users\\a\\TOOLEX~1");
+    fake::SetShortPath(L"C:\\users\\\u0418\u0432\u0430\u043d", L"C:\\users\\B2C4~1");
+    fake::SetShortPath(L"C:\\users\\b\\\u4e2d.exe", L"C:\\users\\b\\\u4e2d.exe"); // no 8.3 names there
     const struct {
         std::wstring root;
         std::wstring candidate;
@@ -53,10 +52,12 @@ TEST_F(ScanDispatchTest, AFileScannedByItsFolderOrNotAtAllIsReported)
 
     EXPECT_TRUE(scan(L"C:\\users", L"a\\\u4e2d.exe"));
     EXPECT_FALSE(scan(L"C:\\\u4e2d", L"b.exe"));
-    EXPECT_EQ(fake::State().scans,
-              (std::vector<std::string>{
-                  "clamdscan.exe --move=\"C:\\ProgramData\\Pelorin\\Vault\" \"C:\\users\\a\\caf\xc3\xa9.exe\"",
-                  "clamdscan.exe --move=\"C:\\ProgramData\\Pelorin\\Vault\" \"C:\\users\\a\""}));
+    EXPECT_EQ(ScannedFiles(), (Paths{"C:\\users\\a\\caf\xc3\xa9.exe", "C:\\users\\a"}));
+    // The quarantine folder below the program-data folder that was passed;
+    // checked here once for every scan.
+    ASSERT_FALSE(fake::ScanArguments().empty());
+    EXPECT_EQ(fake::ScanArguments()[0],
+              (Paths{"clamdscan.exe", "--move=C:\\ProgramData\\Pelorin\\Vault", "C:\\users\\a\\caf\xc3\xa9.exe"}));
     EXPECT_EQ(LogBytes(L"ErrorFunctionLogs.txt"),
               Entry("In StartScan: \"C:\\users\\a\\?.exe\" has no exact form in the ANSI code page; "
                     "its folder \"C:\\users\\a\" is scanned instead.") +
@@ -67,15 +68,15 @@ TEST_F(ScanDispatchTest, AFileScannedByItsFolderOrNotAtAllIsReported)
 TEST_F(ScanDispatchTest, NoScanWithoutAnExactQuarantineFolderOrAScanner)
 {
     EXPECT_TRUE(StartScan(L"C:\\Program\u4e2dData", L"C:\\users", wxS("a.exe")).unscannable);
-    EXPECT_TRUE(fake::State().scans.empty());
+    EXPECT_TRUE(ScannedFiles().empty());
     EXPECT_EQ(LogBytes(L"ErrorFunctionLogs.txt"),
               Entry("In StartScan: the quarantine folder has no exact form in the ANSI code page; "
                     "\"C:\\users\\a.exe\" was not scanned."));
 
     std::filesystem::remove(ProductFolder() / "ErrorFunctionLogs.txt");
-    fake::State().scannerFound = false;
+    fake::SetScannerFound(false);
     const ScanStart start = StartScan(L"C:\\ProgramData", L"C:\\users", wxS("a.exe"));
     EXPECT_FALSE(start.unscannable || start.process) << "not found: worth another try";
-    EXPECT_TRUE(fake::State().scans.empty());
+    EXPECT_TRUE(ScannedFiles().empty());
     EXPECT_TRUE(std::filesystem::is_empty(ProductFolder())) << "a missing scanner is not logged";
 }

@@ -1,5 +1,3 @@
-#include <fstream>
-#include <iterator>
 #include <type_traits>
 
 #include "platform/DirectoryChanges.h"
@@ -40,7 +38,7 @@ fake::ServiceAnswer InState(uint32_t state)
 
 bool Closed(platform::DirHandle handle)
 {
-    const auto& closed = fake::State().closedDirectories;
+    const std::vector<platform::DirHandle> closed = fake::ClosedDirectories();
     return std::find(closed.begin(), closed.end(), handle) != closed.end();
 }
 
@@ -51,101 +49,96 @@ const std::string kProfileAnnouncement = Entry("PELMON: Profile Dir Path: C:\\us
 
 class SupervisorTest : public PlatformTest {};
 
-TEST_F(SupervisorTest, AnyStateButRunningAtStartCreatesNoWatcher)
+TEST_F(SupervisorTest, AnythingButRunningAtStartCreatesNoWatcher)
 {
-    for (uint32_t state : {1u, 2u, 3u, 5u, 6u, 7u, 0u, 99u}) {
-        SCOPED_TRACE(state);
+    std::vector<std::pair<fake::ServiceAnswer, std::string>> cases;
+    for (uint32_t state : {1u, 2u, 3u, 5u, 6u, 7u, 0u, 99u})
+        cases.push_back({InState(state), ""});
+    // Not installed: one entry, and still status 0.
+    cases.push_back({fake::ServiceAnswer{fake::ServiceAnswer::Service, 1060, 0},
+                     Entry("In GetServiceStatusW: OpenServiceW failed with: Service does not exist.\r\n")});
+    for (const auto& [answer, error] : cases) {
+        SCOPED_TRACE(testing::Message() << "state " << answer.state << ", error " << answer.error);
         fake::Reset(scratch);
-        fake::State().serviceAnswers = {InState(state)};
+        std::filesystem::remove(ProductFolder() / kErrorFunctionLogs);
+        fake::SetServiceAnswers({answer});
+        fake::SetSystemMessages({{1060, "Service does not exist.\r\n"}});
         EXPECT_EQ(RunMonitor(), 0);
-        EXPECT_EQ(fake::State().probes, 1u);
-        EXPECT_EQ(fake::State().sleeps, 0);
-        EXPECT_TRUE(fake::State().openedRoots.empty());
+        EXPECT_EQ(fake::Probes(), 1u);
+        EXPECT_EQ(fake::Sleeps(), 0);
+        EXPECT_TRUE(fake::OpenedRoots().empty());
         EXPECT_EQ(hMonitorDir1, nullptr);
         EXPECT_EQ(hMonitorDir2, nullptr);
         EXPECT_FALSE(LogExists(kSuccessAppConLogs));
-        EXPECT_FALSE(LogExists(kErrorFunctionLogs));
+        EXPECT_EQ(LogExists(kErrorFunctionLogs), !error.empty());
+        EXPECT_EQ(LogBytes(kErrorFunctionLogs), error);
     }
 }
 
-TEST_F(SupervisorTest, ServiceNotInstalledLogsOneEntryAndExitsZero)
+TEST_F(SupervisorTest, EveryStateButRunningAndAFailedProbeStopRunningWatchers)
 {
-    fake::State().serviceAnswers = {fake::ServiceAnswer{fake::ServiceAnswer::Service, 1060, 0}};
-    fake::State().systemMessages = {{1060, "Service does not exist.\r\n"}};
-    EXPECT_EQ(RunMonitor(), 0);
-    EXPECT_EQ(LogBytes(kErrorFunctionLogs),
-              Entry("In GetServiceStatusW: OpenServiceW failed with: Service does not exist.\r\n"));
-    EXPECT_TRUE(fake::State().openedRoots.empty());
-}
-
-TEST_F(SupervisorTest, EveryStateButRunningStopsRunningWatchers)
-{
-    for (uint32_t state : {1u, 2u, 3u, 5u, 6u, 7u}) {
-        SCOPED_TRACE(state);
+    std::vector<std::pair<fake::ServiceAnswer, std::string>> cases;
+    for (uint32_t state : {1u, 2u, 3u, 5u, 6u, 7u})
+        cases.push_back({InState(state), ""});
+    cases.push_back({fake::ServiceAnswer{fake::ServiceAnswer::Query, 6, 0},
+                     Entry("In GetServiceStatusW: QueryServiceStatusEx failed with: The handle is invalid.\r\n")});
+    for (const auto& [answer, error] : cases) {
+        SCOPED_TRACE(testing::Message() << "state " << answer.state << ", error " << answer.error);
         fake::Reset(scratch);
         std::filesystem::remove(ProductFolder() / kSuccessAppConLogs);
+        std::filesystem::remove(ProductFolder() / kErrorFunctionLogs);
         hMonitorDir1 = hMonitorDir2 = nullptr;
-        fake::State().serviceAnswers = {Running(), Running(), Running(), InState(state)};
+        fake::SetServiceAnswers({Running(), Running(), Running(), answer});
+        fake::SetSystemMessages({{6, "The handle is invalid.\r\n"}});
 
         EXPECT_EQ(RunMonitor(), 0);
 
-        EXPECT_EQ(fake::State().probes, 4u);
-        EXPECT_EQ(fake::State().sleeps, 3);
+        EXPECT_EQ(fake::Probes(), 4u);
+        EXPECT_EQ(fake::Sleeps(), 3);
         // Each watcher announced its root once, in either order.
         const std::string log = LogBytes(kSuccessAppConLogs);
         EXPECT_TRUE(log == kAppDataAnnouncement + kProfileAnnouncement ||
                     log == kProfileAnnouncement + kAppDataAnnouncement)
             << log;
-        ASSERT_EQ(fake::State().openedRoots.size(), 2u) << "each watcher created once";
+        ASSERT_EQ(fake::OpenedRoots().size(), 2u) << "each watcher created once";
         EXPECT_TRUE(Closed(hMonitorDir1));
         EXPECT_TRUE(Closed(hMonitorDir2));
-        EXPECT_EQ(fake::State().closedDirectories.size(), 2u);
-        EXPECT_TRUE(fake::State().watchdogArmed);
+        EXPECT_EQ(fake::ClosedDirectories().size(), 2u);
+        EXPECT_TRUE(fake::WatchdogArmed());
+        EXPECT_EQ(LogBytes(kErrorFunctionLogs), error);
     }
-}
-
-TEST_F(SupervisorTest, ProbeFailureWhileRunningEndsTheLoopLikeAStop)
-{
-    fake::State().serviceAnswers = {Running(), fake::ServiceAnswer{fake::ServiceAnswer::Query, 6, 0}};
-    fake::State().systemMessages = {{6, "The handle is invalid.\r\n"}};
-    EXPECT_EQ(RunMonitor(), 0);
-    EXPECT_EQ(LogBytes(kErrorFunctionLogs),
-              Entry("In GetServiceStatusW: QueryServiceStatusEx failed with: The handle is invalid.\r\n"));
-    EXPECT_TRUE(Closed(hMonitorDir1));
-    EXPECT_TRUE(Closed(hMonitorDir2));
 }
 
 TEST_F(SupervisorTest, WatcherWhoseRootCannotBeOpenedPublishesInvalidHandleAndEnds)
 {
-    fake::State().openableRoots = {L"C:\\ProgramData"};
-    fake::State().serviceAnswers = {Running(), Running(), InState(1)};
+    fake::SetOpenableRoots({L"C:\\ProgramData"});
+    fake::SetServiceAnswers({Running(), Running(), InState(1)});
     EXPECT_EQ(RunMonitor(), 0);
     EXPECT_EQ(hMonitorDir2, platform::InvalidDirHandle());
     EXPECT_FALSE(Closed(hMonitorDir2)) << "nothing is closed for a root that never opened";
     EXPECT_TRUE(Closed(hMonitorDir1));
-    EXPECT_EQ(fake::State().closedDirectories.size(), 1u);
+    EXPECT_EQ(fake::ClosedDirectories().size(), 1u);
     EXPECT_NE(LogBytes(kSuccessAppConLogs).find(kProfileAnnouncement), std::string::npos);
 }
 
 TEST_F(SupervisorTest, UnresolvableProgramDataStopsOnlyTheProgramDataWatcher)
 {
-    fake::State().programDataOk = false;
+    fake::SetProgramDataFound(false);
     std::filesystem::create_directories(scratch / "Pelorin");
-    fake::State().serviceAnswers = {Running(), Running(), InState(1)};
+    fake::SetServiceAnswers({Running(), Running(), InState(1)});
     EXPECT_EQ(RunMonitor(), 0);
 
     EXPECT_EQ(hMonitorDir1, platform::InvalidDirHandle());
     EXPECT_TRUE(Closed(hMonitorDir2)) << "the profiles watcher kept running";
-    std::ifstream in(scratch / "Pelorin" / "SuccessAppConLogs.txt", std::ios::binary);
-    const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string log = FallbackLogBytes(kSuccessAppConLogs);
     EXPECT_NE(log.find(Entry("PELMON: AppData Dir Path: ")), std::string::npos);
     EXPECT_NE(log.find(kProfileAnnouncement), std::string::npos);
 }
 
 TEST_F(SupervisorTest, ProfilesRootThatCannotBeReadIsAnnouncedEmpty)
 {
-    fake::State().profilesOk = false;
-    fake::State().serviceAnswers = {Running(), InState(7)};
+    fake::SetProfilesRootFound(false);
+    fake::SetServiceAnswers({Running(), InState(7)});
     EXPECT_EQ(RunMonitor(), 0);
     EXPECT_NE(LogBytes(kSuccessAppConLogs).find(Entry("PELMON: Profile Dir Path: ")),
               std::string::npos);
@@ -156,10 +149,10 @@ TEST_F(SupervisorTest, WatcherWhoseLoopEndedEarlyIsStoppedAndItsHandleClosed)
 {
     // A refused change request ends the loop; the watcher is finished, not
     // parked, when the service stops, and is neither restarted nor killed.
-    fake::State().refuseRequests = true;
-    fake::State().serviceAnswers = {Running(), Running(), Running(), InState(1)};
+    fake::RefuseChangeRequests();
+    fake::SetServiceAnswers({Running(), Running(), Running(), InState(1)});
     EXPECT_EQ(RunMonitor(), 0);
-    EXPECT_EQ(fake::State().openedRoots.size(), 2u);
+    EXPECT_EQ(fake::OpenedRoots().size(), 2u);
     EXPECT_TRUE(Closed(hMonitorDir1));
     EXPECT_TRUE(Closed(hMonitorDir2));
 }
@@ -169,8 +162,8 @@ TEST_F(SupervisorTest, MonitorCanBeRunAgainAfterAStop)
     // The kill gates return to their initial state once a watcher is gone.
     for (int run = 0; run < 3; ++run) {
         fake::Reset(scratch);
-        fake::State().serviceAnswers = {Running(), InState(1)};
+        fake::SetServiceAnswers({Running(), InState(1)});
         EXPECT_EQ(RunMonitor(), 0);
-        EXPECT_EQ(fake::State().closedDirectories.size(), 2u);
+        EXPECT_EQ(fake::ClosedDirectories().size(), 2u);
     }
 }

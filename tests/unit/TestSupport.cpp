@@ -27,10 +27,24 @@ std::filesystem::path PlatformTest::ProductFolder() const
     return scratch / "ProgramData" / "Pelorin";
 }
 
+namespace {
+
+std::string BytesOf(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+} // namespace
+
 std::string PlatformTest::LogBytes(const std::wstring& logFileName) const
 {
-    std::ifstream in(ProductFolder() / logFileName, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return BytesOf(ProductFolder() / logFileName);
+}
+
+std::string PlatformTest::FallbackLogBytes(const std::wstring& logFileName) const
+{
+    return BytesOf(scratch / "Pelorin" / logFileName);
 }
 
 bool PlatformTest::LogExists(const std::wstring& logFileName) const
@@ -48,4 +62,14 @@ void PlatformTest::WriteFile(const std::filesystem::path& path, const std::strin
 std::string Entry(const std::string& message)
 {
     return "\r\n" + std::string(75, '-') + "\r\n" + message;
+}
+
+Paths ScannedFiles()
+{
+    Paths files;
+    for (const std::vector<std::string>& paths : fake::ScannedPaths()) {
+        EXPECT_EQ(paths.size(), 1u) << "a scan was given " << testing::PrintToString(paths);
+        files.push_back(paths.empty() ? std::string() : paths.front());
+    }
+    return files;
 }

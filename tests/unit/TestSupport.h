@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "tests/doubles/FakePlatform.h"
 
@@ -16,6 +17,9 @@ protected:
     // The bytes of a log file in the product folder; empty if missing.
     std::string LogBytes(const std::wstring& logFileName) const;
     bool LogExists(const std::wstring& logFileName) const;
+    // The bytes of a log file along the fallback path, \Pelorin on the
+    // current drive; empty if missing.
+    std::string FallbackLogBytes(const std::wstring& logFileName) const;
     std::filesystem::path ProductFolder() const;
     void WriteFile(const std::filesystem::path& path, const std::string& bytes) const;
 
@@ -24,3 +28,9 @@ protected:
 
 // The bytes of one framed entry holding `message`.
 std::string Entry(const std::string& message);
+
+using Paths = std::vector<std::string>;
+
+// The one path each scan was given, in order, in UTF-8; a scan given more
+// or none fails the test.
+Paths ScannedFiles();

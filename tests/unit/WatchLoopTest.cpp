@@ -63,8 +63,8 @@ TEST_F(WatchersTest, ProfilesCandidatesPassListExtensionAndCacheInThatOrder)
                                        {Added, u"alice\\Desktop\\x.exe"},
                                        {Added, u"alice\\Downloads\\photo.jpg"},
                                        {Added, u"alice\\Downloads\\NewFolder"}}));
-    EXPECT_EQ(Scans(), (std::vector<std::string>{Scan("C:\\users", "alice\\Downloads\\setup.exe"),
-                                                 Scan("C:\\users", "alice\\Downloads\\NewFolder")}));
+    EXPECT_EQ(ScannedFiles(), (Paths{"C:\\users\\alice\\Downloads\\setup.exe",
+                                     "C:\\users\\alice\\Downloads\\NewFolder"}));
     EXPECT_FALSE(LogExists(L"ErrorWindowLogs.txt"));
 }
 
@@ -77,10 +77,8 @@ TEST_F(WatchersTest, ProgramDataCandidatesNeedNoListSkipTheVaultAndTreesHaveThei
                                              {Added, u"Downloads\\same.exe"}}));
     Deliver(L"C:\\users", ChangeBatch({{Added, u"Downloads\\same.exe"}}));
     Deliver(L"C:\\ProgramData", ChangeBatch({{Added, u"Downloads\\same.exe"}}));
-    EXPECT_EQ(Scans(), (std::vector<std::string>{
-                           Scan("C:\\ProgramData", "Pelorin\\Vaults\\a.exe"),
-                           Scan("C:\\ProgramData", "Downloads\\same.exe"),
-                           Scan("C:\\users", "Downloads\\same.exe")}));
+    EXPECT_EQ(ScannedFiles(), (Paths{"C:\\ProgramData\\Pelorin\\Vaults\\a.exe",
+                                     "C:\\ProgramData\\Downloads\\same.exe", "C:\\users\\Downloads\\same.exe"}));
 }
 
 // Names reach the list match, the vault test, the cache and the scanner as
@@ -88,9 +86,9 @@ TEST_F(WatchersTest, ProgramDataCandidatesNeedNoListSkipTheVaultAndTreesHaveThei
 TEST_F(WatchersTest, NamesArriveExactlyAsTheFileSystemHoldsThem)
 {
     WriteFile(ProductFolder() / "db" / "db6", "Downloads\n\xd0\x97\xd0\xb0\xd0\xb3\xd1\x80\xd1\x83\xd0\xb7\xd0\xba\xd0\xb8\n");
-    fake::State().shortPaths[L"C:\\users\\a\\Downloads\\x\uFF02 --log=\uFF02C\uFF1A\uFF3Cpwned.exe"] =
-        L"C:\\users\\a\\DOWNLO~1\\XLOG_P~1.EXE";
-    fake::State().shortPaths[L"C:\\ProgramData\\Pelorin\uFF3CVault"] = L"C:\\ProgramData\\PELORI~1";
+    fake::SetShortPath(L"C:\\users\\a\\Downloads\\x\uFF02 --log=\uFF02C\uFF1A\uFF3Cpwned.exe",
+                       L"C:\\users\\a\\DOWNLO~1\\XLOG_P~1.EXE");
+    fake::SetShortPath(L"C:\\ProgramData\\Pelorin\uFF3CVault", L"C:\\ProgramData\\PELORI~1");
     Deliver(L"C:\\users",
             ChangeBatch({{Added, u"a\\Downloads\\x\uFF02 --log=\uFF02C\uFF1A\uFF3Cpwned.exe"},
                          // best-fit twins: each is its own file
@@ -100,11 +98,9 @@ TEST_F(WatchersTest, NamesArriveExactlyAsTheFileSystemHoldsThem)
                          {Added, u"a\\Downloads\\ph\u043eto.jpg\u200b"}}));
     Deliver(L"C:\\ProgramData", ChangeBatch({{Added, u"Pelorin\uFF3CVault\\a.exe"},
                                              {Added, u"PELORIN\\vault\\b.exe"}}));
-    EXPECT_EQ(Scans(), (std::vector<std::string>{
-                           Scan("C:\\users", "a\\DOWNLO~1\\XLOG_P~1.EXE"),
-                           Scan("C:\\users", "a\\Downloads"), Scan("C:\\users", "a\\Downloads"),
-                           Scan("C:\\users", "a"), Scan("C:\\users", "a\\Downloads"),
-                           Scan("C:\\ProgramData", "PELORI~1")}));
+    EXPECT_EQ(ScannedFiles(), (Paths{"C:\\users\\a\\DOWNLO~1\\XLOG_P~1.EXE", "C:\\users\\a\\Downloads",
+                                     "C:\\users\\a\\Downloads", "C:\\users\\a", "C:\\users\\a\\Downloads",
+                                     "C:\\ProgramData\\PELORI~1"}));
 }
 
 TEST_F(WatchersTest, AFileGoneWhenItsTurnComesIsNotScannedNorRemembered)
@@ -112,9 +108,9 @@ TEST_F(WatchersTest, AFileGoneWhenItsTurnComesIsNotScannedNorRemembered)
     Deliver(L"C:\\ProgramData", ChangeBatch({{Added, u".clamav-unlink-1.exe"},
                                              {Removed, u".clamav-unlink-1.exe"},
                                              {Added, u"x.exe"}, {RenamedOld, u"x.exe"}}));
-    EXPECT_TRUE(Scans().empty());
+    EXPECT_TRUE(ScannedFiles().empty());
     Deliver(L"C:\\ProgramData", ChangeBatch({{Added, u"x.exe"}}));
-    EXPECT_EQ(Scans(), std::vector<std::string>{Scan("C:\\ProgramData", "x.exe")})
+    EXPECT_EQ(ScannedFiles(), Paths{"C:\\ProgramData\\x.exe"})
         << "the name came back: a new file, not one scanned already";
 }
 
@@ -122,7 +118,7 @@ TEST_F(WatchersTest, OverflowIsSkippedAndWatchingGoesOn)
 {
     Deliver(L"C:\\users", {});
     Deliver(L"C:\\users", ChangeBatch({{Added, u"a\\Downloads\\after.exe"}}));
-    EXPECT_EQ(Scans(), std::vector<std::string>{Scan("C:\\users", "a\\Downloads\\after.exe")});
+    EXPECT_EQ(ScannedFiles(), Paths{"C:\\users\\a\\Downloads\\after.exe"});
 }
 
 TEST_F(WatchersTest, MissingListIsLoggedForEveryProfilesCandidate)
@@ -131,23 +127,23 @@ TEST_F(WatchersTest, MissingListIsLoggedForEveryProfilesCandidate)
     Deliver(L"C:\\users", ChangeBatch({{Added, u"a\\Downloads\\x.exe"}, {Added, u"a\\b.jpg"}}));
     const std::string missing = Entry("Monitoring folder list file not found, please restart antivirus.");
     EXPECT_EQ(LogBytes(L"ErrorWindowLogs.txt"), missing + missing);
-    EXPECT_TRUE(Scans().empty());
+    EXPECT_TRUE(ScannedFiles().empty());
 }
 
 TEST_F(WatchersTest, StopDuringAScanDoesNotWaitForTheScanner)
 {
-    fake::State().holdScans = true;
+    fake::HoldScans();
     fake::DeliverBatch(L"C:\\ProgramData", ChangeBatch({{Added, u"slow.exe"}}));
-    ASSERT_TRUE(fake::WaitUntil([](fake::Platform& p) { return p.runningScans == 1; }));
+    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return p.runningScans == 1; }));
     // TearDown stops the service; the watcher is killed while it waits.
 }
 
 TEST_F(WatchersTest, AWatcherThatRunsOutOfMemoryEndsAndIsStoppedWithoutDelay)
 {
-    fake::State().readsRunOutOfMemory = true;
+    fake::RunReadsOutOfMemory();
     fake::DeliverBatch(L"C:\\users", ChangeBatch({{Added, u"alice\\Downloads\\x.exe"}}));
     // The profiles watcher ended; the program-data watcher waits on.
-    ASSERT_TRUE(fake::WaitUntil([](fake::Platform& p) { return p.takenBatches == 1 && p.parkedWaits == 1; }));
+    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return p.takenBatches == 1 && p.parkedWaits == 1; }));
     StopService(); // hangs when the watcher never said it had finished
-    EXPECT_EQ(fake::State().closedDirectories.size(), 2u);
+    EXPECT_EQ(fake::ClosedDirectories().size(), 2u);
 }

@@ -26,4 +26,9 @@ inline std::vector<unsigned char> ChangeBatch(const std::vector<ChangeRecord>& r
     return bytes;
 }
 
-enum : uint32_t { Added = 1, Removed = 2, Modified = 3, RenamedOld = 4, RenamedNew = 5 };
+// Short names of the product's actions, to keep batches readable.
+inline constexpr uint32_t Added = kFileActionAdded;
+inline constexpr uint32_t Removed = kFileActionRemoved;
+inline constexpr uint32_t Modified = kFileActionModified;
+inline constexpr uint32_t RenamedOld = kFileActionRenamedOldName;
+inline constexpr uint32_t RenamedNew = kFileActionRenamedNewName;
