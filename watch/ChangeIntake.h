@@ -33,6 +33,7 @@ public:
     bool Refused() const { return m_refused; }
 
     bool HasPending() const { return !m_pending.Empty(); }
+    std::size_t PendingCount() const { return m_pending.Changes().size(); }
     PendingChange Pop() { return m_pending.Pop(); }
 
     // The losses still to be recovered, and room for what a pass finds.

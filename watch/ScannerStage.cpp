@@ -67,7 +67,7 @@ void ScannerStage::Start(WaitingFiles::File file, bool isRetry, uint64_t nowMs)
         NotScanned(L"clamdscan could not be started", nowMs);
 }
 
-void ScannerStage::Poll(uint64_t nowMs)
+void ScannerStage::Poll(uint64_t nowMs, std::size_t queuedElsewhere)
 {
     if (!m_running || !platform::ProcessExited(m_running))
         return;
@@ -76,14 +76,14 @@ void ScannerStage::Poll(uint64_t nowMs)
     platform::CloseProcess(m_running);
     m_running = nullptr;
     if (known && (code == kClean || code == kFound))
-        Scanned(code, nowMs);
+        Scanned(code, nowMs, queuedElsewhere);
     else
         NotScanned(known ? L"clamdscan failed with " + ExitStatusText(code)
                          : std::wstring(L"clamdscan ended without an exit status"),
                    nowMs);
 }
 
-void ScannerStage::Scanned(uint32_t code, uint64_t nowMs)
+void ScannerStage::Scanned(uint32_t code, uint64_t nowMs, std::size_t queuedElsewhere)
 {
     const std::wstring path = FullPathOf(m_watchRoot, m_current.candidate);
     if (code == kFound)
@@ -94,10 +94,10 @@ void ScannerStage::Scanned(uint32_t code, uint64_t nowMs)
                       VaultFolderOf(m_programDataPath).c_str());
     if (m_waiting.Failing()) {
         const uint64_t waitedSeconds = (nowMs - m_waiting.FailingSinceMs()) / 1000;
-        const std::size_t waited = m_waiting.Size() + (m_currentIsRetry ? 1 : 0);
+        const std::size_t waited = m_waiting.Size() + (m_currentIsRetry ? 1 : 0) + queuedElsewhere;
         WriteLogEntry(kErrorFunctionLogs,
-                      L"PELMON: clamdscan scans again after %s s; the %s files that waited are "
-                      L"scanned now.",
+                      L"PELMON: clamdscan scans again after %s s; the %s new files that waited "
+                      L"are scanned now.",
                       std::to_wstring(waitedSeconds).c_str(), std::to_wstring(waited).c_str());
         m_waiting.Succeeded();
     }

@@ -47,11 +47,13 @@ public:
     platform::ProcessHandle Running() const { return m_running; }
 
     // Never blocks: once the scan has ended, its answer is read.
-    void Poll(uint64_t nowMs);
+    // `queuedElsewhere`: new names that wait in the pending queue meanwhile,
+    // for the report when the scanner works again.
+    void Poll(uint64_t nowMs, std::size_t queuedElsewhere);
 
 private:
     void Start(WaitingFiles::File file, bool isRetry, uint64_t nowMs);
-    void Scanned(uint32_t code, uint64_t nowMs);
+    void Scanned(uint32_t code, uint64_t nowMs, std::size_t queuedElsewhere);
     void NotScanned(const std::wstring& how, uint64_t nowMs);
 
     const std::wstring& m_programDataPath;

@@ -72,7 +72,7 @@ void WatchLoop::Run()
         if (m_context.thread.TestDestroy())
             return;
         m_intake.Poll();
-        m_scanner.Poll(platform::MonotonicMilliseconds());
+        m_scanner.Poll(platform::MonotonicMilliseconds(), m_intake.PendingCount());
     }
 }
 

@@ -81,6 +81,7 @@ struct PlatformData {
 
     // Scanner: the command line of each scan started.
     bool scannerFound = true;
+    std::vector<uint32_t> scanExitCodes{0}; // used in turn, the last one repeats
     std::vector<std::wstring> scanCommandLines;
     bool holdScans = false; // scans run until ReleaseScans
     int runningScans = 0;   // started and not yet closed by the watcher
@@ -147,6 +148,9 @@ uint64_t FileTimeNow();
 
 // The scanner: whether it is found, and scans that run until released.
 void SetScannerFound(bool found);
+// How the scans started from now on end: each takes the next code, and the
+// last one repeats.
+void SetScanExitCodes(std::vector<uint32_t> codes);
 void HoldScans();
 // Ends every held scan, and scans run freely again.
 void ReleaseScans();

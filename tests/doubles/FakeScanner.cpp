@@ -12,6 +12,7 @@ namespace {
 // A scanner "process": its pipe becomes readable when it ends.
 struct FakeProcess {
     int exit[2] = {-1, -1};
+    uint32_t exitCode = 0;
 };
 
 std::deque<FakeProcess*>& HeldScans()
@@ -55,6 +56,9 @@ ProcessHandle StartScanner(const std::wstring& commandLine)
         delete process;
         return nullptr;
     }
+    process->exitCode = p.scanExitCodes.front();
+    if (p.scanExitCodes.size() > 1)
+        p.scanExitCodes.erase(p.scanExitCodes.begin());
     p.scanCommandLines.push_back(commandLine);
     ++p.runningScans;
     Running().insert(process);
@@ -72,9 +76,9 @@ bool ProcessExited(ProcessHandle process)
     return ::poll(&fd, 1, 0) > 0;
 }
 
-bool ProcessExitCode(ProcessHandle, uint32_t& code)
+bool ProcessExitCode(ProcessHandle process, uint32_t& code)
 {
-    code = 0;
+    code = ProcessOf(process)->exitCode;
     return true;
 }
 

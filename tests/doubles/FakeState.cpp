@@ -37,6 +37,7 @@ void SetListingDelay(unsigned microseconds) { Set(&Platform::listingDelayMicrose
 void FailReads() { Set(&Platform::failReads, true); }
 void RunReadsOutOfMemory() { Set(&Platform::readsRunOutOfMemory, true); }
 void SetScannerFound(bool found) { Set(&Platform::scannerFound, found); }
+void SetScanExitCodes(std::vector<uint32_t> codes) { Set(&Platform::scanExitCodes, std::move(codes)); }
 
 void SetTreeEntry(const std::wstring& path, const TreeEntry& entry)
 {

@@ -1,0 +1,158 @@
+// A scan that could not run is not a scan: the scanner's answer decides,
+// files it failed for wait and are tried again with a growing interval,
+// and an outage is reported once at each end.
+#include "tests/unit/WatchersFixture.h"
+#include "watch/ScannerStage.h"
+#include "watch/WaitingFiles.h"
+
+namespace {
+
+const std::string kFailed = "In StartScan: clamdscan failed with exit status 2 for \"C:\\ProgramData\\a.exe\"; "
+                            "new files wait and are tried again while it fails.";
+
+// The stage alone, driven with explicit times: nothing waits for real.
+class ScannerStageTest : public PlatformTest {
+protected:
+    // Starts the file as the loop would: a due retry first, else a new one.
+    void Submit(const std::string& name, uint64_t nowMs)
+    {
+        const std::u16string units(name.begin(), name.end());
+        fake::SetTreeEntry(L"C:\\ProgramData\\" + std::wstring(name.begin(), name.end()), fake::TreeEntry{});
+        stage.Submit(units, wxString(name), nowMs);
+        Finish(nowMs);
+    }
+
+    // Lets the running scan end and reads its answer.
+    void Finish(uint64_t nowMs)
+    {
+        if (!stage.Running())
+            return;
+        ASSERT_TRUE(fake::WaitUntil([](const fake::Platform&) { return true; }));
+        for (int i = 0; i < 1000 && !platform::ProcessExited(stage.Running()); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        stage.Poll(nowMs, 0);
+        ASSERT_TRUE(stage.Idle());
+    }
+
+    bool Retry(uint64_t nowMs)
+    {
+        const bool started = stage.StartDueRetry(nowMs);
+        Finish(nowMs);
+        return started;
+    }
+
+    const std::wstring programData = L"C:\\ProgramData";
+    ScannerStage stage{programData, programData, 1 << 20};
+};
+
+} // namespace
+
+TEST_F(ScannerStageTest, OnlyExitStatusZeroOrOneIsAScanAndADetectionIsRecorded)
+{
+    const struct {
+        std::vector<uint32_t> codes;
+        bool scannerFound;
+        bool scanned;
+        const char* how;
+    } cases[] = {
+        {{0}, true, true, nullptr},
+        {{1}, true, true, nullptr},
+        {{2}, true, false, "clamdscan failed with exit status 2"},
+        {{0xC0000005}, true, false, "clamdscan failed with exit status 0xC0000005"},
+        {{0}, false, false, "clamdscan could not be started"},
+    };
+    uint64_t now = 1000;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.how ? c.how : "scanned");
+        std::filesystem::remove(ProductFolder() / "ErrorFunctionLogs.txt");
+        fake::SetScanExitCodes(c.codes);
+        fake::SetScannerFound(c.scannerFound);
+        Submit("a.exe", now);
+        EXPECT_EQ(stage.HasWaiting(), !c.scanned);
+        if (c.how)
+            EXPECT_NE(LogBytes(L"ErrorFunctionLogs.txt").find(std::string(c.how) + " for \"C:\\ProgramData\\a.exe\""),
+                      std::string::npos);
+        else
+            EXPECT_FALSE(LogExists(L"ErrorFunctionLogs.txt"));
+        // Back to a working scanner: the waiting file is scanned at its turn.
+        fake::SetScanExitCodes({0});
+        fake::SetScannerFound(true);
+        now += WaitingFiles::kFirstIntervalMs;
+        EXPECT_EQ(Retry(now), !c.scanned);
+        EXPECT_FALSE(stage.HasWaiting());
+        now += 1000;
+    }
+    // exit 1: found and moved, recorded once with its time.
+    EXPECT_EQ(LogBytes(L"SuccessScanLogs.txt"),
+              Entry("PELMON: 2025-08-18 14:13:20 UTC: clamdscan found a threat in \"C:\\ProgramData\\a.exe\" "
+                    "and moved it to the quarantine folder \"C:\\ProgramData\\Pelorin\\Vault\"."));
+}
+
+TEST_F(ScannerStageTest, WhileItFailsOnlyTheOldestIsTriedAtIntervalsDoublingToThirtySeconds)
+{
+    fake::SetScanExitCodes({2});
+    Submit("a.exe", 0);
+    uint64_t now = 0;
+    std::vector<uint64_t> tries;
+    for (uint64_t interval : {1000, 2000, 4000, 8000, 16000, 30000, 30000}) {
+        EXPECT_FALSE(Retry(now + interval - 1)) << "tried early";
+        now += interval;
+        EXPECT_TRUE(Retry(now));
+    }
+    EXPECT_EQ(fake::ScanArguments().size(), 8u);
+    EXPECT_EQ(LogBytes(L"ErrorFunctionLogs.txt"), Entry(kFailed)) << "said once";
+
+    // Gone by its next turn: dropped, and nothing is tried.
+    fake::EraseTreeEntry(L"C:\\ProgramData\\a.exe");
+    EXPECT_FALSE(Retry(now + 30000));
+    EXPECT_FALSE(stage.HasWaiting());
+}
+
+TEST_F(ScannerStageTest, AFailedScanOfAFileThatIsGoneIsNoOutage)
+{
+    fake::SetScanExitCodes({2});
+    fake::SetTreeEntry(L"C:\\ProgramData\\.clamav-unlink-x", fake::TreeEntry{});
+    stage.Submit(u".clamav-unlink-x", wxS(".clamav-unlink-x"), 0);
+    fake::EraseTreeEntry(L"C:\\ProgramData\\.clamav-unlink-x"); // gone while it was scanned
+    Finish(0);
+    EXPECT_FALSE(stage.HasWaiting());
+    EXPECT_FALSE(stage.Failing());
+    EXPECT_FALSE(LogExists(L"ErrorFunctionLogs.txt"));
+}
+
+TEST(WaitingFilesTest, TheListIsBoundedInBytes)
+{
+    // Each file is charged twice 64 bytes plus 2 per unit: two of these fit.
+    WaitingFiles waiting(2 * 2 * (64 + 2 * 5));
+    EXPECT_TRUE(waiting.Failed({u"a.exe", wxS("a.exe")}, false, 0));
+    EXPECT_TRUE(waiting.Queue({u"b.exe", wxS("b.exe")}));
+    EXPECT_FALSE(waiting.Queue({u"c.exe", wxS("c.exe")}));
+    WaitingFiles::File file;
+    ASSERT_TRUE(waiting.TakeDue(1000, file));
+    EXPECT_TRUE(waiting.Failed(std::move(file), true, 1000)) << "the one tried always goes back";
+    EXPECT_EQ(waiting.Size(), 2u);
+}
+
+// The loop around it: new files stay queued while the scanner fails, and
+// all are scanned in order of arrival once it works.
+TEST_F(WatchersTest, FilesThatArriveDuringAnOutageAreScannedInOrderOnceItEnds)
+{
+    const auto wake = [this](uint64_t milliseconds) {
+        fake::AdvanceClock(milliseconds);
+        Deliver(L"C:\\ProgramData", ChangeBatch({{Modified, u"wake.exe"}}));
+    };
+    fake::SetScanExitCodes({2});
+    Deliver(L"C:\\ProgramData", ChangeBatch({{Added, u"a.exe"}}));
+    Deliver(L"C:\\ProgramData", ChangeBatch({{Added, u"b.exe"}, {Added, u"c.exe"}}));
+    wake(999);
+    EXPECT_EQ(ScannedFiles(), Paths{"C:\\ProgramData\\a.exe"});
+    wake(1);
+    EXPECT_EQ(ScannedFiles().size(), 2u);
+    fake::SetScanExitCodes({0});
+    wake(2000);
+    EXPECT_EQ(ScannedFiles(), (Paths{"C:\\ProgramData\\a.exe", "C:\\ProgramData\\a.exe", "C:\\ProgramData\\a.exe",
+                                     "C:\\ProgramData\\b.exe", "C:\\ProgramData\\c.exe"}));
+    EXPECT_EQ(LogBytes(L"ErrorFunctionLogs.txt"),
+              Entry(kFailed) + Entry("PELMON: clamdscan scans again after 3 s; the 3 new files that waited "
+                                     "are scanned now."));
+}
