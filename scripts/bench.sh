@@ -29,7 +29,8 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows >/dev/null
 
 set +e
-source tests/wine/common.sh
+source scripts/lib/monitor.sh
+source scripts/lib/stub_log.sh
 wine_session_start
 c="$(unix_path_of 'C:\')"
 logs="$(product_folder)"

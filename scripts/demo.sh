@@ -34,7 +34,7 @@ if ((build)); then
         pelmon companion_service svcctl clamdscan_shim slow_writer >/dev/null; } || { echo "build failed" >&2; exit 1; }
 fi
 
-source tests/wine/common.sh
+source scripts/lib/monitor.sh
 source scripts/clamd-env.sh
 
 work=$(mktemp -d /tmp/pelmon-demo.XXXXXX)

@@ -6,7 +6,9 @@
 # open and written for 3 s under its final name. The stub scanner records
 # the size of the file it was given.
 set -u
-source "$(dirname "$0")/common.sh"
+lib="$(dirname "$0")/../../scripts/lib"
+source "$lib/monitor.sh"
+source "$lib/stub_log.sh"
 wine_session_start
 logs="$(product_folder)"
 mkdir -p "$logs/db"

@@ -5,7 +5,9 @@
 # scan than it can hold, so records are lost on purpose and must be found
 # by listing the tree. Every eligible file is scanned exactly once.
 set -u
-source "$(dirname "$0")/common.sh"
+lib="$(dirname "$0")/../../scripts/lib"
+source "$lib/monitor.sh"
+source "$lib/stub_log.sh"
 wine_session_start
 mkdir -p "$(product_folder)"
 c="$(unix_path_of 'C:\')"

@@ -3,7 +3,9 @@
 # Folders are created after the monitor has started, since Wine only
 # watches subfolders that it has seen being created or enumerated.
 set -u
-source "$(dirname "$0")/common.sh"
+lib="$(dirname "$0")/../../scripts/lib"
+source "$lib/monitor.sh"
+source "$lib/stub_log.sh"
 wine_session_start
 logs="$(product_folder)"
 mkdir -p "$logs/db"
