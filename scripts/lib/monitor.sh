@@ -22,9 +22,14 @@ product_folder() {
 }
 
 # Starts pelmon.exe in the background with the given arguments;
-# MONITOR_PID is the wine process.
+# MONITOR_PID is the wine process. Its output goes to the file
+# MONITOR_OUTPUT when that is set, so that it does not mix with a story.
 start_monitor() {
-    wine_run 300 "$PELMON_EXE" "$@" &
+    if [[ -n "${MONITOR_OUTPUT:-}" ]]; then
+        wine_run 300 "$PELMON_EXE" "$@" >>"$MONITOR_OUTPUT" 2>&1 &
+    else
+        wine_run 300 "$PELMON_EXE" "$@" &
+    fi
     MONITOR_PID=$!
 }
 
@@ -60,17 +65,26 @@ new_folder() {
     done
 }
 
-# Starts the service and the monitor (PELMON_EXE, unless another is named)
-# and waits until both watchers have announced their roots.
-start_watching() {
+start_service() {
+    svcctl start "$SERVICE_NAME" >/dev/null || fail "the companion service did not start"
+}
+
+# Starts the monitor (PELMON_EXE, unless another is named) beside the
+# running service and waits until both watchers have announced their roots.
+start_watchers() {
     local logs
     logs="$(product_folder)"
-    svcctl start "$SERVICE_NAME" >/dev/null || fail "svcctl start"
     rm -f "$logs/SuccessAppConLogs.txt"
     start_monitor
     await_file_text "$logs/SuccessAppConLogs.txt" 'Profile Dir Path' 20
     await_file_text "$logs/SuccessAppConLogs.txt" 'AppData Dir Path' 20
     sleep 0.3
+}
+
+# Starts the service, then the monitor, as start_watchers.
+start_watching() {
+    start_service
+    start_watchers
 }
 
 # Stops the service; the monitor must exit 0 soon.

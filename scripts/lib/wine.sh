@@ -58,8 +58,9 @@ wine_session_start() {
     export WINEDEBUG=-all LANG=C.UTF-8 LC_ALL=C.UTF-8
     _wine_template_ensure
     WINE_SESSION_PREFIX="$(mktemp -d "${TMPDIR:-/tmp}/pelmon-wine.XXXXXX")" || fail "mktemp failed"
-    # Registered before the copy so a failure part-way still cleans up.
-    trap wine_session_end EXIT
+    # Registered before the copy so a failure part-way still cleans up. A
+    # caller with an exit trap of its own calls wine_session_end from it.
+    [[ -n "$(trap -p EXIT)" ]] || trap wine_session_end EXIT
     trap 'exit 130' INT
     trap 'exit 143' TERM
     cp -a "$WINE_TEMPLATE/." "$WINE_SESSION_PREFIX/" || fail "copying the Wine template failed"
