@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Reports how soon files were scanned after they arrived.
 
-usage: arrival_report.py EVENTS STUB_LOG
+usage: arrival_report.py EVENTS CALLS
 EVENTS: the writer's log, "<ms> created|closed|renamed <Windows path>".
-STUB_LOG: the stub scanner's log, "<start ms> <end ms or -> <size> <command>".
+CALLS: the stub scanner's calls as stub_calls (scripts/lib/stub_log.sh)
+       prints them, "<start ms> <end ms or -> <size> <command>".
 A file has arrived when its writer closed it under its final name, or
 renamed it to that name. Prints the time from that moment to the start of
 its scan (p50, p99, max) and the scans per file, counting scans of the
@@ -17,7 +18,7 @@ def percentile(values, fraction):
     return ordered[min(len(ordered) - 1, int(fraction * len(ordered)))]
 
 
-def main(events_file, stub_file):
+def main(events_file, calls_file):
     arrived, temporary, last_closed = {}, {}, None
     for line in open(events_file, errors="replace"):
         ms, event, path = line.rstrip("\r\n").split(" ", 2)
@@ -29,8 +30,8 @@ def main(events_file, stub_file):
             temporary[path] = last_closed
             arrived[path] = int(ms)
     starts, counts = {}, {}
-    for line in open(stub_file, errors="replace"):
-        start, end, _size, command = line.rstrip("\r\n").split(" ", 3)
+    for line in open(calls_file, errors="replace"):
+        start, end, _size, command = line.rstrip("\n").split(" ", 3)
         target = command[command.rfind('"', 0, len(command) - 1) + 1:-1]
         if end == "-":
             starts.setdefault(target, int(start))

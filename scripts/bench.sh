@@ -29,7 +29,8 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows >/dev/null
 
 set +e
-source tests/wine/common.sh
+source scripts/lib/monitor.sh
+source scripts/lib/stub_log.sh
 wine_session_start
 c="$(unix_path_of 'C:\')"
 logs="$(product_folder)"
@@ -59,7 +60,7 @@ await_scans_settled() {
     local last=-1 now
     while true; do
         sleep 3
-        now=$(wc -l <"$STUB_CALLS" 2>/dev/null || echo 0)
+        now=$(stub_call_count)
         [[ "$now" == "$last" ]] && break
         last=$now
     done
@@ -81,19 +82,19 @@ echo
 echo "== burst: $files files, scanner taking $delay ms each"
 reference burst-ref "$files" 1
 export PELMON_STUB_DELAY_MS="$delay"
-rm -f "$STUB_CALLS"
+clear_stub_calls
 start_watching
 new_folder ProgramData/burst
 python3 bench/burst_report.py create "$c/ProgramData/burst" "$files" "$work/times"
 await_scans_settled
-grep -v ' - ' "$STUB_CALLS" >"$work/scans"
+stub_calls finished >"$work/scans"
 python3 bench/burst_report.py report "monitor (scan $delay ms each)" "$work/times" "$work/scans" burst
 stop_watching
 
 echo
 echo "== flood: $flood files, one in every 1000 eligible, scanner taking $delay ms each"
 reference flood-ref "$flood" 1000
-rm -f "$STUB_CALLS"
+clear_stub_calls
 start_watching
 pid=$(monitor_process)
 idle=$(kib_of "$pid" VmRSS)
@@ -102,7 +103,7 @@ new_folder ProgramData/flood
 python3 bench/burst_report.py create "$c/ProgramData/flood" "$flood" "$work/flood-times" 1000
 await_scans_settled
 peak=$(kib_of "$pid" VmHWM)
-grep -v ' - ' "$STUB_CALLS" >"$work/flood-scans"
+stub_calls finished >"$work/flood-scans"
 python3 bench/burst_report.py report "monitor (scan $delay ms each)" "$work/flood-times" "$work/flood-scans" flood
 echo "monitor memory: idle ${idle} KiB, peak ${peak} KiB, $(( (peak - idle) / 1024 )) MiB above idle"
 stop_watching
@@ -111,9 +112,9 @@ echo
 # The earlier floods would swell the tree the recovery lists.
 rm -rf "$c"/ProgramData/{burst,burst-ref,flood,flood-ref}
 echo "== overflow: 5000 new files (1 in 50 eligible) against a 256-byte change buffer, 20000 older entries"
-rm -f "$STUB_CALLS"
+clear_stub_calls
 wine_run 600 "$PELMON_WIN_BIN_DIR/bench/overflow_bench.exe" 5000 50 20000 256 | tr -d '\r'
-scanned=$(awk '$2 != "-"' "$STUB_CALLS" | grep -oE 'overflow\\f[0-9]{6}\.exe' | sort -u | wc -l)
+scanned=$(finished_scans | grep -oE 'overflow\\f[0-9]{6}\.exe' | sort -u | wc -l)
 echo "eligible files scanned: $scanned of 100, lost after recovery: $(( 100 - scanned ))"
 
 echo
@@ -134,7 +135,8 @@ echo "== arrival: 100 files written for a moment each by a Wine process, scanner
 mkdir -p "$logs/db" "$c/bench-source"
 printf 'Downloads\r\n' >"$logs/db/db6"
 head -c 65536 /dev/urandom >"$c/bench-source/payload.bin"
-rm -f "$STUB_CALLS" "$c/bench-source/events.txt"
+clear_stub_calls
+rm -f "$c/bench-source/events.txt"
 start_watching
 new_folder users/bench/Downloads
 closed=() renamed=()
@@ -149,7 +151,8 @@ for items in closed renamed; do
     unset -n list
 done
 await_scans_settled
-python3 bench/arrival_report.py "$c/bench-source/events.txt" "$STUB_CALLS"
+stub_calls >"$work/arrival-calls"
+python3 bench/arrival_report.py "$c/bench-source/events.txt" "$work/arrival-calls"
 stop_watching
 unset PELMON_STUB_DELAY_MS
 rm -rf "$work"

@@ -34,25 +34,26 @@ if ((build)); then
         pelmon companion_service svcctl clamdscan_shim slow_writer >/dev/null; } || { echo "build failed" >&2; exit 1; }
 fi
 
-source tests/wine/common.sh
+source scripts/lib/monitor.sh
 source scripts/clamd-env.sh
 
 work=$(mktemp -d /tmp/pelmon-demo.XXXXXX)
+# The one exit trap: each step is undone only if it was taken, and
+# wine_session_start leaves this trap in place.
 cleanup() {
     [[ -n "${MONITOR_PID:-}" ]] && kill "$MONITOR_PID" 2>/dev/null
     clamd_stop
     wine_session_end
     rm -rf "$work"
 }
+trap cleanup EXIT
 
 step "Starting a private ClamAV daemon"
 clamd_start "$work/clamd" || fail "clamd could not start (see above); the scanner is needed for this demo"
-trap cleanup EXIT
 say "clamd answers after ${CLAMD_START_MS} ms; its only signature: the EICAR test file"
 
 step "Preparing Wine and the companion service"
 wine_session_start
-trap cleanup EXIT
 c="$(unix_path_of 'C:\')"
 user=alice
 product="$(product_folder)"
@@ -63,14 +64,12 @@ cp tools/clamdscan-bridge.sh "$c/pelorin-scanner/clamdscan-bridge.sh"
 chmod +x "$c/pelorin-scanner/clamdscan-bridge.sh"
 export WINEPATH='C:\pelorin-scanner' PELMON_SCAN_LOG="$work/scans.log"
 install_service
-svcctl start "$SERVICE_NAME" >/dev/null || fail "the companion service did not start"
+start_service
 say "service \"$SERVICE_NAME\" state: $(svcctl query "$SERVICE_NAME") (4 = running)"
 
 step "Starting pelmon.exe"
-start_monitor >"$work/monitor.out" 2>&1
-await_file_text "$product/SuccessAppConLogs.txt" 'Profile Dir Path' 20
-await_file_text "$product/SuccessAppConLogs.txt" 'AppData Dir Path' 20
-sleep 0.5
+MONITOR_OUTPUT="$work/monitor.out"
+start_watchers
 tr -d '\r' <"$product/SuccessAppConLogs.txt" | grep PELMON | show
 # Windows reports changes in every folder of a watched tree; Wine only in
 # folders it has seen being created or that a Wine process has listed. A
@@ -87,10 +86,8 @@ say "C:\\ProgramData\\Pelorin\\db\\db6 holds one line: Downloads"
 # Wine watches only folders that it has seen being created since the watch
 # began (or that a Wine process has listed), so the demo's user profile and
 # its folders are made now, one level at a time, like a new user's.
-for dir in users/$user users/$user/Downloads ProgramData/SomeVendor ProgramData/SomeVendor/Updates; do
-    mkdir "$c/$dir" || fail "cannot create C:\\$dir"
-    sleep 0.3
-done
+new_folder "users/$user/Downloads"
+new_folder ProgramData/SomeVendor/Updates
 
 step "Creating files"
 # The test file's content, outside the watched trees, for the writers to copy.

@@ -6,7 +6,9 @@
 # open and written for 3 s under its final name. The stub scanner records
 # the size of the file it was given.
 set -u
-source "$(dirname "$0")/common.sh"
+lib="$(dirname "$0")/../../scripts/lib"
+source "$lib/monitor.sh"
+source "$lib/stub_log.sh"
 wine_session_start
 logs="$(product_folder)"
 mkdir -p "$logs/db"
@@ -26,14 +28,6 @@ write() {
         "${items[@]}" || fail "slow_writer $*"
 }
 
-# "<start ms> <size>" of each finished scan of exactly this Windows path.
-scans_of() {
-    local want
-    want="$(scan_line "$1")"
-    WANT="$want" awk '$2 != "-" { line = $0; sub(/^[^ ]+ [^ ]+ [^ ]+ /, "", line); sub(/\r$/, "", line);
-                                    if (line == ENVIRON["WANT"]) print $1, $3 }' "$STUB_CALLS"
-}
-
 # When the writer logged EVENT for PATH (ms).
 event_time() {
     WANT="$2" awk -v event="$1" '$2 == event && substr($0, index($0, $3)) == ENVIRON["WANT"] { print $1 }' "$events" | tr -d '\r'
@@ -45,8 +39,8 @@ expect_one_whole_scan_after() {
     local path="$1" event="$2" start size at
     await_scan "$path"
     sleep 1 # room for a second scan
-    assert_eq 1 "$(scans_of "$path" | wc -l)" "scans of $path"
-    read -r start size < <(scans_of "$path")
+    assert_eq 1 "$(scan_count "$path")" "scans of $path"
+    read -r start _ size _ < <(scan_records_of "$path")
     assert_eq "$full" "$size" "size of $path when scanned"
     at=$(event_time "$event" "$path")
     (( start >= at )) || fail "$path scanned at $start, before it was $event at $at"
@@ -70,14 +64,14 @@ items=("$downloads\\Unconfirmed 77.crdownload>$downloads\\tool-setup.exe")
 write --parts 2 --interval 300 --replace
 renamed=$(event_time renamed "$downloads\\tool-setup.exe")
 for ((i = 0; i < 100; i++)); do
-    (( $(scans_of "$downloads\\tool-setup.exe" | wc -l) >= 2 )) && break
+    (( $(scan_count "$downloads\\tool-setup.exe") >= 2 )) && break
     sleep 0.05
 done
 sleep 1
-mapfile -t placeholder < <(scans_of "$downloads\\tool-setup.exe")
+mapfile -t placeholder < <(scan_records_of "$downloads\\tool-setup.exe")
 assert_eq 2 "${#placeholder[@]}" "scans of tool-setup.exe (the placeholder, then the download)"
-read -r first first_size <<<"${placeholder[0]}"
-read -r second second_size <<<"${placeholder[1]}"
+read -r first _ first_size _ <<<"${placeholder[0]}"
+read -r second _ second_size _ <<<"${placeholder[1]}"
 assert_eq 0 "$first_size" "size of the placeholder when scanned"
 assert_eq "$full" "$second_size" "size of tool-setup.exe when scanned after the rename"
 (( second >= renamed )) || fail "the second scan came before the rename"

@@ -5,7 +5,9 @@
 # scan than it can hold, so records are lost on purpose and must be found
 # by listing the tree. Every eligible file is scanned exactly once.
 set -u
-source "$(dirname "$0")/common.sh"
+lib="$(dirname "$0")/../../scripts/lib"
+source "$lib/monitor.sh"
+source "$lib/stub_log.sh"
 wine_session_start
 mkdir -p "$(product_folder)"
 c="$(unix_path_of 'C:\')"
@@ -26,20 +28,10 @@ print(time.time_ns() // 1_000_000)
 PY
 }
 
-# Starts slow.exe's scan in FOLDER and waits until it runs.
+# Starts slow.exe's scan in FOLDER (below C:\, with slashes) and waits until it runs.
 start_slow_scan() {
     : >"$c/$1/slow.exe"
-    local i
-    for ((i = 0; i < 200; i++)); do
-        grep -qF "${1//\//\\}\\slow.exe" "$STUB_CALLS" 2>/dev/null && return 0
-        sleep 0.05
-    done
-    fail "the slow scan did not start"
-}
-
-# When the slow scan in FOLDER ended (ms).
-slow_scan_end() {
-    WANT="${1//\//\\}\\slow.exe" awk '$2 != "-" && index($0, ENVIRON["WANT"]) { print $2 }' "$STUB_CALLS"
+    await_scan_start "C:\\${1//\//\\}\\slow.exe"
 }
 
 # Fails unless every eligible name (Windows paths) was scanned exactly once.
@@ -67,7 +59,7 @@ new_folder ProgramData/flood
 start_slow_scan ProgramData/flood
 flood_end=$(make_files "$c/ProgramData/flood" "${names[@]}")
 await_scan 'C:\ProgramData\flood\slow.exe'
-(( $(slow_scan_end ProgramData/flood) > flood_end )) || fail "the flood did not all arrive during the slow scan"
+(( $(scan_end 'C:\ProgramData\flood\slow.exe') > flood_end )) || fail "the flood did not all arrive during the slow scan"
 expect_each_scanned_once "${eligible[@]}"
 echo "flood: ${#names[@]} new files during a 3 s scan; all ${#eligible[@]} eligible ones scanned once"
 stop_watching
@@ -95,7 +87,7 @@ start_slow_scan ProgramData/lost
 # Last, once the queue is full, so that only the listing could find it.
 lost_end=$(make_files "$c/ProgramData/lost" "${names[@]}" "$c/outside/behind.exe")
 await_scan 'C:\ProgramData\lost\slow.exe'
-(( $(slow_scan_end ProgramData/lost) > lost_end )) || fail "the files did not all arrive during the slow scan"
+(( $(scan_end 'C:\ProgramData\lost\slow.exe') > lost_end )) || fail "the files did not all arrive during the slow scan"
 relative='lost\g000.exe'
 capacity=$(( 2048 / (64 + 2 * ${#relative}) ))
 (( ${#names[@]} > capacity )) || fail "no more files than the queue holds ($capacity)"

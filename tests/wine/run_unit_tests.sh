@@ -5,7 +5,7 @@
 # page from the locale's language; Hindi has no ANSI code page of its own,
 # so Wine uses UTF-8 there, as Windows does when told to use UTF-8.
 set -u
-source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/../../scripts/lib/wine.sh"
 wine_session_start
 tests="$PELMON_WIN_BIN_DIR/tests/wine/pelmon_win_unit_tests.exe"
 utf8_tests='Utf8AnsiCodePageTest.*'

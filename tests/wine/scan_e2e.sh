@@ -3,7 +3,9 @@
 # Folders are created after the monitor has started, since Wine only
 # watches subfolders that it has seen being created or enumerated.
 set -u
-source "$(dirname "$0")/common.sh"
+lib="$(dirname "$0")/../../scripts/lib"
+source "$lib/monitor.sh"
+source "$lib/stub_log.sh"
 wine_session_start
 logs="$(product_folder)"
 mkdir -p "$logs/db"
@@ -92,8 +94,8 @@ new_folder users/bob/Downloads
 : >"$c/users/bob/Downloads/one.exe"
 : >"$c/users/bob/Downloads/two.exe"
 await_scan 'C:\users\bob\Downloads\two.exe'
-read -r s1 e1 < <(grep -F 'bob\Downloads\one.exe' "$STUB_CALLS" | awk '$2 != "-" {print $1, $2}')
-read -r s2 e2 < <(grep -F 'bob\Downloads\two.exe' "$STUB_CALLS" | awk '$2 != "-" {print $1, $2}')
+read -r s1 e1 _ < <(scan_records_of 'C:\users\bob\Downloads\one.exe')
+read -r s2 e2 _ < <(scan_records_of 'C:\users\bob\Downloads\two.exe')
 (( s2 >= e1 )) || fail "second scan started at $s2 before the first ended at $e1"
 echo "one scan at a time per watcher ($((e1 - s1)) ms, then the next)"
 
@@ -102,7 +104,7 @@ stop_watching
 start_watching
 new_folder users/dave/Downloads
 : >"$c/users/dave/Downloads/slow.exe"
-for ((i = 0; i < 100; i++)); do grep -qF 'dave\Downloads\slow.exe' "$STUB_CALLS" && break; sleep 0.05; done
+await_scan_start 'C:\users\dave\Downloads\slow.exe'
 svcctl --no-wait stop "$SERVICE_NAME" >/dev/null
 await_monitor_exit 10
 assert_eq 0 "$MONITOR_STATUS" "exit status when stopped during a scan"

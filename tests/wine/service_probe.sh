@@ -2,7 +2,7 @@
 # The monitor against the real Service Control Manager when the companion
 # service is missing or not running: no watcher, exit 0.
 set -u
-source "$(dirname "$0")/common.sh"
+source "$(dirname "$0")/../../scripts/lib/monitor.sh"
 wine_session_start
 mkdir -p "$(product_folder)"
 logs="$(product_folder)"

@@ -6,7 +6,7 @@
 # only whole log entries, and every writing trial must really have stopped
 # it in the middle of its entries: some written, not all.
 set -u
-source "$(dirname "$0")/common.sh"
+source "$(dirname "$0")/../../scripts/lib/monitor.sh"
 trials="${PELMON_STOP_TRIALS:-30}"
 files=10000
 wine_session_start

@@ -2,7 +2,7 @@
 # With the companion service running both watchers start and announce their
 # roots; stopping or pausing the service ends the monitor with exit 0 soon.
 set -u
-source "$(dirname "$0")/common.sh"
+source "$(dirname "$0")/../../scripts/lib/monitor.sh"
 wine_session_start
 logs="$(product_folder)"
 mkdir -p "$logs"

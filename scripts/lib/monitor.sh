@@ -1,6 +1,7 @@
-# What the monitor's integration tests share on top of lib.sh: the companion
-# service, the product folder and running the monitor in the background.
-source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+# The monitor and its companion service under Wine, for the demo, the
+# benchmarks and the integration tests: the service, the product folder and
+# running the monitor in the background. Source it; do not execute it.
+source "$(dirname "${BASH_SOURCE[0]}")/wine.sh"
 
 SERVICE_NAME="RavIROVA DeruDuzeda"
 
@@ -21,9 +22,14 @@ product_folder() {
 }
 
 # Starts pelmon.exe in the background with the given arguments;
-# MONITOR_PID is the wine process.
+# MONITOR_PID is the wine process. Its output goes to the file
+# MONITOR_OUTPUT when that is set, so that it does not mix with a story.
 start_monitor() {
-    wine_run 300 "$PELMON_EXE" "$@" &
+    if [[ -n "${MONITOR_OUTPUT:-}" ]]; then
+        wine_run 300 "$PELMON_EXE" "$@" >>"$MONITOR_OUTPUT" 2>&1 &
+    else
+        wine_run 300 "$PELMON_EXE" "$@" &
+    fi
     MONITOR_PID=$!
 }
 
@@ -59,17 +65,26 @@ new_folder() {
     done
 }
 
-# Starts the service and the monitor (PELMON_EXE, unless another is named)
-# and waits until both watchers have announced their roots.
-start_watching() {
+start_service() {
+    svcctl start "$SERVICE_NAME" >/dev/null || fail "the companion service did not start"
+}
+
+# Starts the monitor (PELMON_EXE, unless another is named) beside the
+# running service and waits until both watchers have announced their roots.
+start_watchers() {
     local logs
     logs="$(product_folder)"
-    svcctl start "$SERVICE_NAME" >/dev/null || fail "svcctl start"
     rm -f "$logs/SuccessAppConLogs.txt"
     start_monitor
     await_file_text "$logs/SuccessAppConLogs.txt" 'Profile Dir Path' 20
     await_file_text "$logs/SuccessAppConLogs.txt" 'AppData Dir Path' 20
     sleep 0.3
+}
+
+# Starts the service, then the monitor, as start_watchers.
+start_watching() {
+    start_service
+    start_watchers
 }
 
 # Stops the service; the monitor must exit 0 soon.
@@ -103,56 +118,4 @@ await_service_state() {
         sleep 0.05
     done
     fail "service did not reach state $1"
-}
-
-# The stub scanner: installs it as clamdscan.exe in the folder given as a
-# Windows path and names the file it records its calls in.
-install_stub_scanner() {
-    local dir
-    dir="$(unix_path_of "$1")"
-    mkdir -p "$dir"
-    cp "$PELMON_WIN_BIN_DIR/clamdscan_stub.exe" "$dir/clamdscan.exe"
-    STUB_CALLS="$dir/clamdscan-calls.txt"
-    rm -f "$STUB_CALLS"
-}
-
-# Command lines of finished scans, one per line.
-finished_scans() {
-    [[ -f "$STUB_CALLS" ]] || return 0
-    awk '$2 != "-"' "$STUB_CALLS" | cut -d' ' -f4- | tr -d '\r'
-}
-
-# Command lines of finished scans that found a file of SIZE bytes.
-finished_scans_of_size() {
-    [[ -f "$STUB_CALLS" ]] || return 0
-    awk -v size="$1" '$2 != "-" && $3 == size' "$STUB_CALLS" | cut -d' ' -f4- | tr -d '\r'
-}
-
-# How many calls the stub found with arguments that a program with a narrow
-# main would read differently.
-scans_with_bad_arguments() {
-    [[ -f "$STUB_CALLS" ]] || { echo 0; return; }
-    awk '$3 == "badargs"' "$STUB_CALLS" | wc -l
-}
-
-# The command line the monitor builds for a path (Windows form).
-scan_line() {
-    printf 'clamdscan.exe --move="C:\\ProgramData\\Pelorin\\Vault" "%s"' "$1"
-}
-
-# Waits until a finished scan of exactly this Windows path is recorded.
-await_scan() {
-    local want i
-    want="$(scan_line "$1")"
-    for ((i = 0; i < 200; i++)); do
-        finished_scans | grep -qxF -- "$want" && return 0
-        sleep 0.05
-    done
-    fail "no scan of $1; scans so far:
-$(finished_scans)"
-}
-
-# Number of finished scans of exactly this Windows path.
-scan_count() {
-    finished_scans | grep -cxF -- "$(scan_line "$1")"
 }

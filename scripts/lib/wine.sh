@@ -1,8 +1,14 @@
-# Shared helpers for the Wine integration tests. Source it; do not execute it.
-#   wine_session_start / wine_session_end   per-test prefix copied from a cached template
+# Running Windows programs under Wine, for the demo, the benchmarks and the
+# integration tests. Source it; do not execute it.
+#   wine_session_start / wine_session_end   a prefix of its own, copied from a cached template
 #   wine_run SECONDS cmd...                  wine with a hard time limit
 #   unix_path_of 'C:\...'                    Windows path -> host path inside the prefix
 #   fail / assert_eq / assert_file_contains
+
+# Sourced again (monitor.sh and stub_log.sh both need it), it would forget
+# the running session and leave its prefix behind.
+[[ -n "${PELMON_LIB_WINE:-}" ]] && return 0
+PELMON_LIB_WINE=1
 
 PELMON_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 PELMON_WIN_BIN_DIR="${PELMON_WIN_BIN_DIR:-$PELMON_ROOT/build/windows}"
@@ -52,8 +58,9 @@ wine_session_start() {
     export WINEDEBUG=-all LANG=C.UTF-8 LC_ALL=C.UTF-8
     _wine_template_ensure
     WINE_SESSION_PREFIX="$(mktemp -d "${TMPDIR:-/tmp}/pelmon-wine.XXXXXX")" || fail "mktemp failed"
-    # Registered before the copy so a failure part-way still cleans up.
-    trap wine_session_end EXIT
+    # Registered before the copy so a failure part-way still cleans up. A
+    # caller with an exit trap of its own calls wine_session_end from it.
+    [[ -n "$(trap -p EXIT)" ]] || trap wine_session_end EXIT
     trap 'exit 130' INT
     trap 'exit 143' TERM
     cp -a "$WINE_TEMPLATE/." "$WINE_SESSION_PREFIX/" || fail "copying the Wine template failed"

@@ -1,0 +1,117 @@
+# The stub scanner of the integration tests and the benchmarks, and the log
+# of its calls. Source it; do not execute it.
+#
+# The stub (tools/clamdscan_stub.cpp) writes two lines per call:
+# "<start ms> - <size> <command line>" when it starts and
+# "<start ms> <end ms> <size> <command line>" when it ends. <size> is the
+# target's size in bytes, "dir", "none", or "badargs" when the narrow and the
+# Unicode views of its arguments differ. Everything that reads the log goes
+# through stub_calls; the helpers below it are thin filters of its records.
+#
+#   install_stub_scanner 'C:\dir'    the stub as clamdscan.exe there; sets STUB_CALLS
+#   clear_stub_calls                 forgets the calls recorded so far
+#   stub_calls [finished|started]    records "<start> <end or -> <size> <command line>"
+#   stub_call_count [finished|started]
+#   finished_scans                   command lines of finished scans
+#   finished_scans_of_size SIZE      command lines of finished scans of SIZE bytes
+#   scans_with_bad_arguments         calls whose narrow and Unicode views differ
+#   scan_line 'C:\path'              the command line the monitor builds for a path
+#   scan_records_of 'C:\path'        records of the finished scans of exactly that path
+#   scan_count 'C:\path'             how many finished scans of it
+#   scan_end 'C:\path'               when each finished scan of it ended (ms)
+#   await_scan 'C:\path'             waits for a finished scan of it
+#   await_scan_start 'C:\path'       waits for a scan of it to start
+source "$(dirname "${BASH_SOURCE[0]}")/wine.sh"
+
+# Installs the stub as clamdscan.exe in the folder given as a Windows path
+# and names the file it records its calls in.
+install_stub_scanner() {
+    local dir
+    dir="$(unix_path_of "$1")"
+    mkdir -p "$dir"
+    cp "$PELMON_WIN_BIN_DIR/clamdscan_stub.exe" "$dir/clamdscan.exe"
+    STUB_CALLS="$dir/clamdscan-calls.txt"
+    clear_stub_calls
+}
+
+clear_stub_calls() {
+    rm -f "${STUB_CALLS:?no stub scanner installed}"
+}
+
+# The calls recorded, one record per line in the stub's own format without
+# CRs: every line (default), the ends of finished scans, or the starts of all
+# scans, running ones too. No log yet means no calls.
+stub_calls() {
+    local which="${1:-all}"
+    case "$which" in
+        all | finished | started) ;;
+        *) echo "stub_calls: unknown selection '$which'" >&2; return 2 ;;
+    esac
+    [[ -f "${STUB_CALLS:?no stub scanner installed}" ]] || return 0
+    awk -v which="$which" '{ gsub(/\r/, "") }
+        which == "all" || (which == "finished") == ($2 != "-")' "$STUB_CALLS"
+}
+
+stub_call_count() {
+    stub_calls "$@" | wc -l
+}
+
+# Command lines of finished scans, one per line.
+finished_scans() {
+    stub_calls finished | cut -d' ' -f4-
+}
+
+# Command lines of finished scans that found a file of SIZE bytes.
+finished_scans_of_size() {
+    stub_calls finished | awk -v size="$1" '$3 == size' | cut -d' ' -f4-
+}
+
+# How many calls the stub found with arguments that a program with a narrow
+# main would read differently.
+scans_with_bad_arguments() {
+    stub_calls started | awk '$3 == "badargs"' | wc -l
+}
+
+# The command line the monitor builds for a path (Windows form).
+scan_line() {
+    printf 'clamdscan.exe --move="C:\\ProgramData\\Pelorin\\Vault" "%s"' "$1"
+}
+
+# Records of the scans of exactly this Windows path, finished ones unless
+# told otherwise; a path that only ends like it does not count.
+scan_records_of() {
+    stub_calls "${2:-finished}" | WANT="$(scan_line "$1")" \
+        awk '{ line = $0; sub(/^[^ ]+ [^ ]+ [^ ]+ /, "", line) } line == ENVIRON["WANT"]'
+}
+
+# Number of finished scans of exactly this Windows path.
+scan_count() {
+    scan_records_of "$1" | wc -l
+}
+
+# When the finished scans of exactly this Windows path ended (ms), one line each.
+scan_end() {
+    scan_records_of "$1" | cut -d' ' -f2
+}
+
+# Waits until a finished scan of exactly this Windows path is recorded.
+await_scan() {
+    local i
+    for ((i = 0; i < 200; i++)); do
+        [[ -n "$(scan_records_of "$1")" ]] && return 0
+        sleep 0.05
+    done
+    fail "no scan of $1; scans so far:
+$(finished_scans)"
+}
+
+# Waits until a scan of exactly this Windows path has started.
+await_scan_start() {
+    local i
+    for ((i = 0; i < 200; i++)); do
+        [[ -n "$(scan_records_of "$1" started)" ]] && return 0
+        sleep 0.05
+    done
+    fail "no scan of $1 started; calls so far:
+$(stub_calls started | cut -d' ' -f4-)"
+}
