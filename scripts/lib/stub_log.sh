@@ -4,8 +4,9 @@
 # The stub (tools/clamdscan_stub.cpp) writes two lines per call:
 # "<start ms> - <size> <command line>" when it starts and
 # "<start ms> <end ms> <size> <command line>" when it ends. <size> is the
-# target's size in bytes, "dir", "none", or "badargs" when the narrow and the
-# Unicode views of its arguments differ. Everything that reads the log goes
+# target's size in bytes, "dir", "none", "badargs" when the narrow and the
+# Unicode views of its arguments differ, or "nodaemon" when it answered as
+# clamdscan does without its daemon (exit 2). Everything that reads the log goes
 # through stub_calls; the helpers below it are thin filters of its records.
 #
 #   install_stub_scanner 'C:\dir'    the stub as clamdscan.exe there; sets STUB_CALLS
@@ -18,6 +19,8 @@
 #   scan_line 'C:\path'              the command line the monitor builds for a path
 #   scan_records_of 'C:\path'        records of the finished scans of exactly that path
 #   scan_count 'C:\path'             how many finished scans of it
+#   no_daemon_tries                  how many calls were answered "no daemon"
+#   stub_daemon down|up              the stub answers "no daemon" (exit 2), or scans
 #   scan_end 'C:\path'               when each finished scan of it ended (ms)
 #   await_scan 'C:\path'             waits for a finished scan of it
 #   await_scan_start 'C:\path'       waits for a scan of it to start
@@ -87,6 +90,23 @@ scan_records_of() {
 # Number of finished scans of exactly this Windows path.
 scan_count() {
     scan_records_of "$1" | wc -l
+}
+
+# How many calls the stub answered as clamdscan without its daemon.
+no_daemon_tries() {
+    stub_calls finished | awk '$3 == "nodaemon"' | wc -l
+}
+
+# From now on the stub answers as clamdscan without its daemon (down), or
+# scans again (up).
+stub_daemon() {
+    local flag
+    flag="$(dirname "${STUB_CALLS:?no stub scanner installed}")/clamdscan-no-daemon"
+    case "$1" in
+        down) : >"$flag" ;;
+        up) rm -f "$flag" ;;
+        *) fail "stub_daemon: down or up, not '$1'" ;;
+    esac
 }
 
 # When the finished scans of exactly this Windows path ended (ms), one line each.

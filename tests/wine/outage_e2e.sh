@@ -6,7 +6,9 @@
 # ends in the quarantine folder with its detection recorded, and the outage
 # is reported once when it began and once when it ended.
 set -u
-source "$(dirname "$0")/common.sh"
+lib="$(dirname "$0")/../../scripts/lib"
+source "$lib/monitor.sh"
+source "$lib/stub_log.sh"
 wine_session_start
 logs="$(product_folder)"
 mkdir -p "$logs"
@@ -14,12 +16,11 @@ c="$(unix_path_of 'C:\')"
 install_service
 install_stub_scanner 'C:\scanner'
 export WINEPATH='C:\scanner'
-no_daemon="$(dirname "$STUB_CALLS")/clamdscan-no-daemon"
 start_watching
 
 new_folder ProgramData/outage
 new_folder staging
-: >"$no_daemon"
+stub_daemon down
 outage_start=$(date +%s%3N)
 eicar='X5O!P%@AP[4\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*'
 printf '%s' "$eicar" >"$c/staging/eicar.com"
@@ -31,8 +32,7 @@ for name in a.exe eicar.com b.exe; do
 done
 await_file_text "$logs/ErrorFunctionLogs.txt" 'new files wait and are tried again' 10
 sleep $(( (5000 - ($(date +%s%3N) - outage_start)) / 1000 ))
-rm "$no_daemon"
-outage_end=$(date +%s%3N)
+stub_daemon up
 
 # Every file that arrived during the outage is scanned once it is over:
 # the clean ones where they are, the infected one moved to the vault.
@@ -45,11 +45,10 @@ done
 [[ -f "$logs/Vault/eicar.com" ]] || fail "the infected file did not reach the quarantine folder"
 sleep 1 # room for a second scan of any of them
 for name in a.exe b.exe eicar.com; do
-    ok=$(awk -v p="\"C:\\\\ProgramData\\\\outage\\\\$name\"" '$2 != "-" && $3 != "nodaemon" && index($0, p)' \
-        "$STUB_CALLS" | wc -l)
+    ok=$(scan_records_of 'C:\ProgramData\outage\'"$name" | awk '$3 != "nodaemon"' | wc -l)
     assert_eq 1 "$ok" "successful scans of $name"
 done
-tries=$(awk '$2 != "-" && $3 == "nodaemon"' "$STUB_CALLS" | wc -l)
+tries=$(no_daemon_tries)
 (( tries >= 1 && tries <= 6 )) || fail "$tries tries during a 5 s outage"
 echo "all three files scanned once after the outage ($tries tries while it lasted)"
 
