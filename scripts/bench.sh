@@ -11,6 +11,9 @@
 #   overflow: a change buffer too small for a burst, so the system loses
 #             records: what the watcher missed, what it recovered by listing
 #             its tree and how long the listing took
+#   outage:   the scanner cannot reach its daemon for 10 s while 200 files
+#             arrive: files lost, scanner starts meanwhile, and the time from
+#             its return to the last of them scanned
 #   stop:     the service stopped in the middle of a flood: time to exit
 #   arrival:  100 files, each written for a moment by a Wine process, then
 #             closed (50) or renamed to its final name (50): time from the
@@ -38,6 +41,9 @@ mkdir -p "$logs"
 install_stub_scanner 'C:\scanner'
 install_service
 export WINEPATH='C:\scanner'
+# Long enough for the largest burst on a slow machine: a benchmark measures
+# its own monitor to the end.
+export MONITOR_LIMIT=7200
 work=$(mktemp -d)
 
 # Runs the drain-only watcher while `create` makes files in ProgramData\NAME,
@@ -55,20 +61,24 @@ reference() {
     python3 bench/burst_report.py report "drain-only watcher (reference)" "$work/$name-times" "$c/drain.txt" "$name"
 }
 
-# Waits until the stub scanner has been quiet for three seconds.
+# Waits until the scanner has seen every one of WANT eligible files whose
+# names contain MARK (or, when WANT is 0, only for quiet), then until it has
+# been quiet for three seconds; gives up after a minute without a new scan.
 await_scans_settled() {
-    local last=-1 now
+    local want="${1:-0}" mark="${2:-}" last=-1 now quiet=0
     while true; do
         sleep 3
         now=$(stub_call_count)
-        [[ "$now" == "$last" ]] && break
+        if [[ "$now" == "$last" ]]; then
+            quiet=$((quiet + 3))
+            if ((want == 0)) || (( $(finished_scans | grep -cF -- "$mark") >= want )) || ((quiet >= 60)); then
+                break
+            fi
+        else
+            quiet=0
+        fi
         last=$now
     done
-}
-
-# The Linux process of the running monitor.
-monitor_process() {
-    pgrep -x pelmon.exe | head -n 1
 }
 
 kib_of() {
@@ -86,7 +96,7 @@ clear_stub_calls
 start_watching
 new_folder ProgramData/burst
 python3 bench/burst_report.py create "$c/ProgramData/burst" "$files" "$work/times"
-await_scans_settled
+await_scans_settled "$files" 'ProgramData\burst\f'
 stub_calls finished >"$work/scans"
 python3 bench/burst_report.py report "monitor (scan $delay ms each)" "$work/times" "$work/scans" burst
 stop_watching
@@ -96,12 +106,12 @@ echo "== flood: $flood files, one in every 1000 eligible, scanner taking $delay 
 reference flood-ref "$flood" 1000
 clear_stub_calls
 start_watching
-pid=$(monitor_process)
+pid=$(monitor_process) || { echo "no pelmon.exe of this prefix"; exit 1; }
 idle=$(kib_of "$pid" VmRSS)
 echo 5 >"/proc/$pid/clear_refs" # the peak counts from here
 new_folder ProgramData/flood
 python3 bench/burst_report.py create "$c/ProgramData/flood" "$flood" "$work/flood-times" 1000
-await_scans_settled
+await_scans_settled $((flood / 1000)) 'ProgramData\flood\f'
 peak=$(kib_of "$pid" VmHWM)
 stub_calls finished >"$work/flood-scans"
 python3 bench/burst_report.py report "monitor (scan $delay ms each)" "$work/flood-times" "$work/flood-scans" flood
@@ -116,6 +126,35 @@ clear_stub_calls
 wine_run 600 "$PELMON_WIN_BIN_DIR/bench/overflow_bench.exe" 5000 50 20000 256 | tr -d '\r'
 scanned=$(finished_scans | grep -oE 'overflow\\f[0-9]{6}\.exe' | sort -u | wc -l)
 echo "eligible files scanned: $scanned of 100, lost after recovery: $(( 100 - scanned ))"
+
+echo
+echo "== outage: the scanner cannot reach its daemon for 10 s while 200 new files arrive, one every 50 ms"
+clear_stub_calls
+start_watching
+new_folder ProgramData/outage
+mkdir -p "$c/outage-staging"
+stub_daemon down
+down_ms=$(date +%s%3N)
+python3 - "$c/outage-staging" "$c/ProgramData/outage" <<'PY'
+import os, sys, time
+staging, target = sys.argv[1], sys.argv[2]
+for i in range(200):
+    name = f"o{i:03d}.exe"
+    with open(os.path.join(staging, name), "wb") as f:
+        f.write(b"payload %d" % i)
+    os.rename(os.path.join(staging, name), os.path.join(target, name))
+    time.sleep(0.05)
+PY
+sleep $(( (10000 - ($(date +%s%3N) - down_ms)) / 1000 ))
+stub_daemon up
+up_ms=$(date +%s%3N)
+await_scans_settled 200 'ProgramData\outage\o'
+stub_calls finished | awk '$3 != "nodaemon"' | grep -oE 'outage\\o[0-9]{3}\.exe' | sort -u >"$work/outage-ok"
+last_ms=$(stub_calls finished | awk '$3 != "nodaemon" && /outage\\o[0-9]{3}\.exe/ { print $2 }' | sort -n | tail -n 1)
+echo "files lost: $(( 200 - $(wc -l <"$work/outage-ok") )) of 200"
+echo "scanner starts while the daemon was away: $(no_daemon_tries)"
+echo "from the daemon's return to the last file scanned: $(( ${last_ms:-$up_ms} - up_ms )) ms"
+stop_watching
 
 echo
 echo "== stop in the middle of a flood"

@@ -173,6 +173,32 @@ tool_scanned=$(awk -F'\t' '/Downloads\\tool\.exe\]/ { sub(/^started_ms=/, "", $6
 say "the three test files are in the vault under their own names, each scanned once, whole, where it"
 say "arrived; nothing in the vault was scanned again; letter.doc is still in Downloads"
 
+step "The scanner's daemon stops: an outage"
+clamd_stop
+say "clamd stopped: clamdscan now ends with exit status 2, as it cannot connect"
+eicar_write "$c/demo-source/invoice.exe"
+mv "$c/demo-source/invoice.exe" "$c/users/$user/Downloads/invoice.exe"
+say "C:\\users\\$user\\Downloads\\invoice.exe     EICAR test file, arrives while nothing can scan it"
+await_file_text "$product/ErrorFunctionLogs.txt" 'new files wait and are tried again' 20
+tr -d '\r' <"$product/ErrorFunctionLogs.txt" | grep 'new files wait' | show
+sleep 3
+[[ -f "$c/users/$user/Downloads/invoice.exe" ]] || fail "invoice.exe left Downloads while clamd was down"
+say "3 s later invoice.exe is still in Downloads, tried again now and then, not forgotten"
+
+step "The daemon is back"
+clamd_start "$work/clamd" || fail "clamd could not start again"
+say "clamd answers again after ${CLAMD_START_MS} ms"
+for ((i = 0; i < 600; i++)); do
+    [[ -f "$vault/invoice.exe" ]] && break
+    sleep 0.05
+done
+[[ -f "$vault/invoice.exe" ]] || fail "invoice.exe did not reach the quarantine folder after the outage"
+await_file_text "$product/ErrorFunctionLogs.txt" 'clamdscan scans again' 10
+tr -d '\r' <"$product/ErrorFunctionLogs.txt" | grep 'scans again' | show
+await_file_text "$product/SuccessScanLogs.txt" 'invoice.exe' 10
+tr -d '\r' <"$product/SuccessScanLogs.txt" | grep 'invoice.exe' | show
+say "invoice.exe is in the vault, and its detection is recorded in SuccessScanLogs.txt"
+
 step "Log files in C:\\ProgramData\\Pelorin"
 for f in "$product"/*.txt; do
     say "-- ${f##*/}"

@@ -24,13 +24,28 @@ product_folder() {
 # Starts pelmon.exe in the background with the given arguments;
 # MONITOR_PID is the wine process. Its output goes to the file
 # MONITOR_OUTPUT when that is set, so that it does not mix with a story.
+# It is ended after MONITOR_LIMIT seconds (300 unless set), so a test that
+# hangs cannot leave it behind; a benchmark sets what its longest run needs.
 start_monitor() {
+    local limit="${MONITOR_LIMIT:-300}"
     if [[ -n "${MONITOR_OUTPUT:-}" ]]; then
-        wine_run 300 "$PELMON_EXE" "$@" >>"$MONITOR_OUTPUT" 2>&1 &
+        wine_run "$limit" "$PELMON_EXE" "$@" >>"$MONITOR_OUTPUT" 2>&1 &
     else
-        wine_run 300 "$PELMON_EXE" "$@" &
+        wine_run "$limit" "$PELMON_EXE" "$@" &
     fi
     MONITOR_PID=$!
+}
+
+# The Linux process of this session's pelmon.exe (not another prefix's).
+monitor_process() {
+    local pid
+    for pid in $(pgrep -x pelmon.exe); do
+        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && {
+            echo "$pid"
+            return 0
+        }
+    done
+    return 1
 }
 
 # Waits for the monitor to exit within SECONDS and sets MONITOR_STATUS and
