@@ -4,6 +4,7 @@
 #include "platform/CodePage.h"
 #include "platform/FileAccess.h"
 #include "product/ProductLayout.h"
+#include "watch/Invariant.h"
 
 namespace {
 
@@ -83,40 +84,43 @@ std::wstring FullPathOf(const std::wstring& watchRoot, const wxString& candidate
     return watchRoot + L"\\" + candidate.ToStdWstring();
 }
 
-ScanStart StartScan(const std::wstring& programDataPath, const std::wstring& watchRoot,
-                    const wxString& candidate)
+bool PrepareScanTarget(const std::wstring& watchRoot, const wxString& candidate, std::wstring& target)
 {
     const std::wstring path = FullPathOf(watchRoot, candidate);
-    ScanStart start;
-    std::wstring vault;
-    std::wstring target;
-    if (!ExactFormOf(VaultFolderOf(programDataPath), vault)) {
-        WriteLogEntry(kErrorFunctionLogs,
-                      L"In StartScan: the quarantine folder has no exact form in the ANSI code "
-                      L"page; \"%s\" was not scanned.",
-                      path.c_str());
-        start.unscannable = true;
-        return start;
-    }
     switch (ScanTargetOf(watchRoot, candidate, target)) {
     case ScanTargetForm::Exact:
     case ScanTargetForm::ShortPath:
-        break;
+        return true;
     case ScanTargetForm::Folder:
         WriteLogEntry(kErrorFunctionLogs,
                       L"In StartScan: \"%s\" has no exact form in the ANSI code page; its folder "
                       L"\"%s\" is scanned instead.",
                       path.c_str(), target.c_str());
-        break;
+        return true;
     case ScanTargetForm::None:
+        break;
+    }
+    WriteLogEntry(kErrorFunctionLogs,
+                  L"In StartScan: \"%s\" has no exact form in the ANSI code page, nor has "
+                  L"any folder above it; it was not scanned.",
+                  path.c_str());
+    return false;
+}
+
+ScanStart StartScanCall(const std::wstring& programDataPath, const std::vector<std::wstring>& targets)
+{
+    PELMON_INVARIANT(!targets.empty());
+    ScanStart start;
+    std::wstring vault;
+    if (!ExactFormOf(VaultFolderOf(programDataPath), vault)) {
         WriteLogEntry(kErrorFunctionLogs,
-                      L"In StartScan: \"%s\" has no exact form in the ANSI code page, nor has "
-                      L"any folder above it; it was not scanned.",
-                      path.c_str());
+                      L"In StartScan: the quarantine folder has no exact form in the ANSI code "
+                      L"page; \"%s\" was not scanned.",
+                      targets.front().c_str());
         start.unscannable = true;
         return start;
     }
-    const std::wstring command = BuildScanCommand(vault, {target});
+    const std::wstring command = BuildScanCommand(vault, targets);
     // Every piece reaches the scanner exactly, so the whole line does: the
     // view of a program with a narrow main is the same line.
     std::string narrow;
@@ -124,4 +128,16 @@ ScanStart StartScan(const std::wstring& programDataPath, const std::wstring& wat
     if (!start.unscannable)
         start.process = platform::StartScanner(command);
     return start;
+}
+
+ScanStart StartScan(const std::wstring& programDataPath, const std::wstring& watchRoot,
+                    const wxString& candidate)
+{
+    std::wstring target;
+    if (!PrepareScanTarget(watchRoot, candidate, target)) {
+        ScanStart start;
+        start.unscannable = true;
+        return start;
+    }
+    return StartScanCall(programDataPath, {target});
 }

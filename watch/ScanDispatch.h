@@ -40,10 +40,17 @@ struct ScanStart {
 // The full path of root\candidate, as it is reported.
 std::wstring FullPathOf(const std::wstring& watchRoot, const wxString& candidate);
 
-// Starts the scanner for root\candidate, with the quarantine folder below
-// the program-data folder. It is started directly rather than through the
-// command processor, which would expand %NAME% and !NAME! inside file
-// names. A file handed over by its folder, or not at all, is reported in
-// "ErrorFunctionLogs.txt".
+// Resolves the target of root\candidate (ScanTargetOf), reporting in
+// "ErrorFunctionLogs.txt" a file handed over by its folder, or not at all.
+// False when there is no target: trying again changes nothing.
+bool PrepareScanTarget(const std::wstring& watchRoot, const wxString& candidate, std::wstring& target);
+
+// Starts one scanner call for prepared targets, with the quarantine folder
+// below the program-data folder. It is started directly rather than through
+// the command processor, which would expand %NAME% and !NAME! inside file
+// names.
+ScanStart StartScanCall(const std::wstring& programDataPath, const std::vector<std::wstring>& targets);
+
+// Both steps for one file.
 ScanStart StartScan(const std::wstring& programDataPath, const std::wstring& watchRoot,
                     const wxString& candidate);

@@ -3,38 +3,54 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
+#include <vector>
 
 #include "platform/ScannerProcess.h"
 #include "watch/WaitingFiles.h"
 
-// The scanner's side of a watcher: one scan at a time, started here and
-// waited for in the watcher's one blocking wait, never with a time-out, and
-// its answer read. Exit status 0 (clean) and 1 (found, and moved to the
-// quarantine folder, which is recorded in "SuccessScanLogs.txt") mean the
-// file was scanned; anything else, or a scanner that cannot be started,
-// means it was not: the file waits and is tried again while it exists
-// (see WaitingFiles), and the start and the end of such an outage are each
-// reported once in "ErrorFunctionLogs.txt". A failed scan of a file that no
-// longer exists is no outage: the file is simply gone.
+// The scanner's side of a watcher: one scanner call at a time, started here
+// and waited for in the watcher's one blocking wait, never with a time-out,
+// and its answer read.
+//
+// Files handed over wait in order until the scanner is idle; then one call
+// takes as many as are ready, up to 64 within 30,000 characters of command
+// line, since a burst would otherwise cost a process start per file. Exit
+// status 0 (clean) and 1 (found, and moved to the quarantine folder,
+// recorded in "SuccessScanLogs.txt" for each file that left its place) mean
+// the files were scanned. Anything else, or a scanner that cannot be
+// started, means they were not: a call of several files is split, each then
+// tried alone so that the one that failed is found; a file that fails alone
+// waits and is tried again while it exists (see WaitingFiles), and the
+// start and the end of such an outage are each reported once in
+// "ErrorFunctionLogs.txt". A failed scan of a file that no longer exists is
+// no outage: the file is simply gone.
 class ScannerStage {
 public:
+    static constexpr std::size_t kFilesPerCall = 64;
+    static constexpr std::size_t kCommandChars = 30000;
+
     ScannerStage(const std::wstring& programDataPath, const std::wstring& watchRoot,
-                 std::size_t waitingBytes)
-        : m_programDataPath(programDataPath), m_watchRoot(watchRoot), m_waiting(waitingBytes)
-    {
-    }
+                 std::size_t waitingBytes);
     ScannerStage(const ScannerStage&) = delete;
     ScannerStage& operator=(const ScannerStage&) = delete;
 
-    // True when it can take a file.
+    // True when no call runs.
     bool Idle() const { return m_running == nullptr; }
 
-    // Hands a file over, only when idle: scanned now, or queued behind the
-    // files that wait, so that the order of arrival holds.
+    // Hands a file over: it is ready, behind the files before it, or, while
+    // files wait for a failing scanner, it waits behind them.
     void Submit(const std::u16string& name, const wxString& candidate, uint64_t nowMs);
+    // The next call is full: the loop offers nothing more until it runs.
+    bool ReadyFull() const;
+    bool HasReady() const { return !m_ready.empty(); }
+    // Starts one call for the ready files, in their order; only when idle.
+    void StartReady(uint64_t nowMs);
 
-    // Starts the next try of a waiting file when one is due; false when none.
+    // While the scanner fails, starts the try of the oldest waiting file
+    // when it is due; once it works again, makes every waiting file ready.
+    // False when there was nothing to do.
     bool StartDueRetry(uint64_t nowMs);
     bool HasWaiting() const { return !m_waiting.Empty(); }
     // While the scanner fails, no new file is handed to it: only the oldest
@@ -43,24 +59,35 @@ public:
     // How long until a waiting file is due; only while some wait.
     uint64_t MillisecondsToNextRetry(uint64_t nowMs) const { return m_waiting.MillisecondsToNextTry(nowMs); }
 
-    // The running scan, for the wait; null when idle.
+    // The running call, for the wait; null when idle.
     platform::ProcessHandle Running() const { return m_running; }
 
-    // Never blocks: once the scan has ended, its answer is read.
+    // Never blocks: once the call has ended, its answer is read.
     // `queuedElsewhere`: new names that wait in the pending queue meanwhile,
     // for the report when the scanner works again.
     void Poll(uint64_t nowMs, std::size_t queuedElsewhere);
 
 private:
-    void Start(WaitingFiles::File file, bool isRetry, uint64_t nowMs);
-    void Scanned(uint32_t code, uint64_t nowMs, std::size_t queuedElsewhere);
+    struct Ready {
+        WaitingFiles::File file;
+        std::wstring target; // the path the scanner is given
+        bool alone = false;  // its call failed: it goes alone, to find the culprit
+    };
+
+    void Start(std::vector<Ready> call, bool isRetry, uint64_t nowMs);
+    void Scanned(uint64_t nowMs, std::size_t queuedElsewhere);
+    void Found();
+    void Split();
     void NotScanned(const std::wstring& how, uint64_t nowMs);
 
     const std::wstring& m_programDataPath;
     const std::wstring& m_watchRoot;
+    const std::size_t m_baseChars; // the command line before its targets
     WaitingFiles m_waiting;
-    // A watcher killed during a scan leaves it running to its own end.
+    std::deque<Ready> m_ready;
+    std::size_t m_readyChars = 0;
+    // A watcher killed during a call leaves it running to its own end.
     platform::ProcessHandle m_running = nullptr;
-    WaitingFiles::File m_current;
-    bool m_currentIsRetry = false;
+    std::vector<Ready> m_call;
+    bool m_callIsRetry = false;
 };

@@ -6,13 +6,15 @@
 //                  of time to recover
 //   SetAsideFiles  files whose writer still had them open when their turn came
 //   RecoveryPass   the listing of the tree for the oldest loss, one folder a step
-//   ScannerStage   the one running scan, its answer, and the files that
+//   ScannerStage   the files ready to scan, the one running scanner call
+//                  (several files a call), its answer, and the files that
 //                  wait while the scanner fails
 //
 // Working (the kill gate held): while the scanner is idle and no stop waits,
 // the next due work is taken, in this order: a waiting file whose try is
-// due, a set-aside file whose look is due, the oldest pending name, a
-// recovery step once the queue is empty. Parked: in WaitParked only, one
+// due, a set-aside file whose look is due, the oldest pending name while the
+// next call has room, a call for the ready files, a recovery step once all
+// that is done. Parked: in WaitParked only, one
 // wait for the request, the running scan and the next look or try together. A watcher is killed only there (see
 // KillGate), so nothing it holds while working can be left locked; a stop
 // asked for while it works sends it there at once. The loop ends when the
@@ -87,8 +89,14 @@ bool WatchLoop::TakeNextWork()
         return false;
     if (ScanSetAsideFile())
         return true;
-    if (m_intake.HasPending()) {
+    // Names are offered until the next call is full, so that a burst goes
+    // to the scanner many files a call.
+    if (m_intake.HasPending() && !m_scanner.ReadyFull()) {
         Offer(m_intake.Pop());
+        return true;
+    }
+    if (m_scanner.HasReady()) {
+        m_scanner.StartReady(platform::MonotonicMilliseconds());
         return true;
     }
     return StepRecovery();
@@ -164,7 +172,8 @@ bool WatchLoop::StepRecovery()
 
 bool WatchLoop::Finished() const
 {
-    return m_intake.Refused() && m_scanner.Idle() && !m_scanner.HasWaiting() && !m_intake.HasPending() &&
+    return m_intake.Refused() && m_scanner.Idle() && !m_scanner.HasWaiting() && !m_scanner.HasReady() &&
+           !m_intake.HasPending() &&
            !m_intake.Losses().Pending() && !m_recovery.Active() && m_setAside.Empty();
 }
 

@@ -19,6 +19,7 @@ protected:
         const std::u16string units(name.begin(), name.end());
         fake::SetTreeEntry(L"C:\\ProgramData\\" + std::wstring(name.begin(), name.end()), fake::TreeEntry{});
         stage.Submit(units, wxString(name), nowMs);
+        stage.StartReady(nowMs);
         Finish(nowMs);
     }
 
@@ -34,9 +35,12 @@ protected:
         ASSERT_TRUE(stage.Idle());
     }
 
+    // A due retry, or, once the scanner works, the call for what waited.
     bool Retry(uint64_t nowMs)
     {
         const bool started = stage.StartDueRetry(nowMs);
+        if (started && stage.Idle() && stage.HasReady())
+            stage.StartReady(nowMs);
         Finish(nowMs);
         return started;
     }
@@ -113,11 +117,47 @@ TEST_F(ScannerStageTest, AFailedScanOfAFileThatIsGoneIsNoOutage)
     fake::SetScanExitCodes({2});
     fake::SetTreeEntry(L"C:\\ProgramData\\.clamav-unlink-x", fake::TreeEntry{});
     stage.Submit(u".clamav-unlink-x", wxS(".clamav-unlink-x"), 0);
+    stage.StartReady(0);
     fake::EraseTreeEntry(L"C:\\ProgramData\\.clamav-unlink-x"); // gone while it was scanned
     Finish(0);
     EXPECT_FALSE(stage.HasWaiting());
     EXPECT_FALSE(stage.Failing());
     EXPECT_FALSE(LogExists(L"ErrorFunctionLogs.txt"));
+}
+
+TEST_F(ScannerStageTest, ACallTakesAtMostSixtyFourFilesWithinThirtyThousandCharacters)
+{
+    const auto callSizes = [this](const std::vector<std::string>& names) {
+        for (const std::string& name : names) {
+            fake::SetTreeEntry(L"C:\\ProgramData\\" + std::wstring(name.begin(), name.end()), fake::TreeEntry{});
+            stage.Submit(std::u16string(name.begin(), name.end()), wxString(name), 0);
+        }
+        const std::size_t before = fake::ScannedPaths().size();
+        while (stage.HasReady()) {
+            stage.StartReady(0);
+            Finish(0);
+        }
+        std::vector<std::size_t> sizes;
+        const auto calls = fake::ScannedPaths();
+        for (std::size_t i = before; i < calls.size(); ++i)
+            sizes.push_back(calls[i].size());
+        return sizes;
+    };
+    std::vector<std::string> backlog;
+    for (int i = 0; i < 150; ++i)
+        backlog.push_back("b" + std::to_string(1000 + i) + ".exe");
+    EXPECT_EQ(callSizes(backlog), (std::vector<std::size_t>{64, 64, 22}));
+    const auto calls = fake::ScannedPaths();
+    Paths inOrder;
+    for (const auto& call : calls)
+        inOrder.insert(inOrder.end(), call.begin(), call.end());
+    ASSERT_EQ(inOrder.size(), 150u);
+    for (int i = 0; i < 150; ++i)
+        EXPECT_EQ(inOrder[i], "C:\\ProgramData\\b" + std::to_string(1000 + i) + ".exe");
+
+    const std::vector<std::string> longNames{std::string(12000, 'x') + "1", std::string(12000, 'x') + "2",
+                                             std::string(12000, 'x') + "3"};
+    EXPECT_EQ(callSizes(longNames), (std::vector<std::size_t>{2, 1})) << "the command line stays short enough";
 }
 
 TEST(WaitingFilesTest, TheListIsBoundedInBytes)
@@ -155,4 +195,79 @@ TEST_F(WatchersTest, FilesThatArriveDuringAnOutageAreScannedInOrderOnceItEnds)
     EXPECT_EQ(LogBytes(L"ErrorFunctionLogs.txt"),
               Entry(kFailed) + Entry("PELMON: clamdscan scans again after 3 s; the 3 new files that waited "
                                      "are scanned now."));
+}
+
+namespace {
+
+std::vector<ChangeRecord> AddedFiles(const std::string& prefix, int count)
+{
+    std::vector<ChangeRecord> records;
+    for (int i = 0; i < count; ++i) {
+        const std::string name = prefix + std::to_string(1000 + i) + ".exe";
+        records.push_back({Added, std::u16string(name.begin(), name.end())});
+    }
+    return records;
+}
+
+std::vector<std::vector<std::string>> Calls(std::initializer_list<std::pair<std::string, std::pair<int, int>>> groups)
+{
+    std::vector<std::vector<std::string>> calls;
+    for (const auto& [prefix, range] : groups) {
+        calls.emplace_back();
+        for (int i = range.first; i < range.second; ++i)
+            calls.back().push_back("C:\\ProgramData\\" + prefix + std::to_string(1000 + i) + ".exe");
+    }
+    return calls;
+}
+
+} // namespace
+
+// A backlog that arrives during a scan goes to the scanner in one call, in
+// the order the files arrived; a lone file keeps its call to itself.
+TEST_F(WatchersTest, ABacklogIsScannedManyFilesACallInOrderOfArrival)
+{
+    fake::HoldScans();
+    fake::DeliverBatch(L"C:\\ProgramData", ChangeBatch(AddedFiles("first", 1)));
+    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return p.runningScans == 1; }));
+    // As many as the test build's small pending queue holds.
+    fake::DeliverBatch(L"C:\\ProgramData", ChangeBatch(AddedFiles("f", 20)));
+    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return p.takenBatches == 2 && p.parkedWaits == 2; }));
+    fake::ReleaseScans();
+    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return Idle(p) && p.scanCommandLines.size() == 2; }));
+    EXPECT_EQ(fake::ScannedPaths(), Calls({{"first", {0, 1}}, {"f", {0, 20}}}));
+}
+
+// A call of several that fails is split: each file alone, so the one the
+// scanner fails for is found and waits; the others are scanned. Of a call
+// that found something, the files that left their place are recorded.
+TEST_F(WatchersTest, AFailedCallIsSplitAndOnlyTheFilesThatLeftAreRecordedAsFound)
+{
+    fake::HoldScans();
+    fake::DeliverBatch(L"C:\\ProgramData", ChangeBatch(AddedFiles("first", 1)));
+    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return p.runningScans == 1; }));
+    fake::DeliverBatch(L"C:\\ProgramData", ChangeBatch(AddedFiles("s", 3)));
+    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return p.takenBatches == 2 && p.parkedWaits == 2; }));
+    fake::SetScanExitCodes({2, 0, 2, 0});
+    fake::ReleaseScans();
+    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return Idle(p) && p.scanCommandLines.size() == 4; }));
+    fake::AdvanceClock(1000);
+    Deliver(L"C:\\ProgramData", ChangeBatch({{Modified, u"wake.exe"}}));
+    EXPECT_EQ(fake::ScannedPaths(), Calls({{"first", {0, 1}}, {"s", {0, 3}}, {"s", {0, 1}}, {"s", {1, 2}},
+                                           {"s", {1, 2}}, {"s", {2, 3}}}));
+    EXPECT_EQ(LogBytes(L"ErrorFunctionLogs.txt"),
+              Entry("In StartScan: clamdscan failed with exit status 2 for \"C:\\ProgramData\\s1001.exe\"; "
+                    "new files wait and are tried again while it fails.") +
+                  Entry("PELMON: clamdscan scans again after 1 s; the 2 new files that waited are scanned now."));
+
+    fake::HoldScans();
+    fake::SetScanExitCodes({1});
+    fake::DeliverBatch(L"C:\\ProgramData", ChangeBatch(AddedFiles("v", 3)));
+    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return p.runningScans == 1; }));
+    fake::EraseTreeEntry(L"C:\\ProgramData\\v1001.exe"); // the scanner moved it
+    fake::ReleaseScans();
+    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return Idle(p) && p.scanCommandLines.size() == 7; }));
+    const std::string found = LogBytes(L"SuccessScanLogs.txt");
+    EXPECT_NE(found.find("found a threat in \"C:\\ProgramData\\v1001.exe\""), std::string::npos);
+    EXPECT_EQ(found.find("v1000.exe"), std::string::npos);
+    EXPECT_EQ(found.find("v1002.exe"), std::string::npos);
 }

@@ -68,8 +68,8 @@ Paths ScannedFiles()
 {
     Paths files;
     for (const std::vector<std::string>& paths : fake::ScannedPaths()) {
-        EXPECT_EQ(paths.size(), 1u) << "a scan was given " << testing::PrintToString(paths);
-        files.push_back(paths.empty() ? std::string() : paths.front());
+        EXPECT_FALSE(paths.empty()) << "a scan was given no path";
+        files.insert(files.end(), paths.begin(), paths.end());
     }
     return files;
 }

@@ -31,6 +31,6 @@ std::string Entry(const std::string& message);
 
 using Paths = std::vector<std::string>;
 
-// The one path each scan was given, in order, in UTF-8; a scan given more
-// or none fails the test.
+// The paths the scans were given, in order, in UTF-8, however many each
+// call took; a scan given none fails the test.
 Paths ScannedFiles();
