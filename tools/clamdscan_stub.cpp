@@ -1,12 +1,12 @@
 // Stands in for the scanner client in tests: appends one line per call to
 // the file named by PELMON_STUB_LOG (default: clamdscan-calls.txt beside the
 // executable), "<start ms> <end ms> <size> <command line>", optionally after
-// a delay of PELMON_STUB_DELAY_MS (only for command lines that contain
-// PELMON_STUB_SLOW, when that is set). The start is also written at once as
-// "<start ms> - <size> <command line>" so a test can see a scan that is
-// running. <size> is the size in bytes of the file to scan (the last quoted
-// argument) when the scan started: "dir" for a folder, "none" when missing;
-// "badargs" when the arguments that a program with a narrow main sees (the
+// a delay of PELMON_STUB_DELAY_MS for each file it is given (only for
+// command lines that contain PELMON_STUB_SLOW, when that is set). The start
+// is also written at once as "<start ms> - <size> <command line>" so a test
+// can see a scan that is running. <size> is the size in bytes of each file
+// to scan (every argument after --move=, comma-separated) when the scan
+// started: "dir" for a folder, "none" when missing; "badargs" when the arguments that a program with a narrow main sees (the
 // command line in the ANSI code page) differ from those a Unicode program
 // sees, or the target opens only in one of the two views; "nodaemon" when
 // a file clamdscan-no-daemon lies beside the executable: the stub then
@@ -19,6 +19,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -83,28 +84,36 @@ std::string Ansi(const std::wstring& wide)
     return ansi;
 }
 
-// Size of the target as the Unicode view names it, after checking that the
-// narrow view holds the same arguments and opens the same thing.
-std::string TargetSize()
+// The size of each target (every argument after --move=) as the Unicode
+// view names it, comma-separated, after checking that the narrow view holds
+// the same arguments and opens the same things.
+std::string TargetSizes(std::size_t& targets)
 {
     const std::vector<std::wstring> wide = Split(GetCommandLineW());
     const std::vector<std::wstring> narrow = Split(Wide(GetCommandLineA()));
+    targets = wide.size() > 2 ? wide.size() - 2 : 0;
     if (wide.size() != narrow.size() || wide.size() < 3)
         return "badargs";
     for (std::size_t i = 0; i < wide.size(); ++i) {
         if (Ansi(wide[i]) != Ansi(narrow[i]) || Wide(Ansi(wide[i])) != wide[i])
             return "badargs";
     }
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    const bool found = GetFileAttributesExW(wide.back().c_str(), GetFileExInfoStandard, &data);
-    WIN32_FILE_ATTRIBUTE_DATA narrowData;
-    if (found != (GetFileAttributesExA(Ansi(narrow.back()).c_str(), GetFileExInfoStandard, &narrowData) != FALSE))
-        return "badargs";
-    if (!found)
-        return "none";
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        return "dir";
-    return std::to_string((static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+    std::string sizes;
+    for (std::size_t i = 2; i < wide.size(); ++i) {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        const bool found = GetFileAttributesExW(wide[i].c_str(), GetFileExInfoStandard, &data);
+        WIN32_FILE_ATTRIBUTE_DATA narrowData;
+        if (found != (GetFileAttributesExA(Ansi(narrow[i]).c_str(), GetFileExInfoStandard, &narrowData) != FALSE))
+            return "badargs";
+        sizes += sizes.empty() ? "" : ",";
+        if (!found)
+            sizes += "none";
+        else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            sizes += "dir";
+        else
+            sizes += std::to_string((static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+    }
+    return sizes;
 }
 
 std::wstring OwnFolder()
@@ -162,13 +171,14 @@ int wmain()
     const std::string path = LogPath();
     const bool noDaemon =
         GetFileAttributesW((OwnFolder() + L"clamdscan-no-daemon").c_str()) != INVALID_FILE_ATTRIBUTES;
-    const std::string size = noDaemon ? "nodaemon" : TargetSize();
+    std::size_t targets = 1;
+    const std::string size = noDaemon ? "nodaemon" : TargetSizes(targets);
     AppendLine(path, std::to_string(start) + " - " + size + " " + commandLine + "\n");
 
     const std::string delay = EnvironmentText("PELMON_STUB_DELAY_MS");
     const std::string slow = EnvironmentText("PELMON_STUB_SLOW");
     if (!delay.empty() && (slow.empty() || commandLine.find(slow) != std::string::npos))
-        Sleep(static_cast<DWORD>(std::strtoul(delay.c_str(), nullptr, 10)));
+        Sleep(static_cast<DWORD>(std::strtoul(delay.c_str(), nullptr, 10) * std::max<std::size_t>(targets, 1)));
 
     const int status = noDaemon ? 2 : QuarantineInfected() ? 1 : 0;
     if (noDaemon)

@@ -2,9 +2,12 @@
 # of its calls. Source it; do not execute it.
 #
 # The stub (tools/clamdscan_stub.cpp) writes two lines per call:
-# "<start ms> - <size> <command line>" when it starts and
-# "<start ms> <end ms> <size> <command line>" when it ends. <size> is the
-# target's size in bytes, "dir", "none", "badargs" when the narrow and the
+# "<start ms> - <sizes> <command line>" when it starts and
+# "<start ms> <end ms> <sizes> <command line>" when it ends. A call may name
+# several files; stub_calls gives one record per file, as if each had had
+# the call to itself: "<start> <end or -> <size> clamdscan.exe
+# --move="<vault>" "<path>"". <size> is the file's size in bytes, "dir",
+# "none", "badargs" when the narrow and the
 # Unicode views of its arguments differ, or "nodaemon" when it answered as
 # clamdscan does without its daemon (exit 2). Everything that reads the log goes
 # through stub_calls; the helpers below it are thin filters of its records.
@@ -12,7 +15,9 @@
 #   install_stub_scanner 'C:\dir'    the stub as clamdscan.exe there; sets STUB_CALLS
 #   clear_stub_calls                 forgets the calls recorded so far
 #   stub_calls [finished|started]    records "<start> <end or -> <size> <command line>"
-#   stub_call_count [finished|started]
+#   stub_call_count [finished|started]   records, one per file
+#   scanner_calls [finished|started]  the calls themselves, as the stub wrote them
+#   calls_of_several_files           how many finished calls named more than one file
 #   finished_scans                   command lines of finished scans
 #   finished_scans_of_size SIZE      command lines of finished scans of SIZE bytes
 #   scans_with_bad_arguments         calls whose narrow and Unicode views differ
@@ -41,18 +46,43 @@ clear_stub_calls() {
     rm -f "${STUB_CALLS:?no stub scanner installed}"
 }
 
-# The calls recorded, one record per line in the stub's own format without
-# CRs: every line (default), the ends of finished scans, or the starts of all
-# scans, running ones too. No log yet means no calls.
-stub_calls() {
+# The calls as the stub wrote them, without CRs: every line (default), the
+# ends of finished calls, or the starts of all calls, running ones too. No
+# log yet means no calls.
+scanner_calls() {
     local which="${1:-all}"
     case "$which" in
         all | finished | started) ;;
-        *) echo "stub_calls: unknown selection '$which'" >&2; return 2 ;;
+        *) echo "scanner_calls: unknown selection '$which'" >&2; return 2 ;;
     esac
     [[ -f "${STUB_CALLS:?no stub scanner installed}" ]] || return 0
     awk -v which="$which" '{ gsub(/\r/, "") }
         which == "all" || (which == "finished") == ($2 != "-")' "$STUB_CALLS"
+}
+
+# One record per file of each call (selected as for scanner_calls), with
+# that file's size and a command line naming only it. Paths hold no quotes,
+# so each quoted argument after the quarantine option is one path.
+stub_calls() {
+    scanner_calls "$@" | awk '{
+        line = $0
+        sub(/^[^ ]+ [^ ]+ [^ ]+ /, "", line)
+        cut = index(line, "\" \"")
+        if (cut == 0) { print; next }
+        head = substr(line, 1, cut)
+        rest = substr(line, cut + 2)
+        n = split($3, sizes, ",")
+        for (k = 1; length(rest) > 1; k++) {
+            close_at = index(substr(rest, 2), "\"")
+            if (close_at == 0) break
+            print $1, $2, (k <= n ? sizes[k] : sizes[n]), head " \"" substr(rest, 2, close_at - 1) "\""
+            rest = substr(rest, close_at + 3)
+        }
+    }'
+}
+
+calls_of_several_files() {
+    scanner_calls finished | awk '{ n = split($0, parts, "\" \""); if (n > 2) c++ } END { print c + 0 }'
 }
 
 stub_call_count() {

@@ -84,20 +84,38 @@ assert_eq 0 "$(scans_with_bad_arguments)" "calls whose narrow and Unicode views 
 [[ -e "$c/pwned.txt" ]] && fail "a name added an option to the scanner"
 echo "hostile names scanned by a path that opens them; no call carries another argument"
 
+# A burst: while one call runs the rest gather, and go many a call.
+new_folder ProgramData/burst
+python3 -c '
+import os, sys
+for i in range(200):
+    open(os.path.join(sys.argv[1], "b%03d.exe" % i), "wb").close()
+' "$c/ProgramData/burst"
+for ((i = 0; i < 200; i++)); do
+    burst+=("$(printf 'C:\\ProgramData\\burst\\b%03d.exe' "$i")")
+done
+for path in "${burst[@]}"; do await_scan "$path"; done
+sleep 0.5 # room for a second scan of any of them
+for path in "${burst[@]}"; do assert_eq 1 "$(scan_count "$path")" "scans of $path"; done
+several=$(calls_of_several_files)
+(( several >= 1 )) || fail "a burst of 200 went to the scanner a file a call"
+echo "a burst of 200 files scanned once each, in calls of several files ($several such calls)"
+
 grep -q 'Monitoring folder list' "$logs/ErrorWindowLogs.txt" 2>/dev/null && fail "list reported missing"
 stop_watching
 
-# --- the watcher waits for each scan; a stop does not ----------------------
+# --- the watcher waits for each call; a stop does not ----------------------
 export PELMON_STUB_DELAY_MS=400
 start_watching
 new_folder users/bob/Downloads
 : >"$c/users/bob/Downloads/one.exe"
+await_scan_start 'C:\users\bob\Downloads\one.exe'
 : >"$c/users/bob/Downloads/two.exe"
 await_scan 'C:\users\bob\Downloads\two.exe'
 read -r s1 e1 _ < <(scan_records_of 'C:\users\bob\Downloads\one.exe')
 read -r s2 e2 _ < <(scan_records_of 'C:\users\bob\Downloads\two.exe')
-(( s2 >= e1 )) || fail "second scan started at $s2 before the first ended at $e1"
-echo "one scan at a time per watcher ($((e1 - s1)) ms, then the next)"
+(( s2 >= e1 )) || fail "second call started at $s2 before the first ended at $e1"
+echo "one scanner call at a time per watcher ($((e1 - s1)) ms, then the next)"
 
 export PELMON_STUB_DELAY_MS=3000
 stop_watching
