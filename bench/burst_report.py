@@ -3,6 +3,7 @@
 
 usage: burst_report.py create DIR N TIMES_FILE [EVERY]
        burst_report.py report LABEL TIMES_FILE SEEN_FILE NAME_MARK
+       burst_report.py ratio TIMES_FILE SEEN_FILE NAME_MARK ONE_CALL_MS
 create: makes N empty files DIR/fNNNNNN.* as fast as it can: every EVERY-th
         (default: every one) is .exe, the others .tmp, which the monitor
         never scans. Records "<ms> <name>" for each .exe.
@@ -56,8 +57,22 @@ def report(label, times_file, seen_file, mark):
     print(f"{label:<34} created {len(created):6d}  seen {len(seen):6d}  lost {lost:6d}  {figures}")
 
 
+def ratio(times_file, seen_file, mark, one_call_ms):
+    """The last file's scan, from the first file's creation, against one call over all."""
+    created = [int(line.split()[0]) for line in open(times_file)]
+    pattern = re.compile(re.escape(mark) + r"[\\/](f\d{6}\.exe)")
+    ends = [int(line.split()[1]) for line in open(seen_file, errors="replace") if pattern.search(line)]
+    if not created or not ends:
+        print("no figures for the ratio")
+        return
+    last = max(ends) - min(created)
+    print(f"last file scanned {last} ms after the first was made: {last / max(int(one_call_ms), 1):.2f} x one call")
+
+
 if __name__ == "__main__":
-    if sys.argv[1] == "create":
+    if sys.argv[1] == "ratio":
+        ratio(*sys.argv[2:6])
+    elif sys.argv[1] == "create":
         create(sys.argv[2], int(sys.argv[3]), sys.argv[4], int(sys.argv[5]) if len(sys.argv) > 5 else 1)
     else:
         report(*sys.argv[2:6])

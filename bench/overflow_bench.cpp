@@ -98,12 +98,12 @@ int main(int argc, char** argv)
     }
     const uint64_t madeMs = platform::MonotonicMilliseconds() - startMs;
 
-    // Until the watcher has been quiet for two seconds.
+    // Until the watcher, its scans included, has been quiet for two seconds.
     uint64_t last = 0;
     for (int quiet = 0; quiet < 20;) {
         Sleep(100);
         const uint64_t now = state.stats.batches + state.stats.losses + state.stats.recovered +
-                             state.stats.recoveryPasses;
+                             state.stats.recoveryPasses + state.stats.recoveryListed + state.stats.scanCalls;
         quiet = now == last ? quiet + 1 : 0;
         last = now;
     }

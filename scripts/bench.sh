@@ -2,8 +2,10 @@
 # Benchmarks under Wine; they print figures and assert nothing.
 #   dispatch: scans per second of the monitor's dispatch against a bare
 #             CreateProcess loop and against system(), same stub scanner
-#   burst:    N files created at once while each scan takes T ms: created,
-#             scanned, lost and latency, beside a drain-only watcher
+#   burst:    N files created at once, the scanner taking its start plus T ms
+#             a file: created, scanned, lost, latency and calls, beside a
+#             drain-only watcher, one call over all the files, and a start
+#             per file one after another
 #   flood:    100,000 excluded files with an eligible one in every 1,000,
 #             made as fast as they can be, T ms scans: eligible files lost,
 #             their latency and the monitor's peak memory, beside the
@@ -15,6 +17,8 @@
 #             arrive: files lost, scanner starts meanwhile, and the time from
 #             its return to the last of them scanned
 #   stop:     the service stopped in the middle of a flood: time to exit
+#   real:     the demo's real clamd: 1000 small files (20 EICAR test files)
+#             at once into a monitored folder, beside one clamdscan call
 #   arrival:  100 files, each written for a moment by a Wine process, then
 #             closed (50) or renamed to its final name (50): time from the
 #             close or the rename to the scanner's start, and scans per file
@@ -89,7 +93,7 @@ echo "== dispatch (stub scanner, no delay)"
 wine_run 300 "$PELMON_WIN_BIN_DIR/bench/dispatch_bench.exe" 100 | tr -d '\r'
 
 echo
-echo "== burst: $files files, scanner taking $delay ms each"
+echo "== burst: $files files, the scanner taking its start plus $delay ms a file"
 reference burst-ref "$files" 1
 export PELMON_STUB_DELAY_MS="$delay"
 clear_stub_calls
@@ -98,8 +102,22 @@ new_folder ProgramData/burst
 python3 bench/burst_report.py create "$c/ProgramData/burst" "$files" "$work/times"
 await_scans_settled "$files" 'ProgramData\burst\f'
 stub_calls finished >"$work/scans"
-python3 bench/burst_report.py report "monitor (scan $delay ms each)" "$work/times" "$work/scans" burst
+python3 bench/burst_report.py report "monitor" "$work/times" "$work/scans" burst
+echo "scanner calls: $(scanner_calls finished | wc -l) for $files files"
 stop_watching
+# (a) the same files in one call of the stub (clamdscan's --file-list);
+# (b) a start of the stub for each file, one after another, from 100 timed.
+awk '{ printf "C:\\ProgramData\\burst\\%s\n", $2 }' "$work/times" >"$c/burst-list.txt"
+one_start=$(date +%s%3N)
+wine_run 3600 "$(unix_path_of 'C:\scanner')/clamdscan.exe" --move='C:\ProgramData\Pelorin\Vault' \
+    --file-list='C:\burst-list.txt' >/dev/null 2>&1
+one_ms=$(( $(date +%s%3N) - one_start ))
+per_start=$(wine_run 300 "$PELMON_WIN_BIN_DIR/bench/dispatch_bench.exe" 100 | tr -d '\r' |
+    awk '/^bare CreateProcess/ { print $(NF - 1) }')
+echo "(a) one call over the same $files files: ${one_ms} ms"
+echo "(b) $files calls one after another: $(awk -v n="$files" -v ms="$per_start" 'BEGIN { printf "%.0f", n * ms }') ms" \
+     "(${per_start} ms a call, from 100 timed)"
+python3 bench/burst_report.py ratio "$work/times" "$work/scans" burst "$one_ms"
 
 echo
 echo "== flood: $flood files, one in every 1000 eligible, scanner taking $delay ms each"
@@ -145,12 +163,14 @@ for i in range(200):
     os.rename(os.path.join(staging, name), os.path.join(target, name))
     time.sleep(0.05)
 PY
-sleep $(( (10000 - ($(date +%s%3N) - down_ms)) / 1000 ))
+left_ms=$(( 10000 - ($(date +%s%3N) - down_ms) ))
+(( left_ms > 0 )) && sleep "$(awk -v ms="$left_ms" 'BEGIN { print ms / 1000 }')"
 stub_daemon up
 up_ms=$(date +%s%3N)
 await_scans_settled 200 'ProgramData\outage\o'
 stub_calls finished | awk '$3 != "nodaemon"' | grep -oE 'outage\\o[0-9]{3}\.exe' | sort -u >"$work/outage-ok"
-last_ms=$(stub_calls finished | awk '$3 != "nodaemon" && /outage\\o[0-9]{3}\.exe/ { print $2 }' | sort -n | tail -n 1)
+last_ms=$(stub_calls finished | awk '$3 != "nodaemon" && /outage\\o[0-9][0-9][0-9]\.exe/ { print $2 }' | sort -n | tail -n 1)
+echo "the daemon was away for $(( up_ms - down_ms )) ms"
 echo "files lost: $(( 200 - $(wc -l <"$work/outage-ok") )) of 200"
 echo "scanner starts while the daemon was away: $(no_daemon_tries)"
 echo "from the daemon's return to the last file scanned: $(( ${last_ms:-$up_ms} - up_ms )) ms"
@@ -194,4 +214,50 @@ stub_calls >"$work/arrival-calls"
 python3 bench/arrival_report.py "$c/bench-source/events.txt" "$work/arrival-calls"
 stop_watching
 unset PELMON_STUB_DELAY_MS
+
+echo
+echo "== real scanner: 1000 small files, 20 of them the EICAR test file, at once into a monitored Downloads folder"
+source scripts/clamd-env.sh
+if clamd_start "$work/clamd" >/dev/null 2>&1; then
+    mkdir -p "$c/real-staging" "$work/real-ref" "$c/pelorin-scanner"
+    cp "$PELMON_WIN_BIN_DIR/clamdscan_shim.exe" "$c/pelorin-scanner/clamdscan.exe"
+    cp tools/clamdscan-bridge.sh "$c/pelorin-scanner/clamdscan-bridge.sh"
+    chmod +x "$c/pelorin-scanner/clamdscan-bridge.sh"
+    for dir in "$c/real-staging" "$work/real-ref"; do
+        for ((i = 0; i < 1000; i++)); do
+            name=$(printf 'r%04d.exe' "$i")
+            if (( i % 50 == 49 )); then eicar_write "$dir/$name"; else printf 'clean %d\r\n' "$i" >"$dir/$name"; fi
+        done
+    done
+    ref_start=$(date +%s%3N)
+    clamdscan --config-file="$CLAMD_CONF" --move="$work/real-ref-vault" -- "$work"/real-ref/*.exe >/dev/null 2>&1
+    ref_ms=$(( $(date +%s%3N) - ref_start ))
+    echo "one clamdscan call over the same files: ${ref_ms} ms, $(ls "$work/real-ref-vault" 2>/dev/null | wc -l) moved"
+    export WINEPATH='C:\pelorin-scanner' PELMON_SCAN_LOG="$work/real-scans.log"
+    printf 'Downloads\r\n' >"$logs/db/db6"
+    start_watching
+    new_folder users/real/Downloads
+    rm -rf "$logs/Vault"
+    burst_start=$(date +%s%3N)
+    python3 -c '
+import os, sys
+for name in sorted(os.listdir(sys.argv[1])):
+    os.rename(os.path.join(sys.argv[1], name), os.path.join(sys.argv[2], name))
+' "$c/real-staging" "$c/users/real/Downloads"
+    scanned=0 quarantined=0
+    for ((t = 0; t < 6000; t++)); do
+        scanned=$(grep -oE 'r[0-9]{4}\.exe' "$PELMON_SCAN_LOG" 2>/dev/null | sort -u | wc -l)
+        quarantined=$(ls "$logs/Vault" 2>/dev/null | grep -cE '^r[0-9]{4}\.exe')
+        (( scanned >= 1000 && quarantined >= 20 )) && break
+        sleep 0.1
+    done
+    done_ms=$(( $(date +%s%3N) - burst_start ))
+    echo "monitor: $scanned of 1000 scanned, $quarantined of 20 quarantined, all after ${done_ms} ms" \
+         "($(awk -v a="$done_ms" -v b="$ref_ms" 'BEGIN { printf "%.2f", a / (b > 0 ? b : 1) }') x one call)," \
+         "in $(wc -l <"$PELMON_SCAN_LOG") scanner calls"
+    stop_watching
+    clamd_stop
+else
+    echo "clamd could not start here: no figures"
+fi
 rm -rf "$work"

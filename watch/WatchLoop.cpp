@@ -97,6 +97,7 @@ bool WatchLoop::TakeNextWork()
     }
     if (m_scanner.HasReady()) {
         m_scanner.StartReady(platform::MonotonicMilliseconds());
+        ++m_context.stats.scanCalls;
         return true;
     }
     return StepRecovery();

@@ -12,11 +12,12 @@ struct WatchStats {
     std::atomic<uint64_t> recovered{0};            // names the passes handed back
     std::atomic<uint64_t> recoveryMilliseconds{0}; // time spent listing
     std::atomic<uint64_t> peakPendingBytes{0};
+    std::atomic<uint64_t> scanCalls{0}; // scanner calls started
 
     void Reset()
     {
         for (auto* counter : {&batches, &losses, &recoveryPasses, &recoveryListed, &recovered,
-                              &recoveryMilliseconds, &peakPendingBytes})
+                              &recoveryMilliseconds, &peakPendingBytes, &scanCalls})
             counter->store(0);
     }
 };

@@ -26,6 +26,7 @@
 #   scan_count 'C:\path'             how many finished scans of it
 #   no_daemon_tries                  how many calls were answered "no daemon"
 #   stub_daemon down|up              the stub answers "no daemon" (exit 2), or scans
+#   stub_hold on|off                 slow calls run on until released
 #   scan_end 'C:\path'               when each finished scan of it ended (ms)
 #   await_scan 'C:\path'             waits for a finished scan of it
 #   await_scan_start 'C:\path'       waits for a scan of it to start
@@ -136,6 +137,17 @@ stub_daemon() {
         down) : >"$flag" ;;
         up) rm -f "$flag" ;;
         *) fail "stub_daemon: down or up, not '$1'" ;;
+    esac
+}
+
+# Slow calls (those PELMON_STUB_SLOW names, or all) run on until released.
+stub_hold() {
+    local flag
+    flag="$(dirname "${STUB_CALLS:?no stub scanner installed}")/clamdscan-hold"
+    case "$1" in
+        on) : >"$flag" ;;
+        off) rm -f "$flag" ;;
+        *) fail "stub_hold: on or off, not '$1'" ;;
     esac
 }
 

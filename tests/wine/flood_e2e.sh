@@ -13,8 +13,8 @@ mkdir -p "$(product_folder)"
 c="$(unix_path_of 'C:\')"
 install_service
 install_stub_scanner 'C:\scanner'
-# Only scans of slow.exe take long.
-export WINEPATH='C:\scanner' PELMON_STUB_DELAY_MS=3000 PELMON_STUB_SLOW='slow.exe'
+# Only scans of slow.exe take long: until the flood is made, and 1 s more.
+export WINEPATH='C:\scanner' PELMON_STUB_DELAY_MS=1000 PELMON_STUB_SLOW='slow.exe'
 
 # Makes files in DIR, named by the arguments (relative to DIR, or absolute),
 # as fast as it can; prints the time (ms) when the last one was made.
@@ -28,10 +28,16 @@ print(time.time_ns() // 1_000_000)
 PY
 }
 
-# Starts slow.exe's scan in FOLDER (below C:\, with slashes) and waits until it runs.
+# Starts slow.exe's scan in FOLDER (below C:\, with slashes) and waits until
+# it runs; it runs on until end_slow_scan.
 start_slow_scan() {
+    stub_hold on
     : >"$c/$1/slow.exe"
     await_scan_start "C:\\${1//\//\\}\\slow.exe"
+}
+
+end_slow_scan() {
+    stub_hold off
 }
 
 # Fails unless every eligible name (Windows paths) was scanned exactly once.
@@ -58,10 +64,11 @@ start_watching
 new_folder ProgramData/flood
 start_slow_scan ProgramData/flood
 flood_end=$(make_files "$c/ProgramData/flood" "${names[@]}")
+end_slow_scan
 await_scan 'C:\ProgramData\flood\slow.exe'
 (( $(scan_end 'C:\ProgramData\flood\slow.exe') > flood_end )) || fail "the flood did not all arrive during the slow scan"
 expect_each_scanned_once "${eligible[@]}"
-echo "flood: ${#names[@]} new files during a 3 s scan; all ${#eligible[@]} eligible ones scanned once"
+echo "flood: ${#names[@]} new files during one slow scan; all ${#eligible[@]} eligible ones scanned once"
 stop_watching
 
 # --- the tight test build: records lost on purpose --------------------------
@@ -86,6 +93,7 @@ ln -s "$c/outside" "$c/ProgramData/lost/link"
 start_slow_scan ProgramData/lost
 # Last, once the queue is full, so that only the listing could find it.
 lost_end=$(make_files "$c/ProgramData/lost" "${names[@]}" "$c/outside/behind.exe")
+end_slow_scan
 await_scan 'C:\ProgramData\lost\slow.exe'
 (( $(scan_end 'C:\ProgramData\lost\slow.exe') > lost_end )) || fail "the files did not all arrive during the slow scan"
 relative='lost\g000.exe'
