@@ -14,11 +14,11 @@
 // the next due work is taken, in this order: a waiting file whose try is
 // due, a set-aside file whose look is due, the oldest pending name while the
 // next call has room, a call for the ready files, a recovery step once all
-// that is done. Parked: in WaitParked only, one
-// wait for the request, the running scan and the next look or try together. A watcher is killed only there (see
-// KillGate), so nothing it holds while working can be left locked; a stop
-// asked for while it works sends it there at once. The loop ends when the
-// system has refused a request and nothing is left to do.
+// that is done. Parked: in WaitParked only, one wait for the request, the
+// running call and the next look or try together. A watcher is killed only
+// there (see KillGate), so nothing it holds while working can be left
+// locked; a stop asked for while it works sends it there at once. The loop
+// ends when the system has refused a request and nothing is left to do.
 #include "watch/WatchLoop.h"
 
 #include <algorithm>
