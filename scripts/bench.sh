@@ -229,12 +229,14 @@ if clamd_start "$work/clamd" >/dev/null 2>&1; then
             if (( i % 50 == 49 )); then eicar_write "$dir/$name"; else printf 'clean %d\r\n' "$i" >"$dir/$name"; fi
         done
     done
+    mkdir -p "$work/real-ref-vault" # clamdscan refuses to run without it
     ref_start=$(date +%s%3N)
     clamdscan --config-file="$CLAMD_CONF" --move="$work/real-ref-vault" -- "$work"/real-ref/*.exe >/dev/null 2>&1
     ref_ms=$(( $(date +%s%3N) - ref_start ))
     echo "one clamdscan call over the same files: ${ref_ms} ms, $(ls "$work/real-ref-vault" 2>/dev/null | wc -l) moved"
     export WINEPATH='C:\pelorin-scanner' PELMON_SCAN_LOG="$work/real-scans.log"
     printf 'Downloads\r\n' >"$logs/db/db6"
+    MONITOR_OUTPUT="$work/real-monitor.out" # clamdscan reports every file
     start_watching
     new_folder users/real/Downloads
     rm -rf "$logs/Vault"
@@ -256,6 +258,7 @@ for name in sorted(os.listdir(sys.argv[1])):
          "($(awk -v a="$done_ms" -v b="$ref_ms" 'BEGIN { printf "%.2f", a / (b > 0 ? b : 1) }') x one call)," \
          "in $(wc -l <"$PELMON_SCAN_LOG") scanner calls"
     stop_watching
+    unset MONITOR_OUTPUT
     clamd_stop
 else
     echo "clamd could not start here: no figures"
