@@ -58,7 +58,7 @@ finish() {
     fi
     if [[ -n "${PELMON_BRIDGE_STATUS:-}" ]]; then
         local status
-        status="$(to_unix "$PELMON_BRIDGE_STATUS")" || status="$PELMON_BRIDGE_STATUS"
+        if to_unix "$PELMON_BRIDGE_STATUS"; then status="$UNIX_PATH"; else status="$PELMON_BRIDGE_STATUS"; fi
         # Renamed into place, so a poller never reads a half-written file.
         printf '%s\n' "$code" >"$status.tmp" && mv -f -- "$status.tmp" "$status"
     fi
@@ -74,6 +74,7 @@ fail() {
 # against the names on disk without regard to case, as Windows does
 # ("C:\Users" is "users" in a prefix). Components not on disk are kept as
 # given, so a folder still to be created gets the spelling it was asked for.
+# The result is in RESOLVED.
 resolve_below() {
     local cur="$1" rest="$2" comp entry
     local -a comps
@@ -94,35 +95,45 @@ resolve_below() {
         fi
         cur="$cur/$comp"
     done
-    printf '%s' "${cur:-/}"
+    RESOLVED="${cur:-/}"
 }
 
-# Windows path -> host path. Drive letters go through the prefix's
-# dosdevices links (c: -> drive_c, z: -> /), like Wine itself.
+# Windows path -> host path, in UNIX_PATH (no subshell: a call of many
+# files maps each). Drive letters go through the prefix's dosdevices links
+# (c: -> drive_c, z: -> /), like Wine itself, looked up once per drive.
+declare -A drive_roots=()
 to_unix() {
     local p="$1" drive root
+    UNIX_PATH=""
     # Quotes survive when the caller's quoting was not Windows-style.
     [[ "$p" == \"*\" ]] && p="${p:1:${#p}-2}"
     [[ "$p" == '\\?\'* ]] && p="${p:4}"
     p="${p//\\//}"
     if [[ "$p" =~ ^([A-Za-z]):(/.*)?$ ]]; then
         drive="${BASH_REMATCH[1],,}"
-        root="$(readlink -f "$prefix/dosdevices/$drive:" 2>/dev/null)"
-        if [[ -z "$root" || ! -d "$root" ]]; then
-            [[ "$drive" == c && -d "$prefix/drive_c" ]] || return 1
-            root="$prefix/drive_c"
+        local rest="${BASH_REMATCH[2]}"
+        root="${drive_roots[$drive]:-}"
+        if [[ -z "$root" ]]; then
+            root="$(readlink -f "$prefix/dosdevices/$drive:" 2>/dev/null)"
+            if [[ -z "$root" || ! -d "$root" ]]; then
+                [[ "$drive" == c && -d "$prefix/drive_c" ]] || return 1
+                root="$prefix/drive_c"
+            fi
+            drive_roots[$drive]="$root"
         fi
         # z: is "/"; without the slash, joining does not double it.
-        resolve_below "${root%/}" "${BASH_REMATCH[2]}"
+        resolve_below "${root%/}" "$rest"
+        UNIX_PATH="$RESOLVED"
     elif [[ "$p" == //* ]]; then
         return 1  # UNC paths have no host counterpart here
     elif [[ "$p" == /* ]]; then
         # A host path (PELMON_BRIDGE_STATUS may be one); the monitor itself
         # never sends drive-relative paths ("\dir\file").
         [[ "$1" == /* ]] || return 1
-        printf '%s' "$p"
+        UNIX_PATH="$p"
     else
         resolve_below "$PWD" "$p"
+        UNIX_PATH="$RESOLVED"
     fi
 }
 
@@ -140,11 +151,12 @@ done
 [[ -n "${CLAMD_CONF:-}" ]] || fail "CLAMD_CONF is not set (source scripts/clamd-env.sh and run clamd_start)"
 [[ -x "$clamdscan_bin" ]] || fail "$clamdscan_bin not found"
 
-vault="$(to_unix "$vault_win")" || fail "cannot map vault path: $vault_win"
+to_unix "$vault_win" || fail "cannot map vault path: $vault_win"
+vault="$UNIX_PATH"
 targets=()
 for t in "${targets_win[@]}"; do
-    u="$(to_unix "$t")" || fail "cannot map path: $t"
-    targets+=("$u")
+    to_unix "$t" || fail "cannot map path: $t"
+    targets+=("$UNIX_PATH")
 done
 
 # The product's installer creates the vault on a real installation; the
