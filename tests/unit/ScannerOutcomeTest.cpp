@@ -137,19 +137,18 @@ TEST(WaitingFilesTest, TheListIsBoundedInBytes)
 // all are scanned in order of arrival once it works.
 TEST_F(WatchersTest, FilesThatArriveDuringAnOutageAreScannedInOrderOnceItEnds)
 {
-    const auto wake = [this](uint64_t milliseconds) {
-        fake::AdvanceClock(milliseconds);
-        Deliver(L"C:\\ProgramData", ChangeBatch({{Modified, u"wake.exe"}}));
-    };
     fake::SetScanExitCodes({2});
+    // a.exe's scan fails and is tried again a second later; b.exe and c.exe
+    // arrive a quarter of that second in, and wait.
     Deliver(L"C:\\ProgramData", ChangeBatch({{Added, u"a.exe"}}));
     Deliver(L"C:\\ProgramData", ChangeBatch({{Added, u"b.exe"}, {Added, u"c.exe"}}));
-    wake(999);
+    Pass(749);
     EXPECT_EQ(ScannedFiles(), Paths{"C:\\ProgramData\\a.exe"});
-    wake(1);
+    Pass(1);
     EXPECT_EQ(ScannedFiles().size(), 2u);
     fake::SetScanExitCodes({0});
-    wake(2000);
+    Pass(2000);
+    Pass(ArrivedFiles::kLookEveryMs); // b and c are found quiet
     EXPECT_EQ(ScannedFiles(), (Paths{"C:\\ProgramData\\a.exe", "C:\\ProgramData\\a.exe", "C:\\ProgramData\\a.exe",
                                      "C:\\ProgramData\\b.exe", "C:\\ProgramData\\c.exe"}));
     EXPECT_EQ(LogBytes(L"ErrorFunctionLogs.txt"),
