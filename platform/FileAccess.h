@@ -1,5 +1,8 @@
 #pragma once
+#include <cstdint>
 #include <string>
+
+#include "platform/DirectoryListing.h"
 
 namespace platform {
 
@@ -8,27 +11,40 @@ enum class PathKind { Missing, Directory, File };
 // What a path names, from its attributes.
 PathKind QueryPathKind(const std::wstring& path);
 
-// How a new entry below a watched root stands when its turn to be scanned
-// comes.
+// How a new entry below a watched root stands when it is looked at.
 enum class ArrivalState {
-    Missing,      // gone, or renamed away
+    Missing,       // gone, or renamed away
     Folder,
-    BeingWritten, // another handle may still write to it
-    Complete,     // nobody writes to it, or that cannot be told
+    BeingWritten,  // another handle may write to it
+    NoWriter,      // no other handle may write to it
+    WriterUnknown, // a file; whether another handle writes to it cannot be
+                   // told without refusing that writer (Wine grants no oplocks)
 };
 
-// Opens the file for reading while sharing only reading, which fails with a
-// sharing violation while any other handle may write to it, and closes it
-// at once. The relative name is in UTF-16 units as change records give it;
-// paths of any length.
+// One look at a new entry: its state, and for a file its size and
+// last-write time, by which two looks tell whether it changed in between.
+struct ArrivalLook {
+    ArrivalState state = ArrivalState::Missing;
+    uint64_t size = 0;
+    FileTime lastWrite = 0;
+};
+
+// Opens the entry for its attributes only, sharing reading, writing and
+// deleting, so that no other open fails because of it, and asks for a
+// read-handle oplock, which is not granted while another handle may write:
+// given back at once when it is. The relative name is in UTF-16 units as
+// change records give it; paths of any length.
+ArrivalLook LookAtArrival(const std::wstring& root, const std::u16string& relative);
+
+// The state alone.
 ArrivalState QueryArrivalState(const std::wstring& root, const std::u16string& relative);
 
 // The short (8.3) form of an existing path, where its volume keeps short
 // names. False when the path does not exist or has no short form.
 bool ShortPathOf(const std::wstring& path, std::wstring& shortPath);
 
-// Reads a whole file in byte mode without denying readers or writers. False
-// when it cannot be opened or read.
+// Reads a whole file in byte mode without denying readers, writers or a
+// replace of it by a rename. False when it cannot be opened or read.
 bool ReadWholeFile(const std::wstring& path, std::string& bytes);
 
 } // namespace platform

@@ -19,9 +19,12 @@
 #   stop:     the service stopped in the middle of a flood: time to exit
 #   real:     the demo's real clamd: 1000 small files (20 EICAR test files)
 #             at once into a monitored folder, beside one clamdscan call
-#   arrival:  100 files, each written for a moment by a Wine process, then
-#             closed (50) or renamed to its final name (50): time from the
-#             close or the rename to the scanner's start, and scans per file
+#   arrival:  files written in 5 parts over 2 s by Wine processes, 100 by
+#             separate opens and 100 under one open (one starting every
+#             100 ms), and 50 downloads renamed into place: time from the last
+#             write to the last scan, scans per file, and whether the last
+#             scan saw the whole file; then writers that reopen their files
+#             100,000 times while the monitor watches: opens refused
 # usage: scripts/bench.sh [N files, default 1000] [T ms, default 10]
 #        (BENCH_FLOOD_FILES overrides the flood's 100,000)
 set -euo pipefail
@@ -190,7 +193,7 @@ wait "$maker"
 await_service_state 1
 
 echo
-echo "== arrival: 100 files written for a moment each by a Wine process, scanner taking $delay ms each"
+echo "== arrival: files written in parts by Wine processes, scanner taking $delay ms each"
 mkdir -p "$logs/db" "$c/bench-source"
 printf 'Downloads\r\n' >"$logs/db/db6"
 head -c 65536 /dev/urandom >"$c/bench-source/payload.bin"
@@ -198,20 +201,35 @@ clear_stub_calls
 rm -f "$c/bench-source/events.txt"
 start_watching
 new_folder users/bench/Downloads
-closed=() renamed=()
-for ((i = 0; i < 50; i++)); do
-    closed+=("$(printf 'C:\\users\\bench\\Downloads\\c%03d.exe' "$i")")
-    renamed+=("$(printf 'C:\\users\\bench\\Downloads\\r%03d.crdownload>C:\\users\\bench\\Downloads\\r%03d.exe' "$i" "$i")")
-done
-for items in closed renamed; do
-    declare -n list="$items"
-    wine_run 300 "$PELMON_WIN_BIN_DIR/slow_writer.exe" --parts 2 --interval 100 \
-        --log 'C:\bench-source\events.txt' 'C:\bench-source\payload.bin' "${list[@]}"
-    unset -n list
-done
+arrival_writer() {
+    wine_run 600 "$PELMON_WIN_BIN_DIR/slow_writer.exe" --log 'C:\bench-source\events.txt' "$@" | tr -d '\r'
+}
+bench_items() { # PREFIX COUNT [download]: the items of one group
+    local i
+    for ((i = 0; i < $2; i++)); do
+        if [[ "${3:-}" == download ]]; then
+            printf 'C:\\users\\bench\\Downloads\\%s%03d.crdownload>C:\\users\\bench\\Downloads\\%s%03d.exe\n' "$1" "$i" "$1" "$i"
+        else
+            printf 'C:\\users\\bench\\Downloads\\%s%03d.exe\n' "$1" "$i"
+        fi
+    done
+}
+mapfile -t items < <(bench_items reopen 100)
+arrival_writer --reopen --parts 5 --interval 500 --stagger 100 'C:\bench-source\payload.bin' "${items[@]}" >/dev/null
+mapfile -t items < <(bench_items held 100)
+arrival_writer --parts 5 --interval 500 --stagger 100 'C:\bench-source\payload.bin' "${items[@]}" >/dev/null
+mapfile -t items < <(bench_items dl 50 download)
+arrival_writer --parts 2 --interval 100 --stagger 100 'C:\bench-source\payload.bin' "${items[@]}" >/dev/null
 await_scans_settled
 stub_calls >"$work/arrival-calls"
-python3 bench/arrival_report.py "$c/bench-source/events.txt" "$work/arrival-calls"
+python3 bench/arrival_report.py "$c/bench-source/events.txt" "$work/arrival-calls" 65536 \
+    "reopen=in 5 parts over 2 s, each part by an open of its own" "held=in 5 parts over 2 s under one open" \
+    "dl=downloaded in 2 parts, then renamed to their final names"
+# Each writer reopens its file for every part, as fast as it can, while
+# the monitor has the files set aside and looks at them.
+mapfile -t items < <(bench_items append 20)
+said=$(arrival_writer --reopen --parts 5000 'C:\bench-source\payload.bin' "${items[@]}")
+echo "writers reopening 20 files while the monitor watches: $said"
 stop_watching
 unset PELMON_STUB_DELAY_MS
 

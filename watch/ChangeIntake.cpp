@@ -27,8 +27,10 @@ platform::FileTime SlackBefore(platform::FileTime time)
 
 } // namespace
 
-ChangeIntake::ChangeIntake(platform::ChangeRequest& request, std::size_t pendingBytes, WatchStats& stats)
-    : m_request(request), m_stats(stats), m_pending(pendingBytes), m_taken(kTakenNamesRemembered)
+ChangeIntake::ChangeIntake(platform::ChangeRequest& request, std::size_t pendingBytes, WatchStats& stats,
+                           ChangedName changed)
+    : m_request(request), m_stats(stats), m_changed(std::move(changed)), m_pending(pendingBytes),
+      m_taken(kTakenNamesRemembered)
 {
 }
 
@@ -74,8 +76,13 @@ void ChangeIntake::TakeIn()
         std::vector<PendingChange> batch;
         std::size_t bytes = 0;
         WalkChangeRecords(completed.records, completed.bytes, [&](const ChangeRecord& record) {
-            // A name that arrives by a rename is new content too; removals,
-            // modifications and old names are never offered on their own.
+            // A change to content is for the new files that are watched.
+            if (record.action == kFileActionModified && !record.name.empty() && m_changed) {
+                m_changed(record.name);
+                return;
+            }
+            // A name that arrives by a rename is new content too; removals
+            // and old names are never offered on their own.
             if ((record.action != kFileActionAdded && record.action != kFileActionRenamedNewName) ||
                 record.name.empty())
                 return;

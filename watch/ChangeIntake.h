@@ -1,5 +1,7 @@
 #pragma once
 #include <cstddef>
+#include <functional>
+#include <string>
 
 #include "platform/DirectoryChanges.h"
 #include "watch/LossWindows.h"
@@ -17,7 +19,12 @@ class RecoveryPass;
 // or scans anything itself.
 class ChangeIntake {
 public:
-    ChangeIntake(platform::ChangeRequest& request, std::size_t pendingBytes, WatchStats& stats);
+    // `changed` hears of each name whose content a record says changed, as
+    // the record is taken in; such names never join the queue.
+    using ChangedName = std::function<void(const std::u16string& name)>;
+
+    ChangeIntake(platform::ChangeRequest& request, std::size_t pendingBytes, WatchStats& stats,
+                 ChangedName changed = {});
 
     // Issues the first request: what happened before it is not new. False
     // when the system refuses it.
@@ -35,6 +42,8 @@ public:
     bool HasPending() const { return !m_pending.Empty(); }
     std::size_t PendingCount() const { return m_pending.Changes().size(); }
     PendingChange Pop() { return m_pending.Pop(); }
+    // What Pop would give; only while some are pending.
+    const PendingChange& Next() const { return m_pending.Changes().front(); }
 
     // The losses still to be recovered, and room for what a pass finds.
     LossWindows& Losses() { return m_losses; }
@@ -52,6 +61,7 @@ private:
 
     platform::ChangeRequest& m_request;
     WatchStats& m_stats;
+    ChangedName m_changed;
     PendingChanges m_pending;
     TakenNames m_taken;
     LossWindows m_losses;

@@ -20,4 +20,23 @@
 #define PELMON_WAITING_BYTES (1u << 20)
 #endif
 
-const WatchLimits kWatchLimits{PELMON_NOTIFY_BUFFER_BYTES, PELMON_PENDING_BYTES, PELMON_WAITING_BYTES};
+// New files until they are quiet and for ten minutes after they arrived,
+// charged twice the cost of a pending name each: 4 MiB is some 11,000 names
+// of typical length, more than a desktop makes in ten minutes outside a
+// flood. In a flood the files scanned longest ago are forgotten first.
+#ifndef PELMON_ARRIVED_BYTES
+#define PELMON_ARRIVED_BYTES (4u << 20)
+#endif
+
+// A writer that never stops holds up its file's first scan this long.
+#ifndef PELMON_FIRST_SCAN_LIMIT_MS
+#define PELMON_FIRST_SCAN_LIMIT_MS 60000
+#endif
+// Changes to a file this long after its arrival are not scanned: by then it
+// is an old file being modified, which is not new content.
+#ifndef PELMON_WATCH_NEW_FILES_MS
+#define PELMON_WATCH_NEW_FILES_MS 600000
+#endif
+
+const WatchLimits kWatchLimits{PELMON_NOTIFY_BUFFER_BYTES, PELMON_PENDING_BYTES,      PELMON_WAITING_BYTES,
+                               PELMON_ARRIVED_BYTES,       PELMON_FIRST_SCAN_LIMIT_MS, PELMON_WATCH_NEW_FILES_MS};

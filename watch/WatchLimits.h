@@ -1,9 +1,12 @@
 #pragma once
 #include <cstddef>
+#include <cstdint>
 
-// The sizes that bound a watcher's memory. They are defined apart from the
-// rest of the logic so that a test build can make them small enough to be
-// exceeded on purpose; the product uses the values in WatchLimits.cpp.
+// The sizes that bound a watcher's memory, and the times that bound how long
+// it watches a new file. They are defined apart from the rest of the logic
+// so that a test build can make them small enough to be exceeded on
+// purpose, or short enough to be waited for; the product uses the values in
+// WatchLimits.cpp.
 struct WatchLimits {
     // The change request's buffer. The system's own buffer for the handle
     // takes the same size.
@@ -12,6 +15,12 @@ struct WatchLimits {
     std::size_t pendingBytes;
     // Files waiting for a scanner that failed.
     std::size_t waitingBytes;
+    // New files until they are quiet, and while they are young.
+    std::size_t arrivedBytes;
+    // When a new file whose writer never stops is scanned all the same.
+    uint64_t firstScanLimitMs;
+    // How long after its arrival a change to a file is scanned.
+    uint64_t watchNewFilesMs;
 };
 
 extern const WatchLimits kWatchLimits;

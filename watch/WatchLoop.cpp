@@ -2,9 +2,12 @@
 //
 //   ChangeIntake   the change request, always one outstanding: its records
 //                  are taken into the queue of pending names after every
-//                  wait and every unit of work; lost records become windows
-//                  of time to recover
-//   SetAsideFiles  files whose writer still had them open when their turn came
+//                  wait and every unit of work, and changes to the content
+//                  of new files go to ArrivedFiles; lost records become
+//                  windows of time to recover
+//   ArrivedFiles   new files set aside until they are quiet, then watched
+//                  while they are young, and set aside again when they
+//                  change, for a scan of their final content
 //   RecoveryPass   the listing of the tree for the oldest loss, one folder a step
 //   ScannerStage   the files ready to scan, the one running scanner call
 //                  (several files a call), its answer, and the files that
@@ -12,13 +15,14 @@
 //
 // Working (the kill gate held): while the scanner is idle and no stop waits,
 // the next due work is taken, in this order: a waiting file whose try is
-// due, a set-aside file whose look is due, the oldest pending name while the
-// next call has room, a call for the ready files, a recovery step once all
-// that is done. Parked: in WaitParked only, one wait for the request, the
-// running call and the next look or try together. A watcher is killed only
-// there (see KillGate), so nothing it holds while working can be left
-// locked; a stop asked for while it works sends it there at once. The loop
-// ends when the system has refused a request and nothing is left to do.
+// due, a set-aside file whose look is due, the oldest pending name (when
+// there is room to set it aside and the next call has room), a call for the
+// ready files, a recovery step once all that is done. Parked: in WaitParked
+// only, one wait for the request, the running call and the next look or try
+// together. A watcher is killed only there (see
+// KillGate), so nothing it holds while working can be left locked; a stop
+// asked for while it works sends it there at once. The loop ends when the
+// system has refused a request and nothing is left to do.
 #include "watch/WatchLoop.h"
 
 #include <algorithm>
@@ -26,11 +30,11 @@
 #include "platform/Clock.h"
 #include "platform/FileAccess.h"
 #include "platform/WatcherWait.h"
+#include "watch/ArrivedFiles.h"
 #include "watch/ChangeIntake.h"
 #include "watch/RecoveryPass.h"
 #include "watch/ScanFilters.h"
 #include "watch/ScannerStage.h"
-#include "watch/SetAsideFiles.h"
 #include "watch/Utf16.h"
 
 namespace {
@@ -39,7 +43,9 @@ class WatchLoop {
 public:
     explicit WatchLoop(const WatchContext& context)
         : m_context(context),
-          m_intake(context.request, context.pendingBytes, context.stats),
+          m_arrived(context.arrivedBytes, context.firstScanLimitMs, context.watchNewFilesMs),
+          m_intake(context.request, context.pendingBytes, context.stats,
+                   [this](const std::u16string& name) { m_arrived.Changed(name, platform::MonotonicMilliseconds()); }),
           m_scanner(context.programDataPath, context.watchRoot, context.waitingBytes)
     {
     }
@@ -48,15 +54,15 @@ public:
 
 private:
     bool TakeNextWork();
-    bool ScanSetAsideFile();
-    void Offer(const PendingChange& change);
+    bool LookAtSetAsideFile(uint64_t now);
+    void Offer(const PendingChange& change, uint64_t now);
     bool StepRecovery();
     bool Finished() const;
     void WaitParked();
 
     const WatchContext& m_context;
+    ArrivedFiles m_arrived;
     ChangeIntake m_intake;
-    SetAsideFiles m_setAside;
     RecoveryPass m_recovery;
     ScannerStage m_scanner;
 };
@@ -81,47 +87,53 @@ void WatchLoop::Run()
 // One unit of work; false when there is none to do now.
 bool WatchLoop::TakeNextWork()
 {
-    if (m_scanner.StartDueRetry(platform::MonotonicMilliseconds()))
+    const uint64_t now = platform::MonotonicMilliseconds();
+    if (m_scanner.StartDueRetry(now))
         return true;
     // New work stays where it is while the scanner fails: the intake keeps
     // taking records in, and what its queue cannot hold is recovered later.
     if (m_scanner.Failing())
         return false;
-    if (ScanSetAsideFile())
+    if (LookAtSetAsideFile(now))
         return true;
-    // Names are offered until the next call is full, so that a burst goes
-    // to the scanner many files a call.
-    if (m_intake.HasPending() && !m_scanner.ReadyFull()) {
-        Offer(m_intake.Pop());
+    // Names are offered while the next call has room, so that a burst goes
+    // to the scanner many files a call. With no room to set one aside, it
+    // waits, and the names behind it with it, until a set-aside file has
+    // been scanned (within a minute).
+    if (m_intake.HasPending() && !m_scanner.ReadyFull() && m_arrived.MakeRoomFor(m_intake.Next().name, now)) {
+        Offer(m_intake.Pop(), now);
         return true;
     }
     if (m_scanner.HasReady()) {
-        m_scanner.StartReady(platform::MonotonicMilliseconds());
+        m_scanner.StartReady(now);
         ++m_context.stats.scanCalls;
         return true;
     }
     return StepRecovery();
 }
 
-bool WatchLoop::ScanSetAsideFile()
+bool WatchLoop::LookAtSetAsideFile(uint64_t now)
 {
-    if (m_setAside.Empty())
-        return false;
     std::u16string name;
-    wxString candidate;
-    const auto stateOf = [this](const std::u16string& name) {
-        return platform::QueryArrivalState(m_context.watchRoot, name);
+    const auto lookAt = [this](const std::u16string& name) {
+        return platform::LookAtArrival(m_context.watchRoot, name);
     };
-    const uint64_t now = platform::MonotonicMilliseconds();
-    if (!m_setAside.TakeReady(now, stateOf, name, candidate))
+    switch (m_arrived.LookAtNext(now, lookAt, name)) {
+    case ArrivedFiles::Step::None:
         return false;
-    m_scanner.Submit(name, candidate, now);
-    return true;
+    case ArrivedFiles::Step::Looked:
+        return true;
+    case ArrivedFiles::Step::Scan:
+        m_scanner.Submit(name, TextOfUnits(name), now);
+        return true;
+    }
+    return false;
 }
 
-// The filter steps for one candidate, then the scan if they all admit it.
-// The candidate is the name exactly as the file system holds it.
-void WatchLoop::Offer(const PendingChange& change)
+// The filter steps for one candidate; a file that they all admit is set
+// aside until it is quiet. The candidate is the name exactly as the file
+// system holds it.
+void WatchLoop::Offer(const PendingChange& change, uint64_t now)
 {
     const wxString candidate = TextOfUnits(change.name);
     // An empty candidate would make the scanner target the whole root.
@@ -136,19 +148,19 @@ void WatchLoop::Offer(const PendingChange& change)
     // Gone already (the scanner's own short-lived files, say): nothing to
     // scan, and no place taken in the cache, or the name arriving again
     // would pass unscanned.
-    const platform::ArrivalState state = platform::QueryArrivalState(m_context.watchRoot, change.name);
-    if (state == platform::ArrivalState::Missing)
+    const platform::ArrivalLook look = platform::LookAtArrival(m_context.watchRoot, change.name);
+    if (look.state == platform::ArrivalState::Missing)
         return;
     // A name that arrives by a rename is scanned even when the cache holds
     // it: a download is often renamed over a placeholder scanned empty.
     if (!m_context.cache.AdmitCandidate(candidate) && change.arrival != Arrival::Renamed)
         return;
-    // Scanned now, unless another process is still writing it.
-    if (!m_setAside.Full() && state == platform::ArrivalState::BeingWritten) {
-        m_setAside.Add(change.name, candidate, platform::MonotonicMilliseconds());
+    // A folder has no content of its own to wait for.
+    if (look.state == platform::ArrivalState::Folder) {
+        m_scanner.Submit(change.name, candidate, now);
         return;
     }
-    m_scanner.Submit(change.name, candidate, platform::MonotonicMilliseconds());
+    m_arrived.Arrived(change.name, look, now);
 }
 
 // Lists one folder for the oldest loss once the queue is empty; a finished
@@ -174,8 +186,8 @@ bool WatchLoop::StepRecovery()
 bool WatchLoop::Finished() const
 {
     return m_intake.Refused() && m_scanner.Idle() && !m_scanner.HasWaiting() && !m_scanner.HasReady() &&
-           !m_intake.HasPending() &&
-           !m_intake.Losses().Pending() && !m_recovery.Active() && m_setAside.Empty();
+           !m_intake.HasPending() && !m_intake.Losses().Pending() && !m_recovery.Active() &&
+           !m_arrived.SetAside();
 }
 
 // The one place the watcher parks. It has a time-out only while files are
@@ -186,8 +198,8 @@ void WatchLoop::WaitParked()
     uint64_t timeout = platform::kWaitForever;
     if (m_scanner.Idle() && !m_context.gate.StopRequested()) {
         const uint64_t now = platform::MonotonicMilliseconds();
-        if (!m_setAside.Empty() && !m_scanner.Failing())
-            timeout = std::min(timeout, m_setAside.MillisecondsToNextCheck(now));
+        if (m_arrived.SetAside() && !m_scanner.Failing())
+            timeout = std::min(timeout, m_arrived.MillisecondsToNextLook(now));
         if (m_scanner.HasWaiting())
             timeout = std::min(timeout, m_scanner.MillisecondsToNextRetry(now));
     }

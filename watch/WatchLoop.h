@@ -3,6 +3,7 @@
 #include <wx/thread.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "platform/DirectoryChanges.h"
@@ -23,6 +24,9 @@ struct WatchContext {
     WatchStats& stats;
     std::size_t pendingBytes;
     std::size_t waitingBytes;
+    std::size_t arrivedBytes;
+    uint64_t firstScanLimitMs;
+    uint64_t watchNewFilesMs;
 };
 
 // Keeps one change request outstanding at all times and offers every added

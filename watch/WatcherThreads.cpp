@@ -42,9 +42,19 @@ void RunWatcher(wxThread& thread, WatcherKind kind)
     if (!state.request)
         return; // without an event there is nothing to wait on
 
-    const WatchContext context{thread,         kind,       programDataPath, watchRoot,
-                               *state.request, state.gate, state.cache,     state.stats,
-                               kWatchLimits.pendingBytes, kWatchLimits.waitingBytes};
+    const WatchContext context{thread,
+                               kind,
+                               programDataPath,
+                               watchRoot,
+                               *state.request,
+                               state.gate,
+                               state.cache,
+                               state.stats,
+                               kWatchLimits.pendingBytes,
+                               kWatchLimits.waitingBytes,
+                               kWatchLimits.arrivedBytes,
+                               kWatchLimits.firstScanLimitMs,
+                               kWatchLimits.watchNewFilesMs};
     RunWatchLoop(context);
 }
 

@@ -1,6 +1,8 @@
 #include "platform/FileAccess.h"
 
 #include <windows.h>
+// after windows.h, which it needs
+#include <winioctl.h>
 
 #include <utility>
 
@@ -8,32 +10,86 @@
 
 namespace platform {
 
-ArrivalState QueryArrivalState(const std::wstring& root, const std::u16string& relative)
+namespace {
+
+bool IsMissing(DWORD error)
+{
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// Asks for a read-handle oplock on `file`: not granted while another handle
+// may write to it. A granted one is given back at once; a writer opening
+// the file meanwhile only breaks it, and a read oplock's break makes
+// nobody wait. Where the system grants no oplocks (Wine, some network
+// redirectors) nothing can be told.
+ArrivalState WriterState(HANDLE file)
+{
+    REQUEST_OPLOCK_INPUT_BUFFER request{};
+    request.StructureVersion = REQUEST_OPLOCK_CURRENT_VERSION;
+    request.StructureLength = sizeof(request);
+    request.RequestedOplockLevel = OPLOCK_LEVEL_CACHE_READ | OPLOCK_LEVEL_CACHE_HANDLE;
+    request.Flags = REQUEST_OPLOCK_INPUT_FLAG_REQUEST;
+    REQUEST_OPLOCK_OUTPUT_BUFFER reply{};
+    reply.StructureVersion = REQUEST_OPLOCK_CURRENT_VERSION;
+    reply.StructureLength = sizeof(reply);
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!overlapped.hEvent)
+        return ArrivalState::WriterUnknown;
+    ArrivalState state = ArrivalState::WriterUnknown;
+    if (!DeviceIoControl(file, FSCTL_REQUEST_OPLOCK, &request, sizeof(request), &reply, sizeof(reply), nullptr,
+                         &overlapped)) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_IO_PENDING) {
+            // Granted: it stays pending until broken. The request must have
+            // ended before its buffers go away.
+            CancelIoEx(file, &overlapped);
+            DWORD ignored = 0;
+            GetOverlappedResult(file, &overlapped, &ignored, TRUE);
+            state = ArrivalState::NoWriter;
+        } else if (error == ERROR_OPLOCK_NOT_GRANTED) {
+            state = ArrivalState::BeingWritten;
+        }
+    }
+    CloseHandle(overlapped.hEvent);
+    return state;
+}
+
+} // namespace
+
+ArrivalLook LookAtArrival(const std::wstring& root, const std::u16string& relative)
 {
     const std::wstring path = LongPathOf(root, relative);
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        const DWORD error = GetLastError();
-        // Anything else (access denied, say) is the scanner's to meet.
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
-                   ? ArrivalState::Missing
-                   : ArrivalState::Complete;
-    }
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-        return ArrivalState::Folder;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ArrivalLook look;
+    // Attributes only, and every kind of sharing: no open of another program
+    // can fail because of this handle, not even one that shares nothing,
+    // and it breaks nobody's oplock. Backup semantics open folders too.
+    HANDLE file = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_SHARING_VIOLATION)
-            return ArrivalState::BeingWritten;
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
-                   ? ArrivalState::Missing
-                   : ArrivalState::Complete;
+        // Anything but its absence (access denied, say) is the scanner's to meet.
+        look.state = IsMissing(GetLastError()) ? ArrivalState::Missing : ArrivalState::WriterUnknown;
+        return look;
     }
-    // Held for no longer than this: a writer opening it meanwhile would fail.
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file, &info)) {
+        look.state = ArrivalState::WriterUnknown;
+    } else if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        look.state = ArrivalState::Folder;
+    } else {
+        look.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+        look.lastWrite = (static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                         info.ftLastWriteTime.dwLowDateTime;
+        look.state = WriterState(file);
+    }
     CloseHandle(file);
-    return ArrivalState::Complete;
+    return look;
+}
+
+ArrivalState QueryArrivalState(const std::wstring& root, const std::u16string& relative)
+{
+    return LookAtArrival(root, relative).state;
 }
 
 bool ShortPathOf(const std::wstring& path, std::wstring& shortPath)
@@ -65,7 +121,9 @@ PathKind QueryPathKind(const std::wstring& path)
 bool ReadWholeFile(const std::wstring& path, std::string& bytes)
 {
     bytes.clear();
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    // Full sharing: another component replaces the list file by a rename,
+    // which must not fail while it is read here.
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;

@@ -186,10 +186,15 @@ CompletedChanges TakeCompletedChanges(ChangeRequest& request)
 void WaitForChangesOrScanner(ChangeRequest* request, ProcessHandle scanner, unsigned milliseconds)
 {
     fake::Platform& p = fake::State();
+    const bool timed = milliseconds != kWaitForever;
+    uint64_t until = 0;
     {
         std::lock_guard<std::mutex> lock(p.mutex);
         ++p.parkedWaits;
-        p.parkedWithTimeout += milliseconds != kWaitForever;
+        p.parkedWithTimeout += timed;
+        until = p.monotonicMs + milliseconds;
+        if (timed)
+            p.parkedUntil.insert(until);
         p.changed.notify_all();
     }
     pollfd fds[2];
@@ -198,12 +203,20 @@ void WaitForChangesOrScanner(ChangeRequest* request, ProcessHandle scanner, unsi
         fds[count++] = pollfd{request->event[0], POLLIN, 0};
     if (scanner)
         fds[count++] = pollfd{fake::ProcessExitDescriptor(scanner), POLLIN, 0};
+    // A time-out is on the tests' clock: looked at every millisecond.
+    const auto overdue = [&] {
+        std::lock_guard<std::mutex> lock(p.mutex);
+        return p.monotonicMs >= until;
+    };
     pthread_cleanup_push(ForgetStackMarks, nullptr);
-    ::poll(fds, count, milliseconds == kWaitForever ? -1 : static_cast<int>(milliseconds));
+    while (::poll(fds, count, timed ? 1 : -1) == 0 && !overdue()) {
+    }
     pthread_cleanup_pop(0);
     std::lock_guard<std::mutex> lock(p.mutex);
     --p.parkedWaits;
-    p.parkedWithTimeout -= milliseconds != kWaitForever;
+    p.parkedWithTimeout -= timed;
+    if (timed)
+        p.parkedUntil.erase(p.parkedUntil.find(until));
     p.changed.notify_all();
 }
 

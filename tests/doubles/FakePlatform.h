@@ -24,7 +24,8 @@ struct ServiceAnswer {
     uint32_t state = 4;
 };
 
-// One entry of the directory tree that watchers list when they recover.
+// One entry of the directory tree that watchers list when they recover and
+// look at when new files arrive.
 struct TreeEntry {
     bool directory = false;
     bool reparsePoint = false;
@@ -32,6 +33,7 @@ struct TreeEntry {
     uint64_t written = 0;
     uint64_t changed = 0;
     bool openForWriting = false;
+    uint64_t size = 0;
 };
 
 // What the doubles answer and what they saw, as Reset leaves it.
@@ -58,6 +60,9 @@ struct PlatformData {
     bool refuseRequests = false;
     int parkedWaits = 0;       // watchers now blocked in their wait
     int parkedWithTimeout = 0; // of those, the ones whose wait has a time-out
+    // When those time-outs end, on the monotonic clock: a timed wait ends
+    // when the clock passes its end, as tests move it, never by itself.
+    std::multiset<uint64_t> parkedUntil;
     int takenBatches = 0;      // completed requests whose outcome a watcher took
 
     // The tree below the watched roots, by full Windows path, for listings.
@@ -66,6 +71,9 @@ struct PlatformData {
     int listings = 0;
     unsigned listingDelayMicroseconds = 0;
     int arrivalChecks = 0; // looks at whether a file is still being written
+    // Whether a look can tell that a writer holds a file open, as oplocks
+    // tell on Windows; under Wine it cannot, and only size and time speak.
+    bool writersKnown = true;
 
     // Clocks: file times in 100 ns units, and milliseconds.
     uint64_t fileTime = 134000000000000000; // late 2025, in 100 ns units since 1601
@@ -133,6 +141,10 @@ void ClearTree(); // and its unreadable folders
 // Another process has the file open for writing, or no longer; a missing
 // entry is made.
 void SetBeingWritten(const std::wstring& path, bool beingWritten);
+// Another process wrote to the file: it has `size` bytes, written now.
+void WriteTo(const std::wstring& path, uint64_t size);
+// Whether looks can tell that a writer holds a file open.
+void SetWritersKnown(bool known);
 void SetUnreadable(const std::wstring& folder);
 // Each listing of a folder takes this long, so a test can stop in the middle.
 void SetListingDelay(unsigned microseconds);
@@ -145,6 +157,7 @@ void SetShortPath(const std::wstring& longPath, const std::wstring& shortPath);
 void AdvanceClock(uint64_t milliseconds);
 inline constexpr uint64_t kTicksPerMillisecond = 10000;
 uint64_t FileTimeNow();
+uint64_t MillisecondsNow();
 
 // The scanner: whether it is found, and scans that run until released.
 void SetScannerFound(bool found);

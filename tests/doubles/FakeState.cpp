@@ -62,6 +62,16 @@ void SetBeingWritten(const std::wstring& path, bool beingWritten)
     Update([&](Platform& p) { p.tree[path].openForWriting = beingWritten; });
 }
 
+void WriteTo(const std::wstring& path, uint64_t size)
+{
+    Update([&](Platform& p) {
+        p.tree[path].size = size;
+        p.tree[path].written = p.fileTime;
+    });
+}
+
+void SetWritersKnown(bool known) { Set(&Platform::writersKnown, known); }
+
 void SetUnreadable(const std::wstring& folder)
 {
     Update([&](Platform& p) { p.unreadableFolders.insert(folder); });
@@ -81,6 +91,7 @@ void AdvanceClock(uint64_t milliseconds)
 }
 
 uint64_t FileTimeNow() { return Read(&Platform::fileTime); }
+uint64_t MillisecondsNow() { return Read(&Platform::monotonicMs); }
 int TakenBatches() { return Read(&Platform::takenBatches); }
 int ArrivalChecks() { return Read(&Platform::arrivalChecks); }
 int Listings() { return Read(&Platform::listings); }

@@ -48,19 +48,33 @@ bool ListDirectory(const std::wstring& root, const std::u16string& relative,
 
 // An entry that is not in the tree is missing: records alone say nothing of
 // the files they name.
-ArrivalState QueryArrivalState(const std::wstring& root, const std::u16string& relative)
+ArrivalLook LookAtArrival(const std::wstring& root, const std::u16string& relative)
 {
     const std::wstring path = root + L'\\' + std::wstring(relative.begin(), relative.end());
     fake::Platform& p = fake::State();
     std::lock_guard<std::mutex> lock(p.mutex);
     ++p.arrivalChecks;
     p.changed.notify_all();
+    ArrivalLook look;
     const auto found = p.tree.find(path);
     if (found == p.tree.end())
-        return ArrivalState::Missing;
-    if (found->second.directory)
-        return ArrivalState::Folder;
-    return found->second.openForWriting ? ArrivalState::BeingWritten : ArrivalState::Complete;
+        return look;
+    if (found->second.directory) {
+        look.state = ArrivalState::Folder;
+        return look;
+    }
+    look.size = found->second.size;
+    look.lastWrite = found->second.written;
+    if (!p.writersKnown)
+        look.state = ArrivalState::WriterUnknown;
+    else
+        look.state = found->second.openForWriting ? ArrivalState::BeingWritten : ArrivalState::NoWriter;
+    return look;
+}
+
+ArrivalState QueryArrivalState(const std::wstring& root, const std::u16string& relative)
+{
+    return LookAtArrival(root, relative).state;
 }
 
 } // namespace platform

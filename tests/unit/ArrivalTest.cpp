@@ -1,6 +1,8 @@
-// Files are scanned once they have arrived: a name that arrives by a rename
-// is offered, and a file still being written is set aside until its writer
-// is done.
+// Files are scanned once they have arrived, whole: a name that arrives by a
+// rename is offered, a new file is scanned once it is quiet, and what is
+// written to it while it is young is scanned again.
+#include <map>
+
 #include "tests/unit/WatchersFixture.h"
 
 namespace {
@@ -13,13 +15,35 @@ std::wstring Downloaded(const std::string& name)
     return std::wstring(path.begin(), path.end());
 }
 
-// Moves the clock on and waits until the watchers have looked at their
-// set-aside files again and are idle.
-void AdvanceAndLook(uint64_t milliseconds)
+std::u16string Relative(const std::string& name)
 {
-    const int before = fake::ArrivalChecks();
-    fake::AdvanceClock(milliseconds);
-    ASSERT_TRUE(fake::WaitUntil([&](const fake::Platform& p) { return p.arrivalChecks > before && Idle(p); }));
+    const std::string relative = "alice\\Downloads\\" + name;
+    return std::u16string(relative.begin(), relative.end());
+}
+
+// Hands the watchers a batch and waits until they have taken it in and done
+// what it asked for now; the clock stands still.
+void Record(const std::vector<ChangeRecord>& records)
+{
+    const int before = fake::TakenBatches();
+    fake::DeliverBatch(L"C:\\users", ChangeBatch(records));
+    ASSERT_TRUE(fake::WaitUntil([&](const fake::Platform& p) { return p.takenBatches > before && Settled(p); }));
+}
+
+// Another process writes to the file, and the system says so.
+void Write(const std::string& name, uint64_t size)
+{
+    fake::WriteTo(Downloaded(name), size);
+    Record({{Modified, Relative(name)}});
+}
+
+// How many scans each file has had.
+std::map<std::string, int> ScansByFile()
+{
+    std::map<std::string, int> scans;
+    for (const std::string& path : ScannedFiles())
+        ++scans[path.substr(kDownloads.size())];
+    return scans;
 }
 
 } // namespace
@@ -38,65 +62,177 @@ TEST_F(WatchersTest, RenamedNewNamesAreOfferedAndReadmittedPastTheCache)
     EXPECT_EQ(ScannedFiles(), (Paths{kDownloads + "setup.exe", kDownloads + "setup.exe"}));
 }
 
-TEST_F(WatchersTest, AFileStillBeingWrittenIsSetAsideAndScannedOnceAfterItsWriterClosedIt)
+// Files arrive together at 0 and change on a timeline; each is scanned the
+// moment it has been quiet over two looks a quarter second apart, and not a
+// millisecond before. Where looks cannot tell that a writer holds a file
+// (under Wine), a file held open but not written to counts as quiet.
+TEST_F(WatchersTest, QuietIsJudgedOverTwoLooks)
+{
+    for (const bool writersKnown : {true, false}) {
+        SCOPED_TRACE(writersKnown ? "writers known" : "writers unknown");
+        fake::SetWritersKnown(writersKnown);
+        const std::string run = writersKnown ? "k-" : "u-";
+        const auto name = [&](const char* file) { return run + file; };
+        for (const char* file : {"whole.exe", "grows.exe", "touched.exe", "held.exe", "changed.exe", "gone.exe"})
+            fake::WriteTo(Downloaded(name(file)), 100);
+        fake::SetBeingWritten(Downloaded(name("held.exe")), true);
+        std::vector<ChangeRecord> arrivals;
+        for (const char* file : {"whole.exe", "grows.exe", "touched.exe", "held.exe", "changed.exe", "gone.exe"})
+            arrivals.push_back({Added, Relative(name(file))});
+        Record(arrivals);
+
+        const std::map<uint64_t, std::function<void()>> events{
+            // Seen by the next look only: no record says so.
+            {100, [&] { fake::WriteTo(Downloaded(name("grows.exe")), 200); }},
+            {110, [&] { fake::WriteTo(Downloaded(name("touched.exe")), 100); }},
+            // Reported: the first of the two looks waits a while after it.
+            {120, [&] { Write(name("changed.exe"), 300); }},
+            {130, [&] { fake::EraseTreeEntry(Downloaded(name("gone.exe"))); }},
+            {600, [&] { fake::SetBeingWritten(Downloaded(name("held.exe")), false); }},
+        };
+        const std::map<std::string, uint64_t> expected{
+            {"whole.exe", 250},   {"grows.exe", 500},
+            {"touched.exe", 500}, {"held.exe", writersKnown ? 1000u : 250u},
+            {"changed.exe", 720},
+        };
+        std::map<std::string, uint64_t> scannedAt;
+        std::size_t seen = ScannedFiles().size();
+        for (uint64_t t = 1; t <= 1100; ++t) {
+            Pass(1);
+            const auto event = events.find(t);
+            if (event != events.end())
+                event->second();
+            const Paths scans = ScannedFiles();
+            for (; seen < scans.size(); ++seen)
+                scannedAt.emplace(scans[seen].substr(kDownloads.size() + run.size()), t);
+        }
+        EXPECT_EQ(scannedAt, expected);
+        EXPECT_EQ(ScannedFiles().size(), seen) << "a file was scanned twice";
+    }
+}
+
+// A look that falls due while a scan runs waits for its end: the watcher
+// waits for the scan alone meanwhile, without a time-out, or it would spin.
+TEST_F(WatchersTest, ALookDueDuringAScanWaitsForItsEnd)
 {
     fake::SetBeingWritten(Downloaded("big.exe"), true);
-    Deliver(L"C:\\users", ChangeBatch({{Added, u"alice\\Downloads\\big.exe"},
-                                       {Added, u"alice\\Downloads\\small.exe"}}));
-    EXPECT_EQ(ScannedFiles(), Paths{kDownloads + "small.exe"});
-
-    AdvanceAndLook(250);
-    EXPECT_EQ(ScannedFiles().size(), 1u) << "scanned while still being written";
-
-    // Closed while another scan runs: scanned once that scan is over.
+    Deliver(L"C:\\users", ChangeBatch({{Added, u"alice\\Downloads\\big.exe"}}));
     fake::HoldScans();
-    fake::DeliverBatch(L"C:\\users", ChangeBatch({{Added, u"alice\\Downloads\\slow.exe"}}));
-    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) {
-        return p.runningScans == 1 && p.parkedWaits == 2;
-    }));
+    DeliverAndStartScan(L"C:\\users", ChangeBatch({{Added, u"alice\\Downloads\\slow.exe"}}));
     fake::SetBeingWritten(Downloaded("big.exe"), false);
     fake::AdvanceClock(1000);
-    // A batch wakes the watcher while the look is overdue: until the scan
-    // ends it can do nothing for the file, so it must wait again without a
-    // time-out, or it would spin.
     const int taken = fake::TakenBatches();
-    fake::DeliverBatch(L"C:\\users", ChangeBatch({{Modified, u"alice\\Downloads\\slow.exe"}}));
+    fake::DeliverBatch(L"C:\\users", ChangeBatch({{Removed, u"alice\\Downloads\\other.exe"}}));
     EXPECT_TRUE(fake::WaitUntil([&](const fake::Platform& p) {
         return p.takenBatches > taken && p.parkedWaits == 2 && p.parkedWithTimeout == 0 && p.runningScans == 1;
     })) << "a wait during a scan had a time-out";
+    EXPECT_EQ(ScannedFiles(), Paths{kDownloads + "slow.exe"});
 
     fake::ReleaseScans();
-    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return Idle(p) && p.scanCommandLines.size() == 3; }));
-    EXPECT_EQ(ScannedFiles(),
-              (Paths{kDownloads + "small.exe", kDownloads + "slow.exe", kDownloads + "big.exe"}));
+    Pass();
+    EXPECT_EQ(ScannedFiles(), (Paths{kDownloads + "slow.exe", kDownloads + "big.exe"}));
 }
 
-TEST_F(WatchersTest, SetAsideFilesWaitAMinuteAtMostAndAreDroppedWhenTheyDisappear)
+// What is written to a young file after its scan is scanned once the writes
+// stop: once per burst, however many records it made, and only when its
+// size or last-write time moved (reading it, as the scanner does, makes
+// records too). Ten minutes after its arrival a file is no longer young.
+TEST_F(WatchersTest, YoungFilesAreScannedAgainOncePerBurstOfWritesOldOnesAreNot)
 {
-    fake::SetBeingWritten(Downloaded("still.exe"), true);
-    fake::SetBeingWritten(Downloaded("vanishing.exe"), true);
-    Deliver(L"C:\\users", ChangeBatch({{Added, u"alice\\Downloads\\still.exe"},
-                                       {Added, u"alice\\Downloads\\vanishing.exe"}}));
-    fake::EraseTreeEntry(Downloaded("vanishing.exe"));
-    AdvanceAndLook(59000);
-    EXPECT_TRUE(ScannedFiles().empty());
+    fake::WriteTo(Downloaded("app.exe"), 10);
+    Deliver(L"C:\\users", ChangeBatch({{Added, Relative("app.exe")}}));
+    ASSERT_EQ(ScansByFile()["app.exe"], 1);
+    const uint64_t arrived = fake::MillisecondsNow() - ArrivedFiles::kLookEveryMs;
 
-    AdvanceAndLook(1000);
-    EXPECT_EQ(ScannedFiles(), Paths{kDownloads + "still.exe"})
-        << "a minute after it was set aside, a file is scanned whatever its state";
-}
-
-TEST_F(WatchersTest, BeyondTheSetAsideBoundFilesAreScannedAtOnce)
-{
-    for (int batch = 0; batch < 5; ++batch) {
-        std::vector<ChangeRecord> records;
-        for (int i = batch * 13; i < (batch + 1) * 13; ++i) {
-            const std::string name = "w" + std::to_string(100 + i) + ".exe";
-            fake::SetBeingWritten(L"C:\\ProgramData\\" + std::wstring(name.begin(), name.end()), true);
-            records.push_back({Added, std::u16string(name.begin(), name.end())});
-        }
-        Deliver(L"C:\\ProgramData", ChangeBatch(records));
+    // A burst: three writes 300 ms apart, the file closed and reopened for
+    // each. Scanned 600 ms after the last, not before.
+    for (uint64_t size : {20, 30, 40}) {
+        Write("app.exe", size);
+        Pass(300);
     }
-    // 65 files: the first 64 wait for their writers, the last is scanned.
-    EXPECT_EQ(ScannedFiles(), Paths{"C:\\ProgramData\\w164.exe"});
+    EXPECT_EQ(ScansByFile()["app.exe"], 1) << "scanned in the middle of a burst";
+    Pass(299);
+    EXPECT_EQ(ScansByFile()["app.exe"], 1);
+    Pass(1);
+    EXPECT_EQ(ScansByFile()["app.exe"], 2);
+
+    // Read, not written.
+    Record({{Modified, Relative("app.exe")}, {Modified, Relative("app.exe")}});
+    Pass();
+    EXPECT_EQ(ScansByFile()["app.exe"], 2) << "scanned again for being read";
+
+    // Still young just before ten minutes; no longer after them.
+    fake::AdvanceClock(arrived + 599999 - fake::MillisecondsNow());
+    Write("app.exe", 50);
+    Pass();
+    EXPECT_EQ(ScansByFile()["app.exe"], 3);
+    fake::AdvanceClock(1);
+    Write("app.exe", 60);
+    Pass();
+    EXPECT_EQ(ScansByFile()["app.exe"], 3) << "an old file was scanned for being modified";
+}
+
+// A writer that never stops: its file is scanned a minute after it arrived
+// all the same, stays set aside, and is scanned again once the writer is
+// done, whether looks can tell the writer or only see the file grow.
+TEST_F(WatchersTest, AWriterThatNeverStopsIsScannedAfterAMinuteAndAgainOnceItIsDone)
+{
+    for (const bool writersKnown : {true, false}) {
+        SCOPED_TRACE(writersKnown ? "writers known" : "writers unknown");
+        fake::SetWritersKnown(writersKnown);
+        const std::string file = writersKnown ? "k-log.exe" : "u-log.exe";
+        fake::SetBeingWritten(Downloaded(file), true);
+        Record({{Added, Relative(file)}});
+        uint64_t size = 0;
+        for (uint64_t t = 200; t <= 90000; t += 200) {
+            Write(file, size += 100);
+            Pass(t == 60000 ? 199 : 200);
+            if (t == 60000) {
+                EXPECT_EQ(ScansByFile()[file], 0) << "scanned before the minute was over";
+                Pass(1);
+                EXPECT_EQ(ScansByFile()[file], 1) << "not scanned when the minute was over";
+            }
+        }
+        EXPECT_EQ(ScansByFile()[file], 1) << "scanned again while it was written";
+        fake::SetBeingWritten(Downloaded(file), false);
+        Pass(ArrivedFiles::kSettleMs + ArrivedFiles::kLookEveryMs);
+        EXPECT_EQ(ScansByFile()[file], 2) << "not scanned once its writer was done";
+        Pass();
+        EXPECT_EQ(ScansByFile()[file], 2);
+    }
+}
+
+// The set-aside files are bounded in bytes (4 KiB in this build: 18 names
+// like these): a new file beyond the bound waits in the queue, in order,
+// rather than being scanned half-written. Once the bound is reached, the
+// files watched after their scan are forgotten oldest first.
+TEST_F(WatchersTest, BeyondTheSetAsideBoundNewFilesWaitInOrder)
+{
+    constexpr int kFiles = 30;
+    const auto name = [](int i) { return "w" + std::to_string(100 + i) + ".exe"; };
+    ASSERT_GT(kFiles * ArrivedFiles::CostOf(Relative(name(0))), 4096u) << "the bound is not reached";
+    Paths expected;
+    for (int i = 0; i < kFiles; i += 6) {
+        std::vector<ChangeRecord> batch; // each fits in the queue
+        for (int j = i; j < i + 6; ++j) {
+            fake::SetBeingWritten(Downloaded(name(j)), true);
+            batch.push_back({Added, Relative(name(j))});
+            expected.push_back(kDownloads + name(j));
+        }
+        Record(batch);
+    }
+    Pass(1000);
+    EXPECT_TRUE(ScannedFiles().empty()) << "scanned while its writer was at work";
+
+    for (int i = 0; i < kFiles; ++i)
+        fake::SetBeingWritten(Downloaded(name(i)), false);
+    Pass();
+    EXPECT_EQ(ScannedFiles(), expected);
+
+    Write(name(0), 1);
+    Write(name(kFiles - 1), 1);
+    Pass();
+    std::map<std::string, int> scans = ScansByFile();
+    EXPECT_EQ(scans[name(0)], 1) << "the oldest watched file was not forgotten";
+    EXPECT_EQ(scans[name(kFiles - 1)], 2);
 }

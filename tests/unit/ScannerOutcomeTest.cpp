@@ -177,19 +177,18 @@ TEST(WaitingFilesTest, TheListIsBoundedInBytes)
 // all are scanned in order of arrival once it works.
 TEST_F(WatchersTest, FilesThatArriveDuringAnOutageAreScannedInOrderOnceItEnds)
 {
-    const auto wake = [this](uint64_t milliseconds) {
-        fake::AdvanceClock(milliseconds);
-        Deliver(L"C:\\ProgramData", ChangeBatch({{Modified, u"wake.exe"}}));
-    };
     fake::SetScanExitCodes({2});
+    // a.exe's scan fails and is tried again a second later; b.exe and c.exe
+    // arrive a quarter of that second in, and wait.
     Deliver(L"C:\\ProgramData", ChangeBatch({{Added, u"a.exe"}}));
     Deliver(L"C:\\ProgramData", ChangeBatch({{Added, u"b.exe"}, {Added, u"c.exe"}}));
-    wake(999);
+    Pass(749);
     EXPECT_EQ(ScannedFiles(), Paths{"C:\\ProgramData\\a.exe"});
-    wake(1);
+    Pass(1);
     EXPECT_EQ(ScannedFiles().size(), 2u);
     fake::SetScanExitCodes({0});
-    wake(2000);
+    Pass(2000);
+    Pass(ArrivedFiles::kLookEveryMs); // b and c are found quiet
     EXPECT_EQ(ScannedFiles(), (Paths{"C:\\ProgramData\\a.exe", "C:\\ProgramData\\a.exe", "C:\\ProgramData\\a.exe",
                                      "C:\\ProgramData\\b.exe", "C:\\ProgramData\\c.exe"}));
     EXPECT_EQ(LogBytes(L"ErrorFunctionLogs.txt"),
@@ -227,13 +226,12 @@ std::vector<std::vector<std::string>> Calls(std::initializer_list<std::pair<std:
 TEST_F(WatchersTest, ABacklogIsScannedManyFilesACallInOrderOfArrival)
 {
     fake::HoldScans();
-    fake::DeliverBatch(L"C:\\ProgramData", ChangeBatch(AddedFiles("first", 1)));
-    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return p.runningScans == 1; }));
+    DeliverAndStartScan(L"C:\\ProgramData", ChangeBatch(AddedFiles("first", 1)));
     // As many as the test build's small pending queue holds.
     fake::DeliverBatch(L"C:\\ProgramData", ChangeBatch(AddedFiles("f", 20)));
     ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return p.takenBatches == 2 && p.parkedWaits == 2; }));
     fake::ReleaseScans();
-    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return Idle(p) && p.scanCommandLines.size() == 2; }));
+    Pass();
     EXPECT_EQ(fake::ScannedPaths(), Calls({{"first", {0, 1}}, {"f", {0, 20}}}));
 }
 
@@ -243,15 +241,12 @@ TEST_F(WatchersTest, ABacklogIsScannedManyFilesACallInOrderOfArrival)
 TEST_F(WatchersTest, AFailedCallIsSplitAndOnlyTheFilesThatLeftAreRecordedAsFound)
 {
     fake::HoldScans();
-    fake::DeliverBatch(L"C:\\ProgramData", ChangeBatch(AddedFiles("first", 1)));
-    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return p.runningScans == 1; }));
+    DeliverAndStartScan(L"C:\\ProgramData", ChangeBatch(AddedFiles("first", 1)));
     fake::DeliverBatch(L"C:\\ProgramData", ChangeBatch(AddedFiles("s", 3)));
     ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return p.takenBatches == 2 && p.parkedWaits == 2; }));
     fake::SetScanExitCodes({2, 0, 2, 0});
     fake::ReleaseScans();
-    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return Idle(p) && p.scanCommandLines.size() == 4; }));
-    fake::AdvanceClock(1000);
-    Deliver(L"C:\\ProgramData", ChangeBatch({{Modified, u"wake.exe"}}));
+    Pass();
     EXPECT_EQ(fake::ScannedPaths(), Calls({{"first", {0, 1}}, {"s", {0, 3}}, {"s", {0, 1}}, {"s", {1, 2}},
                                            {"s", {1, 2}}, {"s", {2, 3}}}));
     EXPECT_EQ(LogBytes(L"ErrorFunctionLogs.txt"),
@@ -261,11 +256,11 @@ TEST_F(WatchersTest, AFailedCallIsSplitAndOnlyTheFilesThatLeftAreRecordedAsFound
 
     fake::HoldScans();
     fake::SetScanExitCodes({1});
-    fake::DeliverBatch(L"C:\\ProgramData", ChangeBatch(AddedFiles("v", 3)));
-    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return p.runningScans == 1; }));
+    DeliverAndStartScan(L"C:\\ProgramData", ChangeBatch(AddedFiles("v", 3)));
     fake::EraseTreeEntry(L"C:\\ProgramData\\v1001.exe"); // the scanner moved it
     fake::ReleaseScans();
-    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return Idle(p) && p.scanCommandLines.size() == 7; }));
+    Pass();
+    ASSERT_EQ(fake::ScannedPaths().back(), Calls({{"v", {0, 3}}}).front());
     const std::string found = LogBytes(L"SuccessScanLogs.txt");
     EXPECT_NE(found.find("found a threat in \"C:\\ProgramData\\v1001.exe\""), std::string::npos);
     EXPECT_EQ(found.find("v1000.exe"), std::string::npos);

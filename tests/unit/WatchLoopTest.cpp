@@ -134,8 +134,7 @@ TEST_F(WatchersTest, MissingListIsLoggedForEveryProfilesCandidate)
 TEST_F(WatchersTest, StopDuringAScanDoesNotWaitForTheScanner)
 {
     fake::HoldScans();
-    fake::DeliverBatch(L"C:\\ProgramData", ChangeBatch({{Added, u"slow.exe"}}));
-    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return p.runningScans == 1; }));
+    DeliverAndStartScan(L"C:\\ProgramData", ChangeBatch({{Added, u"slow.exe"}}));
     // TearDown stops the service; the watcher is killed while it waits.
 }
 
