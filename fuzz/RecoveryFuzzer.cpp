@@ -1,15 +1,16 @@
 // libFuzzer target: the listing that recovers lost records. A small tree of
 // folders, files, reparse points and unreadable folders, each entry with
-// its three times before, inside or after the lost window, is listed in
-// passes whose budget holds only a few names, and after each pass the
-// caller takes only some of what was found, as a watcher with a nearly full
-// queue does. Checked against a model written here: the names handed back
+// its three times before, inside or after the lost window, is listed a few
+// entries a batch, in passes whose budget holds only a few names, and after
+// each pass the caller takes only some of what was found, as a watcher with
+// a nearly full queue does. Checked against a model written here: the names handed back
 // over all the passes are exactly the entries reachable without entering a
 // reparse point or an unreadable folder that have a time inside the window,
 // each once, in path order; and each pass keeps to its budget.
 //
-// Input: a budget byte, then three bytes per entry (parent and name, kind,
-// times), then the bytes that decide how much each pass's caller takes.
+// Input: a byte for the budget and the entries a batch, then three bytes per
+// entry (parent and name, kind, times), then the bytes that decide how much
+// each pass's caller takes.
 #include <wx/init.h>
 
 #include <algorithm>
@@ -54,6 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     if (size < 1)
         return 0;
     const std::size_t budget = 64 + (data[0] % 8) * 40;
+    fake::SetListingBatch(1 + data[0] / 8 % 8);
     std::size_t at = 1;
 
     // The tree, by relative path; folders can be parents of later entries.

@@ -17,7 +17,7 @@ bool InWindow(platform::FileTime time, const LossWindow& window)
 
 void RecoveryPass::Begin(const LossWindow& window, std::size_t budgetBytes)
 {
-    PELMON_INVARIANT(!m_active);
+    PELMON_INVARIANT(!m_active && !m_listing);
     m_active = true;
     m_window = window;
     m_budgetBytes = budgetBytes;
@@ -31,34 +31,59 @@ void RecoveryPass::Begin(const LossWindow& window, std::size_t budgetBytes)
 
 bool RecoveryPass::Step(const std::wstring& root)
 {
-    PELMON_INVARIANT(m_active && !m_folders.empty());
-    const std::u16string folder = std::move(m_folders.back());
-    m_folders.pop_back();
+    PELMON_INVARIANT(m_active);
     m_listedByStep = 0;
-    if (platform::ListDirectory(root, folder, m_entries)) {
-        for (const platform::DirectoryEntry& entry : m_entries) {
-            ++m_listedByStep;
-            std::u16string path = folder.empty() ? entry.name : folder + u'\\' + entry.name;
-            if (entry.directory && !entry.reparsePoint)
-                m_folders.push_back(path);
-            if (!InWindow(entry.created, m_window) && !InWindow(entry.written, m_window) &&
-                !InWindow(entry.changed, m_window))
-                continue;
-            if (!m_window.after.empty() && path <= m_window.after)
-                continue;
-            m_keptBytes += PendingChanges::CostOf(path);
-            m_kept.insert(std::move(path));
-            while (m_keptBytes > m_budgetBytes && m_kept.size() > 1) {
-                const auto last = std::prev(m_kept.end());
-                m_keptBytes -= PendingChanges::CostOf(*last);
-                m_kept.erase(last);
-                m_more = true;
-            }
+    if (!m_listing) {
+        PELMON_INVARIANT(!m_folders.empty());
+        m_folder = std::move(m_folders.back());
+        m_folders.pop_back();
+        m_listing = platform::OpenFolderListing(root, m_folder);
+    }
+    if (m_listing) {
+        if (platform::ReadFolderListing(m_listing, m_entries)) {
+            for (const platform::DirectoryEntry& entry : m_entries)
+                Consider(entry);
+            return false;
         }
+        CloseListing();
     }
     if (!m_folders.empty())
         return false;
     m_found.assign(m_kept.begin(), m_kept.end());
     m_kept.clear();
     return true;
+}
+
+void RecoveryPass::End()
+{
+    CloseListing();
+    m_active = false;
+    m_folders.clear();
+}
+
+void RecoveryPass::Consider(const platform::DirectoryEntry& entry)
+{
+    ++m_listedByStep;
+    std::u16string path = m_folder.empty() ? entry.name : m_folder + u'\\' + entry.name;
+    if (entry.directory && !entry.reparsePoint)
+        m_folders.push_back(path);
+    if (!InWindow(entry.created, m_window) && !InWindow(entry.written, m_window) &&
+        !InWindow(entry.changed, m_window))
+        return;
+    if (!m_window.after.empty() && path <= m_window.after)
+        return;
+    m_keptBytes += PendingChanges::CostOf(path);
+    m_kept.insert(std::move(path));
+    while (m_keptBytes > m_budgetBytes && m_kept.size() > 1) {
+        const auto last = std::prev(m_kept.end());
+        m_keptBytes -= PendingChanges::CostOf(*last);
+        m_kept.erase(last);
+        m_more = true;
+    }
+}
+
+void RecoveryPass::CloseListing()
+{
+    platform::CloseFolderListing(m_listing);
+    m_listing = nullptr;
 }

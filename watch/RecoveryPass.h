@@ -8,19 +8,27 @@
 #include "watch/LossWindows.h"
 
 // One listing of the tree below a watched root for one loss window, as
-// Microsoft documents for lost change records, taken one folder per step so
-// that the watcher takes records in and answers a stop between folders. It
-// collects, in path order, the entries past what earlier passes handed back
-// whose creation, last write or last change lies in the window, as many as
-// `budgetBytes` of pending names hold (at least one). Reparse points are
-// listed but never entered; folders that cannot be read are skipped.
+// Microsoft documents for lost change records, one batch of entries a step,
+// so that the watcher takes records in and answers a stop between batches,
+// inside a folder of any size too. It collects, in path order, the entries
+// past what earlier passes handed back whose creation, last write or last
+// change lies in the window, as many as `budgetBytes` of pending names hold
+// (at least one). Reparse points are listed but never entered; folders that
+// cannot be opened are skipped, and one that fails part way gives what was
+// read of it.
 class RecoveryPass {
 public:
+    RecoveryPass() = default;
+    RecoveryPass(const RecoveryPass&) = delete;
+    RecoveryPass& operator=(const RecoveryPass&) = delete;
+    ~RecoveryPass() { CloseListing(); }
+
     void Begin(const LossWindow& window, std::size_t budgetBytes);
     bool Active() const { return m_active; }
 
-    // Lists the next folder. True once the last one is listed: the result
-    // below is complete.
+    // Reads the next batch of entries, opening the next folder when none is
+    // open. True once the last folder is read to its end: the result below
+    // is complete.
     bool Step(const std::wstring& root);
 
     // The result, in path order; `More` when the budget cut it short.
@@ -30,13 +38,18 @@ public:
     std::size_t ListedByLastStep() const { return m_listedByStep; }
 
     // The caller has dealt with the result.
-    void End() { m_active = false; }
+    void End();
 
 private:
+    void Consider(const platform::DirectoryEntry& entry);
+    void CloseListing();
+
     bool m_active = false;
     LossWindow m_window{};
     std::size_t m_budgetBytes = 0;
-    std::vector<std::u16string> m_folders;
+    std::vector<std::u16string> m_folders; // still to be listed
+    std::u16string m_folder;               // the one being listed
+    platform::FolderListing m_listing = nullptr;
     std::set<std::u16string> m_kept;
     std::size_t m_keptBytes = 0;
     std::vector<std::u16string> m_found;

@@ -34,6 +34,13 @@ struct TreeEntry {
     bool openForWriting = false;
 };
 
+// Where an open listing of a folder stands: its next batch starts after
+// `last`, in the live tree, as a cursor over a folder's index does.
+struct ListingCursor {
+    std::wstring folder;
+    std::wstring last;
+};
+
 // What the doubles answer and what they saw, as Reset leaves it.
 struct PlatformData {
     // Known folders. Paths starting with a backslash are taken relative to
@@ -63,8 +70,14 @@ struct PlatformData {
     // The tree below the watched roots, by full Windows path, for listings.
     std::map<std::wstring, TreeEntry> tree;
     std::set<std::wstring> unreadableFolders;
-    int listings = 0;
-    unsigned listingDelayMicroseconds = 0;
+    int listings = 0;       // folders opened for listing
+    int listingBatches = 0; // batches read from them
+    std::size_t listingBatchEntries = 64;
+    unsigned listingDelayMicroseconds = 0; // per batch
+    std::map<std::uintptr_t, ListingCursor> openListings;
+    std::uintptr_t nextListing = 1;
+    int parksMidListing = 0;           // waits begun while a listing was open
+    std::size_t scansAtLastBatch = 0;  // scans started when the last batch was read
     int arrivalChecks = 0; // looks at whether a file is still being written
 
     // Clocks: file times in 100 ns units, and milliseconds.
@@ -128,14 +141,17 @@ void DeliverBatch(const std::wstring& root, const std::vector<unsigned char>& by
 
 // The tree, by full Windows path.
 void SetTreeEntry(const std::wstring& path, const TreeEntry& entry);
+void SetTreeEntries(std::map<std::wstring, TreeEntry> entries);
 void EraseTreeEntry(const std::wstring& path);
 void ClearTree(); // and its unreadable folders
 // Another process has the file open for writing, or no longer; a missing
 // entry is made.
 void SetBeingWritten(const std::wstring& path, bool beingWritten);
 void SetUnreadable(const std::wstring& folder);
-// Each listing of a folder takes this long, so a test can stop in the middle.
+// Each batch of a listing takes this long, so a test can stop in the middle.
 void SetListingDelay(unsigned microseconds);
+// Each batch of a listing holds at most this many entries (64 unless set).
+void SetListingBatch(std::size_t entries);
 
 void FailReads();
 void RunReadsOutOfMemory();
@@ -167,6 +183,9 @@ std::vector<std::vector<std::string>> ScannedPaths();
 int TakenBatches();
 int ArrivalChecks();
 int Listings();
+int ListingBatches();
+int ParksMidListing();
+std::size_t ScansAtLastListingBatch();
 std::size_t Probes();
 int Sleeps();
 int OpenScHandles();

@@ -1,5 +1,6 @@
 // Records are read while scans run, and what the system loses is found by
 // listing the tree.
+#include <map>
 #include <set>
 
 #include "tests/unit/WatchersFixture.h"
@@ -30,6 +31,16 @@ void NewFile(const std::wstring& relative)
 const WatchStats& Stats()
 {
     return StateOf(WatcherKind::ProgramData).stats;
+}
+
+constexpr uint64_t kSecond = 1000 * fake::kTicksPerMillisecond;
+
+// Hands the watcher a batch and waits until it has taken it in.
+void DeliverAndTake(const std::vector<unsigned char>& batch)
+{
+    const int taken = fake::TakenBatches();
+    fake::DeliverBatch(kRoot, batch);
+    ASSERT_TRUE(fake::WaitUntil([&](const fake::Platform& p) { return p.takenBatches > taken; }));
 }
 
 } // namespace
@@ -125,14 +136,22 @@ TEST_F(WatchersTest, TheQueueBoundIsHonouredAndWhatItRefusedIsRecovered)
     EXPECT_GT(Stats().peakPendingBytes, 1800u) << "the queue was filled before it refused";
 }
 
-TEST_F(WatchersTest, StopDuringARecoveryListingIsNotKeptWaiting)
+TEST_F(WatchersTest, AStopIsAnsweredBetweenTheBatchesOfABigFolder)
 {
-    for (int i = 0; i < 200; ++i)
-        Put(L"folder" + std::to_wstring(i), fake::FileTimeNow() - 1, true);
-    fake::SetListingDelay(5000); // a second for the whole tree
+    constexpr int kEntries = 150000, kPerBatch = 1000;
+    const uint64_t old = fake::FileTimeNow() - 60 * kSecond;
+    std::map<std::wstring, fake::TreeEntry> big{{kRoot + L"\\big", {true, false, old, old, old}}};
+    for (int i = 0; i < kEntries; ++i)
+        big.emplace(kRoot + L"\\big\\f" + std::to_wstring(100000 + i) + L".tmp", fake::TreeEntry{false, false, old, old, old});
+    fake::SetTreeEntries(std::move(big));
+    fake::SetListingBatch(kPerBatch);
+    fake::SetListingDelay(20000); // three seconds for the whole folder
     fake::AdvanceClock(1);
-    fake::DeliverBatch(kRoot, {});
-    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return p.listings > 3; }));
+    DeliverAndTake({});
+    // The root's batch and its end, then two batches of the big folder.
+    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return p.listingBatches >= 4; }));
+    ASSERT_EQ(fake::ParksMidListing(), 0);
     StopService();
-    EXPECT_LT(fake::Listings(), 100) << "the listing went on after the stop";
+    EXPECT_GE(fake::ParksMidListing(), 1) << "the watcher did not park inside the folder";
+    EXPECT_LT(fake::ListingBatches(), kEntries / kPerBatch) << "the folder was read to its end";
 }
