@@ -35,7 +35,8 @@ protected:
     {
         const WatchContext context{*this,       WatcherKind::ProgramData, kRoot,       kRoot,
                                    m_request,   m_state.gate,             m_state.cache,
-                                   m_state.stats, kWatchLimits.pendingBytes, kWatchLimits.waitingBytes};
+                                   m_state.stats, kWatchLimits.pendingBytes, kWatchLimits.takenBytes,
+                                   kWatchLimits.waitingBytes};
         RunWatchLoop(context);
         m_state.gate.MarkFinished();
         return nullptr;

@@ -17,7 +17,8 @@ class RecoveryPass;
 // or scans anything itself.
 class ChangeIntake {
 public:
-    ChangeIntake(platform::ChangeRequest& request, std::size_t pendingBytes, WatchStats& stats);
+    ChangeIntake(platform::ChangeRequest& request, std::size_t pendingBytes, std::size_t takenBytes,
+                 WatchStats& stats);
 
     // Issues the first request: what happened before it is not new. False
     // when the system refuses it.
@@ -36,27 +37,36 @@ public:
     std::size_t PendingCount() const { return m_pending.Changes().size(); }
     PendingChange Pop() { return m_pending.Pop(); }
 
-    // The losses still to be recovered, and room for what a pass finds.
+    // The lost time still to be recovered, and room for what a pass finds:
+    // a pass begins only while at least half the queue is free, so that it
+    // can hand back a good part of what it finds.
     LossWindows& Losses() { return m_losses; }
     const LossWindows& Losses() const { return m_losses; }
     std::size_t FreeBytes() const { return m_pending.FreeBytes(); }
+    bool RoomForRecovery() const { return m_pending.FreeBytes() >= m_pending.Limit() / 2; }
+    // What a pass need not hand back: the names taken in since the window
+    // began, from records or by an earlier pass.
+    const TakenNames& Taken() const { return m_taken; }
 
-    // After a complete pass over the oldest loss: the names it found that the
-    // records did not deliver join the queue, as many as it holds (at least
-    // one, or a tiny bound would stall), and the window moves on past them.
-    void TakeRecovered(const RecoveryPass& pass);
+    // After a pass has listed the whole tree: the names it found that were
+    // not taken in already join the queue, and the window moves on past
+    // them. Only when they all fit, or the queue is empty (then as
+    // many as it holds, at least one, or a tiny bound would stall): false,
+    // taking nothing, while the queue has too little room; the pass waits.
+    bool TakeRecovered(const RecoveryPass& pass);
 
 private:
     bool Issue();
     void TakeIn();
+    void ForgetTaken();
 
     platform::ChangeRequest& m_request;
     WatchStats& m_stats;
     PendingChanges m_pending;
     TakenNames m_taken;
     LossWindows m_losses;
-    platform::FileTime m_issuedAt = 0;
-    platform::FileTime m_lastGoodIssue = 0;
+    ClockMark m_issuedAt;
+    ClockMark m_lastGoodIssue;
     bool m_outstanding = false;
     bool m_lostSinceIssue = false;
     bool m_refused = false;

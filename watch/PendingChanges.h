@@ -23,6 +23,7 @@ public:
     // string, so the bound holds for the memory really used.
     static std::size_t CostOf(const std::u16string& name);
 
+    std::size_t Limit() const { return m_limit; }
     std::size_t FreeBytes() const { return m_bytes < m_limit ? m_limit - m_bytes : 0; }
     bool Fits(std::size_t bytes) const { return bytes <= FreeBytes(); }
 

@@ -6,19 +6,11 @@
 #include "watch/Invariant.h"
 #include "watch/PendingChanges.h"
 
-namespace {
-
-bool InWindow(platform::FileTime time, const LossWindow& window)
-{
-    return time >= window.start && time < window.end;
-}
-
-} // namespace
-
 void RecoveryPass::Begin(const LossWindow& window, std::size_t budgetBytes)
 {
     PELMON_INVARIANT(!m_active && !m_listing);
     m_active = true;
+    m_listed = false;
     m_window = window;
     m_budgetBytes = budgetBytes;
     m_folders.assign(1, std::u16string());
@@ -29,9 +21,9 @@ void RecoveryPass::Begin(const LossWindow& window, std::size_t budgetBytes)
     m_listedByStep = 0;
 }
 
-bool RecoveryPass::Step(const std::wstring& root)
+bool RecoveryPass::Step(const std::wstring& root, const TakenNames& taken)
 {
-    PELMON_INVARIANT(m_active);
+    PELMON_INVARIANT(m_active && !m_listed);
     m_listedByStep = 0;
     if (!m_listing) {
         PELMON_INVARIANT(!m_folders.empty());
@@ -42,7 +34,7 @@ bool RecoveryPass::Step(const std::wstring& root)
     if (m_listing) {
         if (platform::ReadFolderListing(m_listing, m_entries)) {
             for (const platform::DirectoryEntry& entry : m_entries)
-                Consider(entry);
+                Consider(entry, taken);
             return false;
         }
         CloseListing();
@@ -50,7 +42,8 @@ bool RecoveryPass::Step(const std::wstring& root)
     if (!m_folders.empty())
         return false;
     m_found.assign(m_kept.begin(), m_kept.end());
-    m_kept.clear();
+    m_kept.clear(); // m_keptBytes stays: what the result costs
+    m_listed = true;
     return true;
 }
 
@@ -58,22 +51,35 @@ void RecoveryPass::End()
 {
     CloseListing();
     m_active = false;
+    m_listed = false;
     m_folders.clear();
+    m_found.clear();
 }
 
-void RecoveryPass::Consider(const platform::DirectoryEntry& entry)
+bool RecoveryPass::InWindow(platform::FileTime time) const
+{
+    return time >= m_window.start.wall && time < m_window.end.wall;
+}
+
+void RecoveryPass::Consider(const platform::DirectoryEntry& entry, const TakenNames& taken)
 {
     ++m_listedByStep;
     std::u16string path = m_folder.empty() ? entry.name : m_folder + u'\\' + entry.name;
     if (entry.directory && !entry.reparsePoint)
         m_folders.push_back(path);
-    if (!InWindow(entry.created, m_window) && !InWindow(entry.written, m_window) &&
-        !InWindow(entry.changed, m_window))
+    if (!InWindow(entry.created) && !InWindow(entry.written) && !InWindow(entry.changed))
         return;
-    if (!m_window.after.empty() && path <= m_window.after)
+    if ((!m_window.after.empty() && path <= m_window.after) || taken.Contains(path))
         return;
-    m_keptBytes += PendingChanges::CostOf(path);
-    m_kept.insert(std::move(path));
+    Keep(std::move(path));
+}
+
+void RecoveryPass::Keep(std::u16string path)
+{
+    const std::size_t cost = PendingChanges::CostOf(path);
+    if (!m_kept.insert(std::move(path)).second)
+        return;
+    m_keptBytes += cost;
     while (m_keptBytes > m_budgetBytes && m_kept.size() > 1) {
         const auto last = std::prev(m_kept.end());
         m_keptBytes -= PendingChanges::CostOf(*last);

@@ -2,21 +2,24 @@
 //
 //   ChangeIntake   the change request, always one outstanding: its records
 //                  are taken into the queue of pending names after every
-//                  wait and every unit of work; lost records become windows
-//                  of time to recover
+//                  wait and every unit of work; lost records widen the one
+//                  window of time to recover
 //   SetAsideFiles  files whose writer still had them open when their turn came
-//   RecoveryPass   the listing of the tree for the oldest loss, one folder a step
+//   RecoveryPass   the listing of the tree for that window, a batch of
+//                  entries a step
 //   ScannerStage   the one running scan, its answer, and the files that
 //                  wait while the scanner fails
 //
 // Working (the kill gate held): while the scanner is idle and no stop waits,
 // the next due work is taken, in this order: a waiting file whose try is
-// due, a set-aside file whose look is due, the oldest pending name, a
-// recovery step once the queue is empty. Parked: in WaitParked only, one
-// wait for the request, the running scan and the next look or try together. A watcher is killed only there (see
-// KillGate), so nothing it holds while working can be left locked; a stop
-// asked for while it works sends it there at once. The loop ends when the
-// system has refused a request and nothing is left to do.
+// due, a set-aside file whose look is due, then the pending names and the
+// recovery steps, which take turns while names wait (see RecoveryDue) and
+// the recovery alone once the queue is empty. Parked: in WaitParked only,
+// one wait for the request, the running scan and the next look or try
+// together. A watcher is killed only there (see KillGate), so nothing it
+// holds while working can be left locked; a stop asked for while it works
+// sends it there at once. The loop ends when the system has refused a
+// request and nothing is left to do.
 #include "watch/WatchLoop.h"
 
 #include <algorithm>
@@ -37,7 +40,7 @@ class WatchLoop {
 public:
     explicit WatchLoop(const WatchContext& context)
         : m_context(context),
-          m_intake(context.request, context.pendingBytes, context.stats),
+          m_intake(context.request, context.pendingBytes, context.takenBytes, context.stats),
           m_scanner(context.programDataPath, context.watchRoot, context.waitingBytes)
     {
     }
@@ -48,6 +51,7 @@ private:
     bool TakeNextWork();
     bool ScanSetAsideFile();
     void Offer(const PendingChange& change);
+    bool RecoveryDue(uint64_t now) const;
     bool StepRecovery();
     bool Finished() const;
     void WaitParked();
@@ -57,6 +61,10 @@ private:
     SetAsideFiles m_setAside;
     RecoveryPass m_recovery;
     ScannerStage m_scanner;
+    bool m_offeredSinceStep = true;
+    uint64_t m_recoveryDueAt = 0;
+    uint64_t m_passListingMs = 0; // the steps of the running pass together
+    uint64_t m_nextPassAt = 0;
 };
 
 void WatchLoop::Run()
@@ -87,11 +95,23 @@ bool WatchLoop::TakeNextWork()
         return false;
     if (ScanSetAsideFile())
         return true;
-    if (m_intake.HasPending()) {
-        Offer(m_intake.Pop());
+    if (!m_intake.HasPending())
+        return StepRecovery();
+    if (RecoveryDue(platform::MonotonicMilliseconds()) && StepRecovery())
         return true;
-    }
-    return StepRecovery();
+    Offer(m_intake.Pop());
+    m_offeredSinceStep = true;
+    return true;
+}
+
+// While names wait, the recovery still goes on, or a flood that keeps the
+// queue busy would put it off until the flood ends: a step is due once a
+// name has been offered since the last one, and as long has passed since
+// that step ended as it took. So the names get at least every other turn
+// and half the time, a scan counting as time, and the listing the rest.
+bool WatchLoop::RecoveryDue(uint64_t now) const
+{
+    return m_offeredSinceStep && now >= m_recoveryDueAt;
 }
 
 bool WatchLoop::ScanSetAsideFile()
@@ -142,23 +162,39 @@ void WatchLoop::Offer(const PendingChange& change)
     m_scanner.Submit(change.name, candidate, platform::MonotonicMilliseconds());
 }
 
-// Lists one folder for the oldest loss once the queue is empty; a finished
-// pass hands what it found to the intake.
+// Lists the next batch of entries for the lost time; a pass that has listed
+// the whole tree hands what it found to the intake, once the queue has room
+// for it. False when there was nothing to do.
 bool WatchLoop::StepRecovery()
 {
     if (!m_recovery.Active()) {
-        if (!m_intake.Losses().Pending())
+        if (!m_intake.Losses().Pending() || !m_intake.RoomForRecovery() ||
+            platform::MonotonicMilliseconds() < m_nextPassAt)
             return false;
-        m_recovery.Begin(m_intake.Losses().BeginOldest(), m_intake.FreeBytes());
+        m_recovery.Begin(m_intake.Losses().BeginPass(), m_intake.FreeBytes());
+        m_passListingMs = 0;
     }
-    const uint64_t started = platform::MonotonicMilliseconds();
-    const bool complete = m_recovery.Step(m_context.watchRoot);
-    m_context.stats.recoveryMilliseconds += platform::MonotonicMilliseconds() - started;
-    m_context.stats.recoveryListed += m_recovery.ListedByLastStep();
-    if (complete) {
-        m_intake.TakeRecovered(m_recovery);
-        m_recovery.End();
+    bool stepped = false;
+    if (!m_recovery.Listed()) {
+        const uint64_t started = platform::MonotonicMilliseconds();
+        m_recovery.Step(m_context.watchRoot, m_intake.Taken());
+        const uint64_t ended = platform::MonotonicMilliseconds();
+        m_passListingMs += ended - started;
+        m_context.stats.recoveryMilliseconds += ended - started;
+        m_context.stats.recoveryListed += m_recovery.ListedByLastStep();
+        m_offeredSinceStep = false;
+        m_recoveryDueAt = ended + (ended - started);
+        stepped = true;
+        if (!m_recovery.Listed())
+            return true;
     }
+    if (!m_intake.TakeRecovered(m_recovery))
+        return stepped;
+    m_recovery.End();
+    // Losses that go on through a flood would have the tree listed again
+    // and again; a pass that follows rests first as long as this one listed,
+    // so the listing takes at most half the time even then.
+    m_nextPassAt = platform::MonotonicMilliseconds() + m_passListingMs;
     return true;
 }
 
@@ -169,8 +205,8 @@ bool WatchLoop::Finished() const
 }
 
 // The one place the watcher parks. It has a time-out only while files are
-// set aside or wait for the scanner and could be taken; during a scan, the
-// scan's end is what the watcher waits for.
+// set aside or wait for the scanner and could be taken, or a pass rests;
+// during a scan, the scan's end is what the watcher waits for.
 void WatchLoop::WaitParked()
 {
     uint64_t timeout = platform::kWaitForever;
@@ -180,6 +216,8 @@ void WatchLoop::WaitParked()
             timeout = std::min(timeout, m_setAside.MillisecondsToNextCheck(now));
         if (m_scanner.HasWaiting())
             timeout = std::min(timeout, m_scanner.MillisecondsToNextRetry(now));
+        if (m_intake.Losses().Pending() && !m_recovery.Active() && !m_scanner.Failing())
+            timeout = std::min(timeout, m_nextPassAt > now ? m_nextPassAt - now : 0);
     }
     m_context.gate.Park();
     platform::WaitForChangesOrScanner(m_intake.Outstanding(), m_scanner.Running(),

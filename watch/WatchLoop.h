@@ -22,6 +22,7 @@ struct WatchContext {
     RecentNameCache& cache;
     WatchStats& stats;
     std::size_t pendingBytes;
+    std::size_t takenBytes;
     std::size_t waitingBytes;
 };
 

@@ -44,7 +44,7 @@ void RunWatcher(wxThread& thread, WatcherKind kind)
 
     const WatchContext context{thread,         kind,       programDataPath, watchRoot,
                                *state.request, state.gate, state.cache,     state.stats,
-                               kWatchLimits.pendingBytes, kWatchLimits.waitingBytes};
+                               kWatchLimits.pendingBytes, kWatchLimits.takenBytes, kWatchLimits.waitingBytes};
     RunWatchLoop(context);
 }
 

@@ -1,5 +1,6 @@
 // Records are read while scans run, and what the system loses is found by
 // listing the tree.
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -35,12 +36,34 @@ const WatchStats& Stats()
 
 constexpr uint64_t kSecond = 1000 * fake::kTicksPerMillisecond;
 
+std::u16string Units(const std::string& text)
+{
+    return std::u16string(text.begin(), text.end());
+}
+
+std::wstring Wide(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
 // Hands the watcher a batch and waits until it has taken it in.
 void DeliverAndTake(const std::vector<unsigned char>& batch)
 {
     const int taken = fake::TakenBatches();
     fake::DeliverBatch(kRoot, batch);
     ASSERT_TRUE(fake::WaitUntil([&](const fake::Platform& p) { return p.takenBatches > taken; }));
+}
+
+// A new file whose records the system loses; the clock moves on past it.
+void LoseNewFile(const std::string& name)
+{
+    NewFile(Wide(name));
+    DeliverAndTake({});
+}
+
+std::size_t ScansOf(const Paths& scans, const std::string& path)
+{
+    return static_cast<std::size_t>(std::count(scans.begin(), scans.end(), path));
 }
 
 } // namespace
@@ -134,6 +157,92 @@ TEST_F(WatchersTest, TheQueueBoundIsHonouredAndWhatItRefusedIsRecovered)
     EXPECT_GE(Stats().losses, 1u);
     EXPECT_LE(Stats().peakPendingBytes, 2048u);
     EXPECT_GT(Stats().peakPendingBytes, 1800u) << "the queue was filled before it refused";
+}
+
+TEST_F(WatchersTest, LossesWidenOneWindowThatOneListingAnswers)
+{
+    // Between two losses two batches arrive, so that the lost times do not
+    // adjoin. A pass begun before the later losses lists for its own span;
+    // one more pass lists for what they added, however many they were.
+    struct Case {
+        const char* name;
+        bool whileListing;
+        uint64_t passes;
+    };
+    for (const Case& c : {Case{"while the recovery waits for a scan", false, 1},
+                          Case{"while a pass lists", true, 2}}) {
+        SCOPED_TRACE(c.name);
+        const std::string tag = c.whileListing ? "listing" : "waiting";
+        // Folders, to give the listing some steps.
+        fake::ClearTree();
+        for (int i = 0; i < 30; ++i)
+            Put(L"dir" + std::to_wstring(i), fake::FileTimeNow() - 3600 * kSecond, true);
+        const uint64_t passesBefore = Stats().recoveryPasses;
+        const int batchesBefore = fake::ListingBatches();
+        if (c.whileListing) {
+            fake::SetListingDelay(10000); // a third of a second a pass
+        } else {
+            fake::HoldScans();
+            NewFile(Wide("held-" + tag + ".exe"));
+            fake::DeliverBatch(kRoot, ChangeBatch({{Added, Units("held-" + tag + ".exe")}}));
+            ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return p.runningScans == 1; }));
+        }
+        std::vector<std::string> eligible;
+        for (int loss = 0; loss < 3; ++loss) {
+            fake::AdvanceClock(1000);
+            const std::string lost = "lost-" + tag + "-" + std::to_string(loss) + ".exe";
+            LoseNewFile(lost);
+            eligible.push_back(Path(lost));
+            if (c.whileListing && loss == 0)
+                ASSERT_TRUE(fake::WaitUntil([&](const fake::Platform& p) { return p.listingBatches > batchesBefore; }));
+            for (int good = 0; loss < 2 && good < 2; ++good) {
+                fake::AdvanceClock(1000);
+                const std::string seen = "seen-" + tag + "-" + std::to_string(loss) + std::to_string(good) + ".exe";
+                NewFile(Wide(seen));
+                DeliverAndTake(ChangeBatch({{Added, Units(seen)}}));
+                eligible.push_back(Path(seen));
+            }
+        }
+        ASSERT_EQ(Stats().recoveryPasses, passesBefore) << "a pass ended before the last loss";
+        fake::ReleaseScans();
+        ASSERT_TRUE(fake::WaitUntil([&](const fake::Platform& p) { return Idle(p) && Stats().recoveryPasses > passesBefore; }));
+        fake::SetListingDelay(0);
+        // A pass that follows another rests as long as that one listed.
+        fake::AdvanceClock(60000);
+        DeliverAndTake(ChangeBatch({{Removed, u"nothing.tmp"}}));
+        ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return Idle(p) && p.parkedWithTimeout == 0; }));
+
+        EXPECT_EQ(Stats().recoveryPasses - passesBefore, c.passes);
+        const Paths scans = ScannedFiles();
+        for (const std::string& path : eligible)
+            EXPECT_EQ(ScansOf(scans, path), 1u) << path;
+    }
+}
+
+TEST_F(WatchersTest, RecoveryKeepsUpWhileNamesWaitInTheQueue)
+{
+    fake::HoldScans();
+    NewFile(L"first.exe");
+    fake::DeliverBatch(kRoot, ChangeBatch({{Added, u"first.exe"}}));
+    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return p.runningScans == 1; }));
+    fake::AdvanceClock(1000);
+    LoseNewFile("lost.exe");
+    std::vector<ChangeRecord> queued;
+    for (int i = 0; i < 20; ++i) {
+        const std::string name = "q" + std::to_string(10 + i) + ".exe";
+        NewFile(Wide(name));
+        queued.push_back({Added, Units(name)});
+    }
+    DeliverAndTake(ChangeBatch(queued));
+    ASSERT_EQ(fake::Listings(), 0);
+
+    fake::ReleaseScans();
+    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return Idle(p) && p.listings > 0; }));
+    const Paths scans = ScannedFiles();
+    ASSERT_EQ(scans.size(), 22u);
+    EXPECT_EQ(scans.back(), Path("lost.exe"));
+    // The tree was listed to its end before the queue had been worked off.
+    EXPECT_LT(fake::ScansAtLastListingBatch(), 1 + queued.size());
 }
 
 TEST_F(WatchersTest, AStopIsAnsweredBetweenTheBatchesOfABigFolder)
