@@ -7,10 +7,12 @@
 // step a second loss may widen the window. Checked against a model written
 // here: the spans the passes listed for cover the lost time; the names
 // handed back over all the passes are exactly the entries, reachable
-// without entering a reparse point or an unreadable folder, that have a
-// time in one of those spans, each once, in path order within a pass and
-// over all of them while the window did not widen; and each pass keeps to
-// its budget.
+// without entering a reparse point or an unreadable folder, that are new in
+// one of those spans (a file with a time in it; a folder created in it and
+// holding no entry older than it, or moved in then: changed in it, last
+// written before it), each once, in path order within a pass and over all
+// of them while the window did not widen; and each pass keeps to its
+// budget.
 //
 // Input: a byte for the budget and the entries a batch, the step before
 // which the window widens (255: never), then three bytes per entry (parent
@@ -86,7 +88,25 @@ std::set<std::u16string> NewIn(const Tree& tree, const Span& span)
 {
     std::set<std::u16string> found;
     for (const auto& [path, entry] : tree) {
-        if (Reachable(tree, path) && (span.Holds(entry.created) || span.Holds(entry.written) || span.Holds(entry.changed)))
+        if (!Reachable(tree, path))
+            continue;
+        if (!entry.directory) {
+            if (span.Holds(entry.created) || span.Holds(entry.written) || span.Holds(entry.changed))
+                found.insert(path);
+            continue;
+        }
+        const bool moved = span.Holds(entry.changed) && !span.Holds(entry.written);
+        bool created = span.Holds(entry.created);
+        if (created && !moved && !entry.reparse && !entry.unreadable) {
+            const std::u16string prefix = path + u'\\';
+            for (auto child = tree.upper_bound(prefix); child != tree.end() && child->first.rfind(prefix, 0) == 0; ++child) {
+                const Entry& c = child->second;
+                if (child->first.find(u'\\', prefix.size()) == std::u16string::npos && c.created < span.start &&
+                    c.written < span.start && c.changed < span.start)
+                    created = false; // an older entry: the folder was there before
+            }
+        }
+        if (created || moved)
             found.insert(path);
     }
     return found;
@@ -166,11 +186,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
             if (passSteps > 10000)
                 Fail("a pass never ends");
         }
-        const std::vector<std::u16string>& found = pass.Found();
+        const std::vector<RecoveredEntry>& found = pass.Found();
         std::size_t bytes = 0;
         for (std::size_t i = 0; i < found.size(); ++i) {
-            bytes += PendingChanges::CostOf(found[i]);
-            if (i > 0 && !(found[i - 1] < found[i]))
+            bytes += PendingChanges::CostOf(found[i].path);
+            if (i > 0 && !(found[i - 1].path < found[i].path))
                 Fail("a pass's names are not in strict path order");
         }
         if (found.size() > 1 && bytes > budget)
@@ -180,8 +200,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         const uint8_t choice = at < size ? data[at++] : 255;
         const std::size_t count = found.empty() ? 0 : 1 + choice % found.size();
         for (std::size_t i = 0; i < count; ++i) {
-            handedBack.push_back(found[i]);
-            taken.Add(At(10000), found[i]);
+            handedBack.push_back(found[i].path);
+            taken.Add(At(10000), found[i].path);
         }
         losses.EndPass(found, pass.More(), count);
         pass.End();

@@ -89,7 +89,7 @@ void ChangeIntake::TakeIn()
 
 bool ChangeIntake::TakeRecovered(const RecoveryPass& pass)
 {
-    const std::vector<std::u16string>& found = pass.Found();
+    const std::vector<RecoveredEntry>& found = pass.Found();
     // Cheap first: while names wait, the result waits until it fits whole.
     if (!m_pending.Empty() && !m_pending.Fits(pass.FoundBytes()))
         return false;
@@ -100,13 +100,15 @@ bool ChangeIntake::TakeRecovered(const RecoveryPass& pass)
     std::size_t taken = 0;
     std::size_t bytes = 0;
     std::vector<PendingChange> recovered;
-    for (const std::u16string& name : found) {
-        if (!m_taken.Contains(name) && !pending.count(name)) {
-            const std::size_t cost = PendingChanges::CostOf(name);
+    for (const RecoveredEntry& entry : found) {
+        if (!m_taken.TakenSince(entry.path, entry.latest) && !pending.count(entry.path)) {
+            const std::size_t cost = PendingChanges::CostOf(entry.path);
             if (!m_pending.Fits(bytes + cost) && !(m_pending.Empty() && recovered.empty()))
                 break;
             bytes += cost;
-            recovered.push_back(PendingChange{name, Arrival::Added});
+            // Changed in the lost time: scanned even if the cache holds the
+            // name, as a name that arrives by a rename is.
+            recovered.push_back(PendingChange{entry.path, Arrival::Recovered});
         }
         ++taken;
     }

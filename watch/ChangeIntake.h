@@ -49,8 +49,8 @@ public:
     const TakenNames& Taken() const { return m_taken; }
 
     // After a pass has listed the whole tree: the names it found that were
-    // not taken in already join the queue, and the window moves on past
-    // them. Only when they all fit, or the queue is empty (then as
+    // not taken in since they changed join the queue, and the window moves
+    // on past them. Only when they all fit, or the queue is empty (then as
     // many as it holds, at least one, or a tiny bound would stall): false,
     // taking nothing, while the queue has too little room; the pass waits.
     bool TakeRecovered(const RecoveryPass& pass);

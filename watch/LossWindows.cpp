@@ -49,7 +49,7 @@ const LossWindow& LossWindows::BeginPass()
     return m_pass;
 }
 
-void LossWindows::EndPass(const std::vector<std::u16string>& found, bool more, std::size_t taken)
+void LossWindows::EndPass(const std::vector<RecoveredEntry>& found, bool more, std::size_t taken)
 {
     PELMON_INVARIANT(m_pending && m_passBegun && taken <= found.size());
     if (more || taken < found.size()) {
@@ -57,7 +57,7 @@ void LossWindows::EndPass(const std::vector<std::u16string>& found, bool more, s
         // span from after what was handed back. At least one name was, or
         // the passes would go round for ever.
         PELMON_INVARIANT(taken > 0);
-        m_pass.after = found[taken - 1];
+        m_pass.after = found[taken - 1].path;
         return;
     }
     m_passBegun = false;

@@ -21,6 +21,12 @@ struct LossWindow {
     std::u16string after; // names up to this one were handed back
 };
 
+// One entry a pass found, with the file time that made it new.
+struct RecoveredEntry {
+    std::u16string path;
+    platform::FileTime latest = 0;
+};
+
 // The one window of lost time still to be made good by listing the tree.
 // Every loss widens it, while a pass waits for it and while one lists for
 // it: one listing answers any number of losses. A pass lists for the
@@ -44,7 +50,7 @@ public:
     // After a pass found `found` (in path order; `more` when its budget cut
     // the list short) and the first `taken` of them were dealt with: the
     // window is done, or it moves on to what is still to be listed for.
-    void EndPass(const std::vector<std::u16string>& found, bool more, std::size_t taken);
+    void EndPass(const std::vector<RecoveredEntry>& found, bool more, std::size_t taken);
 
     const LossWindow& Window() const { return m_window; }
 

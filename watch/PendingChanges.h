@@ -3,8 +3,9 @@
 #include <deque>
 #include <string>
 
-// How a name came to be offered.
-enum class Arrival { Added, Renamed };
+// How a name came to be offered: created, arrived by a rename, or found by
+// a recovery changed in the time whose records were lost.
+enum class Arrival { Added, Renamed, Recovered };
 
 struct PendingChange {
     std::u16string name; // relative to the watched root, as the system reports it

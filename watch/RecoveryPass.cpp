@@ -1,5 +1,6 @@
 #include "watch/RecoveryPass.h"
 
+#include <algorithm>
 #include <iterator>
 #include <utility>
 
@@ -13,7 +14,7 @@ void RecoveryPass::Begin(const LossWindow& window, std::size_t budgetBytes)
     m_listed = false;
     m_window = window;
     m_budgetBytes = budgetBytes;
-    m_folders.assign(1, std::u16string());
+    m_folders.assign(1, Folder{});
     m_kept.clear();
     m_keptBytes = 0;
     m_found.clear();
@@ -29,7 +30,9 @@ bool RecoveryPass::Step(const std::wstring& root, const TakenNames& taken)
         PELMON_INVARIANT(!m_folders.empty());
         m_folder = std::move(m_folders.back());
         m_folders.pop_back();
-        m_listing = platform::OpenFolderListing(root, m_folder);
+        m_listing = platform::OpenFolderListing(root, m_folder.path);
+        if (!m_listing)
+            EndFolder(); // skipped: nothing in it tells against it
     }
     if (m_listing) {
         if (platform::ReadFolderListing(m_listing, m_entries)) {
@@ -38,10 +41,14 @@ bool RecoveryPass::Step(const std::wstring& root, const TakenNames& taken)
             return false;
         }
         CloseListing();
+        EndFolder();
     }
     if (!m_folders.empty())
         return false;
-    m_found.assign(m_kept.begin(), m_kept.end());
+    m_found.clear();
+    m_found.reserve(m_kept.size());
+    for (auto& [path, latest] : m_kept)
+        m_found.push_back(RecoveredEntry{path, latest});
     m_kept.clear(); // m_keptBytes stays: what the result costs
     m_listed = true;
     return true;
@@ -64,28 +71,51 @@ bool RecoveryPass::InWindow(platform::FileTime time) const
 void RecoveryPass::Consider(const platform::DirectoryEntry& entry, const TakenNames& taken)
 {
     ++m_listedByStep;
-    std::u16string path = m_folder.empty() ? entry.name : m_folder + u'\\' + entry.name;
-    if (entry.directory && !entry.reparsePoint)
-        m_folders.push_back(path);
-    if (!InWindow(entry.created) && !InWindow(entry.written) && !InWindow(entry.changed))
-        return;
-    if ((!m_window.after.empty() && path <= m_window.after) || taken.Contains(path))
-        return;
-    Keep(std::move(path));
+    const platform::FileTime start = m_window.start.wall;
+    if (entry.created < start && entry.written < start && entry.changed < start)
+        m_folder.keptIfNoOlderEntry = false; // the folder was there before the window
+    std::u16string path = m_folder.path.empty() ? entry.name : m_folder.path + u'\\' + entry.name;
+    const bool created = InWindow(entry.created);
+    const bool written = InWindow(entry.written);
+    const bool changed = InWindow(entry.changed);
+    bool wanted = created || written || changed;
+    platform::FileTime latest = std::max({entry.created, entry.written, entry.changed});
+    bool byCreationAlone = false;
+    if (entry.directory) {
+        const bool moved = changed && !written;
+        wanted = created || moved;
+        byCreationAlone = created && !moved;
+        latest = moved ? entry.changed : entry.created;
+    }
+    wanted = wanted && (m_window.after.empty() || path > m_window.after) && !taken.TakenSince(path, latest);
+    if (entry.directory && !entry.reparsePoint) {
+        m_folders.push_back(Folder{path, wanted && byCreationAlone, latest});
+        if (byCreationAlone)
+            return; // decided once it has been read
+    }
+    if (wanted)
+        Keep(std::move(path), latest);
 }
 
-void RecoveryPass::Keep(std::u16string path)
+void RecoveryPass::Keep(std::u16string path, platform::FileTime latest)
 {
     const std::size_t cost = PendingChanges::CostOf(path);
-    if (!m_kept.insert(std::move(path)).second)
+    if (!m_kept.emplace(std::move(path), latest).second)
         return;
     m_keptBytes += cost;
     while (m_keptBytes > m_budgetBytes && m_kept.size() > 1) {
         const auto last = std::prev(m_kept.end());
-        m_keptBytes -= PendingChanges::CostOf(*last);
+        m_keptBytes -= PendingChanges::CostOf(last->first);
         m_kept.erase(last);
         m_more = true;
     }
+}
+
+void RecoveryPass::EndFolder()
+{
+    if (m_folder.keptIfNoOlderEntry)
+        Keep(std::move(m_folder.path), m_folder.latest);
+    m_folder = Folder{};
 }
 
 void RecoveryPass::CloseListing()

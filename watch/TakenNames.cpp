@@ -22,6 +22,7 @@ void TakenNames::Add(const ClockMark& takenAt, const std::u16string& name)
         ForgetOldest();
     const auto found = m_names.try_emplace(name).first;
     ++found->second.count;
+    found->second.at = takenAt;
     m_order.push_back(Slot{takenAt.monotonicMs, &found->first});
     m_bytes += cost;
     PELMON_INVARIANT(m_bytes <= m_limit || m_order.size() == 1);
@@ -31,6 +32,12 @@ void TakenNames::ForgetBefore(uint64_t monotonicMs)
 {
     while (!m_order.empty() && m_order.front().monotonicMs < monotonicMs)
         ForgetOldest();
+}
+
+bool TakenNames::TakenSince(const std::u16string& name, platform::FileTime latest) const
+{
+    const auto found = m_names.find(name);
+    return found != m_names.end() && latest <= found->second.at.wall;
 }
 
 void TakenNames::ForgetOldest()

@@ -22,13 +22,18 @@ public:
     void Add(const ClockMark& takenAt, const std::u16string& name);
     // Forgets what was taken before this monotonic time.
     void ForgetBefore(uint64_t monotonicMs);
-    bool Contains(const std::u16string& name) const { return m_names.count(name) != 0; }
+    // True when `name` was taken in and the entry has not changed since:
+    // `latest`, its latest file time, is not after the wall time it was
+    // taken at. A download renamed over a name taken in a moment earlier is
+    // new again.
+    bool TakenSince(const std::u16string& name, platform::FileTime latest) const;
 
     std::size_t Bytes() const { return m_bytes; }
 
 private:
     struct Taken {
         std::size_t count = 0;
+        ClockMark at; // when it was taken in last
     };
     struct Slot {
         uint64_t monotonicMs;

@@ -151,8 +151,11 @@ void WatchLoop::Offer(const PendingChange& change)
     if (state == platform::ArrivalState::Missing)
         return;
     // A name that arrives by a rename is scanned even when the cache holds
-    // it: a download is often renamed over a placeholder scanned empty.
-    if (!m_context.cache.AdmitCandidate(candidate) && change.arrival != Arrival::Renamed)
+    // it: a download is often renamed over a placeholder scanned empty. So
+    // is one a recovery found changed while records were lost: that may
+    // have been the rename.
+    if (!m_context.cache.AdmitCandidate(candidate) && change.arrival != Arrival::Renamed &&
+        change.arrival != Arrival::Recovered)
         return;
     // Scanned now, unless another process is still writing it.
     if (!m_setAside.Full() && state == platform::ArrivalState::BeingWritten) {

@@ -61,6 +61,14 @@ void LoseNewFile(const std::string& name)
     DeliverAndTake({});
 }
 
+// A file whose record arrives; it was made an hour ago, so no window of
+// lost time reaches it.
+void DeliverOldFile(const std::string& name)
+{
+    Put(Wide(name), fake::FileTimeNow() - 3600 * kSecond);
+    DeliverAndTake(ChangeBatch({{Added, Units(name)}}));
+}
+
 std::size_t ScansOf(const Paths& scans, const std::string& path)
 {
     return static_cast<std::size_t>(std::count(scans.begin(), scans.end(), path));
@@ -263,4 +271,72 @@ TEST_F(WatchersTest, AStopIsAnsweredBetweenTheBatchesOfABigFolder)
     StopService();
     EXPECT_GE(fake::ParksMidListing(), 1) << "the watcher did not park inside the folder";
     EXPECT_LT(fake::ListingBatches(), kEntries / kPerBatch) << "the folder was read to its end";
+}
+
+TEST_F(WatchersTest, AnEntryChangedInLostTimeIsScannedThoughTheCacheHoldsItsName)
+{
+    // A download renamed over a placeholder scanned before, while records
+    // were lost. The placeholder's name was taken in long before, or by
+    // the last batch before the loss: either way it has changed since.
+    for (const bool takenLongBefore : {true, false}) {
+        SCOPED_TRACE(takenLongBefore ? "placeholder taken in long before" : "placeholder taken in just before");
+        const std::string name = takenLongBefore ? "setup-1.exe" : "setup-2.exe";
+        NewFile(Wide(name));
+        const uint64_t placed = fake::FileTimeNow();
+        DeliverAndTake(ChangeBatch({{Added, Units(name)}}));
+        if (takenLongBefore) {
+            fake::AdvanceClock(1000);
+            DeliverOldFile("other.exe");
+        }
+        fake::AdvanceClock(1000);
+        fake::SetTreeEntry(kRoot + L"\\" + Wide(name), {false, false, placed, placed, fake::FileTimeNow()});
+        fake::AdvanceClock(1);
+        const uint64_t passes = Stats().recoveryPasses;
+        DeliverAndTake({});
+        ASSERT_TRUE(fake::WaitUntil([&](const fake::Platform& p) { return Idle(p) && Stats().recoveryPasses > passes; }));
+        EXPECT_EQ(ScansOf(ScannedFiles(), Path(name)), 2u);
+    }
+}
+
+TEST_F(WatchersTest, AFolderThatWasThereBeforeTheLossAndWasOnlyGivenChildrenIsNotOfferedAgain)
+{
+    // A folder's own times move when it is given children. New in the lost
+    // time is a folder created then, or moved in then (its change time
+    // moved, its last write did not); Wine reports the last write as the
+    // creation time, so an entry older than the window inside a folder
+    // shows that the folder was there before.
+    struct Case {
+        const char* folder;
+        bool createdBefore, writtenBefore, changedBefore;
+        bool olderChild; // an entry in it with all times before the window
+        bool offered;
+    };
+    const Case cases[] = {
+        {"given-children", true, false, false, false, false},
+        {"given-children-wine", false, false, false, true, false},
+        {"moved-in", true, true, false, true, true},
+        {"new", false, false, false, false, true},
+    };
+    const uint64_t before = fake::FileTimeNow() - 60 * kSecond;
+    fake::AdvanceClock(1000);
+    const uint64_t inside = fake::FileTimeNow();
+    std::set<std::string> expected;
+    for (const Case& c : cases) {
+        const std::wstring folder = Wide(c.folder);
+        fake::SetTreeEntry(kRoot + L"\\" + folder,
+                           {true, false, c.createdBefore ? before : inside, c.writtenBefore ? before : inside,
+                            c.changedBefore ? before : inside});
+        if (c.olderChild)
+            Put(folder + L"\\older.exe", before);
+        Put(folder + L"\\child.exe", inside);
+        expected.insert(Path(std::string(c.folder) + "\\child.exe"));
+        if (c.offered)
+            expected.insert(Path(c.folder));
+    }
+    fake::AdvanceClock(1);
+    DeliverAndTake({});
+    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return Idle(p) && p.listings > 0; }));
+    const Paths scans = ScannedFiles();
+    EXPECT_EQ(std::set<std::string>(scans.begin(), scans.end()), expected);
+    EXPECT_EQ(scans.size(), expected.size());
 }
