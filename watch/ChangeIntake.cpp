@@ -10,6 +10,15 @@
 #include "watch/Invariant.h"
 #include "watch/RecoveryPass.h"
 
+namespace {
+
+// The wall clock may drift from the monotonic one (a time service slews
+// it); a reading this far behind where the last one says it should be was
+// set back.
+constexpr platform::FileTime kClockStepTolerance = 1000 * kFileTicksPerMs;
+
+} // namespace
+
 ChangeIntake::ChangeIntake(platform::ChangeRequest& request, std::size_t pendingBytes, std::size_t takenBytes,
                            WatchStats& stats)
     : m_request(request), m_stats(stats), m_pending(pendingBytes), m_taken(takenBytes)
@@ -125,6 +134,17 @@ bool ChangeIntake::TakeRecovered(const RecoveryPass& pass)
     m_losses.EndPass(found, pass.More(), taken);
     ForgetTaken();
     return true;
+}
+
+ClockMark ChangeIntake::ReadClocks()
+{
+    const ClockMark now = ::ReadClocks();
+    const platform::FileTime gone =
+        (now.monotonicMs - std::min(now.monotonicMs, m_lastReading.monotonicMs)) * kFileTicksPerMs;
+    if (m_lastReading.wall != 0 && now.wall + kClockStepTolerance < m_lastReading.wall + gone)
+        m_taken.WallClockSetBack(m_lastReading.monotonicMs, m_lastReading.wall + gone - now.wall);
+    m_lastReading = now;
+    return now;
 }
 
 // Names are remembered from a little before the last request that

@@ -58,6 +58,7 @@ public:
 private:
     bool Issue();
     void TakeIn();
+    ClockMark ReadClocks();
     void ForgetTaken();
 
     platform::ChangeRequest& m_request;
@@ -67,6 +68,7 @@ private:
     LossWindows m_losses;
     ClockMark m_issuedAt;
     ClockMark m_lastGoodIssue;
+    ClockMark m_lastReading;
     bool m_outstanding = false;
     bool m_lostSinceIssue = false;
     bool m_refused = false;

@@ -19,8 +19,16 @@ ClockMark SlackBefore(const ClockMark& mark)
 
 void LossWindows::Widen(const ClockMark& from, const ClockMark& to)
 {
-    const ClockMark start = SlackBefore(from);
-    const ClockMark& end = to;
+    // The wall clock should have moved as far as the monotonic one. If it
+    // was set back, what happened before the step is stamped up to `from`
+    // plus the time gone by, what happened after it from `to` less that
+    // time; set on, the plain span holds both.
+    const platform::FileTime gone = (to.monotonicMs - std::min(to.monotonicMs, from.monotonicMs)) * kFileTicksPerMs;
+    ClockMark start = from;
+    start.wall = std::min(from.wall, to.wall - std::min(to.wall, gone));
+    start = SlackBefore(start);
+    ClockMark end = to;
+    end.wall = std::max(to.wall, from.wall + gone);
     if (!m_pending) {
         m_window = LossWindow{start, end, std::u16string()};
         m_pending = true;

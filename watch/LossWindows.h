@@ -35,6 +35,8 @@ struct RecoveredEntry {
 class LossWindows {
 public:
     // Records of changes between two readings of the clocks may be missing.
+    // Should the wall clock have been set back (or on) between them, the
+    // window spans the times either setting stamped.
     void Widen(const ClockMark& from, const ClockMark& to);
 
     bool Pending() const { return m_pending; }

@@ -37,7 +37,21 @@ void TakenNames::ForgetBefore(uint64_t monotonicMs)
 bool TakenNames::TakenSince(const std::u16string& name, platform::FileTime latest) const
 {
     const auto found = m_names.find(name);
-    return found != m_names.end() && latest <= found->second.at.wall;
+    if (found == m_names.end() || latest > found->second.at.wall)
+        return false;
+    const ClockMark& at = found->second.at;
+    if (m_setBackBy == 0 || at.monotonicMs > m_setBackAt)
+        return true;
+    // Taken before the clock was set back: the step stamped times from its
+    // own moment less its extent on.
+    const platform::FileTime untilStep = (m_setBackAt - at.monotonicMs) * kFileTicksPerMs;
+    return latest + m_setBackBy < at.wall + untilStep;
+}
+
+void TakenNames::WallClockSetBack(uint64_t monotonicMs, platform::FileTime by)
+{
+    m_setBackAt = monotonicMs;
+    m_setBackBy += by;
 }
 
 void TakenNames::ForgetOldest()

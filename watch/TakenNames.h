@@ -27,6 +27,11 @@ public:
     // taken at. A download renamed over a name taken in a moment earlier is
     // new again.
     bool TakenSince(const std::u16string& name, platform::FileTime latest) const;
+    // The wall clock was set back `by` after this monotonic time. For a
+    // name taken in before, a file time up to that much below the time it
+    // was taken at may have been stamped after the step: such an entry
+    // counts as changed since (a second scan at worst).
+    void WallClockSetBack(uint64_t monotonicMs, platform::FileTime by);
 
     std::size_t Bytes() const { return m_bytes; }
 
@@ -46,4 +51,6 @@ private:
     std::size_t m_bytes = 0;
     std::deque<Slot> m_order;
     std::unordered_map<std::u16string, Taken> m_names;
+    uint64_t m_setBackAt = 0;
+    platform::FileTime m_setBackBy = 0; // all steps back together
 };

@@ -159,6 +159,9 @@ void SetShortPath(const std::wstring& longPath, const std::wstring& shortPath);
 
 // Both clocks move on.
 void AdvanceClock(uint64_t milliseconds);
+// The wall clock alone is set back, as an administrator or a time service
+// may do; the monotonic clock does not move.
+void StepWallClockBack(uint64_t milliseconds);
 inline constexpr uint64_t kTicksPerMillisecond = 10000;
 uint64_t FileTimeNow();
 

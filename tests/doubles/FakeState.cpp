@@ -89,6 +89,11 @@ void AdvanceClock(uint64_t milliseconds)
     });
 }
 
+void StepWallClockBack(uint64_t milliseconds)
+{
+    Update([&](Platform& p) { p.fileTime -= milliseconds * kTicksPerMillisecond; });
+}
+
 uint64_t FileTimeNow() { return Read(&Platform::fileTime); }
 int TakenBatches() { return Read(&Platform::takenBatches); }
 int ArrivalChecks() { return Read(&Platform::arrivalChecks); }

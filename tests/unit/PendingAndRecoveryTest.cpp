@@ -273,6 +273,44 @@ TEST_F(WatchersTest, AStopIsAnsweredBetweenTheBatchesOfABigFolder)
     EXPECT_LT(fake::ListingBatches(), kEntries / kPerBatch) << "the folder was read to its end";
 }
 
+TEST_F(WatchersTest, LostTimeSurvivesTheWallClockBeingSetBack)
+{
+    // Set back by ten seconds, the wall clock stamps again times it stamped
+    // before; the loss after it is recovered all the same.
+    enum Step { AfterAnEarlierRecovery, BeforeTheNewFile, AfterTheNewFile };
+    const struct {
+        const char* name;
+        Step step;
+    } cases[] = {{"set back after an earlier recovery", AfterAnEarlierRecovery},
+                 {"set back between the last batch and the new file", BeforeTheNewFile},
+                 {"set back between the new file and the loss", AfterTheNewFile}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string tag = std::to_string(c.step);
+        fake::AdvanceClock(60000); // past what earlier cases left in the tree
+        if (c.step == AfterAnEarlierRecovery) {
+            LoseNewFile("earlier-" + tag + ".exe");
+            ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return Idle(p) && p.listings > 0; }));
+            fake::StepWallClockBack(10000);
+        }
+        fake::AdvanceClock(1000);
+        DeliverOldFile("old-" + tag + ".exe");
+        fake::AdvanceClock(1000);
+        if (c.step == BeforeTheNewFile)
+            fake::StepWallClockBack(10000);
+        NewFile(Wide("new-" + tag + ".exe"));
+        if (c.step == AfterTheNewFile)
+            fake::StepWallClockBack(10000);
+        const uint64_t passes = Stats().recoveryPasses;
+        DeliverAndTake({});
+        ASSERT_TRUE(fake::WaitUntil([&](const fake::Platform& p) { return Idle(p) && Stats().recoveryPasses > passes; }));
+
+        const Paths scans = ScannedFiles();
+        EXPECT_EQ(ScansOf(scans, Path("new-" + tag + ".exe")), 1u);
+        EXPECT_EQ(ScansOf(scans, Path("old-" + tag + ".exe")), 1u);
+    }
+}
+
 TEST_F(WatchersTest, AnEntryChangedInLostTimeIsScannedThoughTheCacheHoldsItsName)
 {
     // A download renamed over a placeholder scanned before, while records
