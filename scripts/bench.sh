@@ -18,6 +18,10 @@
 #   arrival:  100 files, each written for a moment by a Wine process, then
 #             closed (50) or renamed to its final name (50): time from the
 #             close or the rename to the scanner's start, and scans per file
+#   recovery: bench/recovery_bench.sh, in a Wine session of its own: stops
+#             inside the listing of a big folder, and a flood into a big tree
+#             that makes the system lose records (BENCH_RECOVERY_ARGS are its
+#             arguments)
 # usage: scripts/bench.sh [N files, default 1000] [T ms, default 10]
 #        (BENCH_FLOOD_FILES overrides the flood's 100,000)
 set -euo pipefail
@@ -195,3 +199,8 @@ python3 bench/arrival_report.py "$c/bench-source/events.txt" "$work/arrival-call
 stop_watching
 unset PELMON_STUB_DELAY_MS
 rm -rf "$work"
+wine_session_end
+
+echo
+# shellcheck disable=SC2086 # the arguments are words
+bench/recovery_bench.sh ${BENCH_RECOVERY_ARGS:-}
