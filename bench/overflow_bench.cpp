@@ -35,9 +35,9 @@ protected:
     {
         const WatchContext context{*this,       WatcherKind::ProgramData, kRoot,       kRoot,
                                    m_request,   m_state.gate,             m_state.cache,
-                                   m_state.stats, kWatchLimits.pendingBytes, kWatchLimits.waitingBytes,
-                                   kWatchLimits.arrivedBytes, kWatchLimits.firstScanLimitMs,
-                                   kWatchLimits.watchNewFilesMs};
+                                   m_state.stats, kWatchLimits.pendingBytes, kWatchLimits.takenBytes,
+                                   kWatchLimits.waitingBytes, kWatchLimits.arrivedBytes,
+                                   kWatchLimits.firstScanLimitMs, kWatchLimits.watchNewFilesMs};
         RunWatchLoop(context);
         m_state.gate.MarkFinished();
         return nullptr;

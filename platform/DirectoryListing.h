@@ -21,11 +21,24 @@ struct DirectoryEntry {
     FileTime changed = 0;
 };
 
-// The entries of the folder `relative` (UTF-16 units as change records give
-// them, without a leading separator; empty for the root itself) below
-// `root`, without "." and "..". Paths of any length. False when the folder
-// cannot be opened or read.
-bool ListDirectory(const std::wstring& root, const std::u16string& relative,
-                   std::vector<DirectoryEntry>& entries);
+// The listing of one folder, read a batch at a time so that a folder of
+// any size can be left between batches. A pointer to a type of its own,
+// like the other handles; whoever opened it closes it.
+struct FolderListingTag;
+using FolderListing = FolderListingTag*;
+
+// Opens the folder `relative` (UTF-16 units as change records give them,
+// without a leading separator; empty for the root itself) below `root` for
+// listing, without following it if it is a reparse point. Paths of any
+// length. Null when it cannot be opened.
+FolderListing OpenFolderListing(const std::wstring& root, const std::u16string& relative);
+
+// Reads the next batch of the folder's entries, without "." and "..", into
+// `entries` (in place of what they held): on Windows one buffer of the
+// system's answer, some hundreds of entries. False, with no entries, once
+// none are left or the rest cannot be read.
+bool ReadFolderListing(FolderListing listing, std::vector<DirectoryEntry>& entries);
+
+void CloseFolderListing(FolderListing listing);
 
 } // namespace platform

@@ -25,6 +25,10 @@
 #             write to the last scan, scans per file, and whether the last
 #             scan saw the whole file; then writers that reopen their files
 #             100,000 times while the monitor watches: opens refused
+#   recovery: bench/recovery_bench.sh, in a Wine session of its own: stops
+#             inside the listing of a big folder, and a flood into a big tree
+#             that makes the system lose records (BENCH_RECOVERY_ARGS are its
+#             arguments)
 # usage: scripts/bench.sh [N files, default 1000] [T ms, default 10]
 #        (BENCH_FLOOD_FILES overrides the flood's 100,000)
 set -euo pipefail
@@ -282,3 +286,8 @@ else
     echo "clamd could not start here: no figures"
 fi
 rm -rf "$work"
+wine_session_end
+
+echo
+# shellcheck disable=SC2086 # the arguments are words
+bench/recovery_bench.sh ${BENCH_RECOVERY_ARGS:-}

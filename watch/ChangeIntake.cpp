@@ -6,31 +6,23 @@
 #include <utility>
 #include <vector>
 
-#include "platform/Clock.h"
 #include "watch/ChangeRecords.h"
 #include "watch/Invariant.h"
 #include "watch/RecoveryPass.h"
 
 namespace {
 
-// File times can lag the clock a watcher reads by a tick of the file
-// system's coarser clock; a loss window starts this much earlier (100 ms).
-constexpr platform::FileTime kClockSlack = 1000000;
-// How many names taken in from records are remembered, so that a recovery
-// does not offer them again.
-constexpr std::size_t kTakenNamesRemembered = 65536;
-
-platform::FileTime SlackBefore(platform::FileTime time)
-{
-    return time - std::min(time, kClockSlack);
-}
+// The wall clock may drift from the monotonic one (a time service slews
+// it); a reading this far behind where the last one says it should be was
+// set back.
+constexpr platform::FileTime kClockStepTolerance = 1000 * kFileTicksPerMs;
 
 } // namespace
 
-ChangeIntake::ChangeIntake(platform::ChangeRequest& request, std::size_t pendingBytes, WatchStats& stats,
-                           ChangedName changed)
+ChangeIntake::ChangeIntake(platform::ChangeRequest& request, std::size_t pendingBytes, std::size_t takenBytes,
+                           WatchStats& stats, ChangedName changed)
     : m_request(request), m_stats(stats), m_changed(std::move(changed)), m_pending(pendingBytes),
-      m_taken(kTakenNamesRemembered)
+      m_taken(takenBytes)
 {
 }
 
@@ -54,13 +46,13 @@ bool ChangeIntake::Issue()
     PELMON_INVARIANT(!m_outstanding); // one request at a time: the system fills its buffer
     // Read just before: the window of a loss must begin no later than the
     // changes the next completion could report.
-    m_issuedAt = platform::CurrentFileTime();
+    m_issuedAt = ReadClocks();
     const bool issued = platform::IssueChangeRequest(m_request);
     m_outstanding = issued;
     if (m_lostSinceIssue) {
         // What the lost records named happened after the last request whose
         // records arrived was issued, and before this one was.
-        m_losses.Schedule(SlackBefore(m_lastGoodIssue), m_issuedAt);
+        m_losses.Widen(m_lastGoodIssue, m_issuedAt);
         m_lostSinceIssue = false;
     }
     return issued;
@@ -71,7 +63,7 @@ void ChangeIntake::TakeIn()
     PELMON_INVARIANT(m_outstanding);
     m_outstanding = false;
     const platform::CompletedChanges completed = platform::TakeCompletedChanges(m_request);
-    const platform::FileTime now = platform::CurrentFileTime();
+    const ClockMark now = ReadClocks();
     if (!completed.lost) {
         std::vector<PendingChange> batch;
         std::size_t bytes = 0;
@@ -97,7 +89,7 @@ void ChangeIntake::TakeIn()
                 m_pending.Push(std::move(change));
             }
             m_lastGoodIssue = m_issuedAt;
-            m_taken.ForgetBefore(std::min(SlackBefore(m_lastGoodIssue), m_losses.EarliestStart()));
+            ForgetTaken();
             ++m_stats.batches;
             if (m_pending.Bytes() > m_stats.peakPendingBytes)
                 m_stats.peakPendingBytes = m_pending.Bytes();
@@ -110,29 +102,62 @@ void ChangeIntake::TakeIn()
     ++m_stats.losses;
 }
 
-void ChangeIntake::TakeRecovered(const RecoveryPass& pass)
+bool ChangeIntake::TakeRecovered(const RecoveryPass& pass)
 {
-    // Names the records delivered are offered from the queue, not twice.
+    const std::vector<RecoveredEntry>& found = pass.Found();
+    // Cheap first: while names wait, the result waits until it fits whole.
+    if (!m_pending.Empty() && !m_pending.Fits(pass.FoundBytes()))
+        return false;
+    // Taken in while the pass listed, or still in the queue: not twice.
     std::unordered_set<std::u16string_view> pending;
     for (const PendingChange& change : m_pending.Changes())
         pending.insert(change.name);
     std::size_t taken = 0;
     std::size_t bytes = 0;
     std::vector<PendingChange> recovered;
-    for (const std::u16string& name : pass.Found()) {
-        if (!m_taken.Contains(name) && !pending.count(name)) {
-            const std::size_t cost = PendingChanges::CostOf(name);
+    for (const RecoveredEntry& entry : found) {
+        if (!m_taken.TakenSince(entry.path, entry.latest) && !pending.count(entry.path)) {
+            const std::size_t cost = PendingChanges::CostOf(entry.path);
             if (!m_pending.Fits(bytes + cost) && !(m_pending.Empty() && recovered.empty()))
                 break;
             bytes += cost;
-            recovered.push_back(PendingChange{name, Arrival::Added});
+            // Changed in the lost time: scanned even if the cache holds the
+            // name, as a name that arrives by a rename is.
+            recovered.push_back(PendingChange{entry.path, Arrival::Recovered});
         }
         ++taken;
     }
     pending.clear(); // it points into the queue, which grows now
-    for (PendingChange& change : recovered)
+    const ClockMark now = ReadClocks();
+    for (PendingChange& change : recovered) {
+        m_taken.Add(now, change.name); // a later pass over the same time hands it back no more
         m_pending.Push(std::move(change));
+    }
     m_stats.recovered += recovered.size();
     ++m_stats.recoveryPasses;
-    m_losses.Advance(pass.Found(), pass.More(), taken);
+    if (m_pending.Bytes() > m_stats.peakPendingBytes)
+        m_stats.peakPendingBytes = m_pending.Bytes();
+    m_losses.EndPass(found, pass.More(), taken);
+    ForgetTaken();
+    return true;
+}
+
+ClockMark ChangeIntake::ReadClocks()
+{
+    const ClockMark now = ::ReadClocks();
+    const platform::FileTime gone =
+        (now.monotonicMs - std::min(now.monotonicMs, m_lastReading.monotonicMs)) * kFileTicksPerMs;
+    if (m_lastReading.wall != 0 && now.wall + kClockStepTolerance < m_lastReading.wall + gone)
+        m_taken.WallClockSetBack(m_lastReading.monotonicMs, m_lastReading.wall + gone - now.wall);
+    m_lastReading = now;
+    return now;
+}
+
+// Names are remembered from a little before the last request that
+// completed normally, for a loss that may follow, and for the whole window
+// while there is one.
+void ChangeIntake::ForgetTaken()
+{
+    const uint64_t lastGood = m_lastGoodIssue.monotonicMs - std::min(m_lastGoodIssue.monotonicMs, kClockSlackMs);
+    m_taken.ForgetBefore(std::min(lastGood, m_losses.StartMonotonicMs()));
 }

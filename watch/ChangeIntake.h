@@ -23,8 +23,8 @@ public:
     // the record is taken in; such names never join the queue.
     using ChangedName = std::function<void(const std::u16string& name)>;
 
-    ChangeIntake(platform::ChangeRequest& request, std::size_t pendingBytes, WatchStats& stats,
-                 ChangedName changed = {});
+    ChangeIntake(platform::ChangeRequest& request, std::size_t pendingBytes, std::size_t takenBytes,
+                 WatchStats& stats, ChangedName changed = {});
 
     // Issues the first request: what happened before it is not new. False
     // when the system refuses it.
@@ -45,19 +45,29 @@ public:
     // What Pop would give; only while some are pending.
     const PendingChange& Next() const { return m_pending.Changes().front(); }
 
-    // The losses still to be recovered, and room for what a pass finds.
+    // The lost time still to be recovered, and room for what a pass finds:
+    // a pass begins only while at least half the queue is free, so that it
+    // can hand back a good part of what it finds.
     LossWindows& Losses() { return m_losses; }
     const LossWindows& Losses() const { return m_losses; }
     std::size_t FreeBytes() const { return m_pending.FreeBytes(); }
+    bool RoomForRecovery() const { return m_pending.FreeBytes() >= m_pending.Limit() / 2; }
+    // What a pass need not hand back: the names taken in since the window
+    // began, from records or by an earlier pass.
+    const TakenNames& Taken() const { return m_taken; }
 
-    // After a complete pass over the oldest loss: the names it found that the
-    // records did not deliver join the queue, as many as it holds (at least
-    // one, or a tiny bound would stall), and the window moves on past them.
-    void TakeRecovered(const RecoveryPass& pass);
+    // After a pass has listed the whole tree: the names it found that were
+    // not taken in since they changed join the queue, and the window moves
+    // on past them. Only when they all fit, or the queue is empty (then as
+    // many as it holds, at least one, or a tiny bound would stall): false,
+    // taking nothing, while the queue has too little room; the pass waits.
+    bool TakeRecovered(const RecoveryPass& pass);
 
 private:
     bool Issue();
     void TakeIn();
+    ClockMark ReadClocks();
+    void ForgetTaken();
 
     platform::ChangeRequest& m_request;
     WatchStats& m_stats;
@@ -65,8 +75,9 @@ private:
     PendingChanges m_pending;
     TakenNames m_taken;
     LossWindows m_losses;
-    platform::FileTime m_issuedAt = 0;
-    platform::FileTime m_lastGoodIssue = 0;
+    ClockMark m_issuedAt;
+    ClockMark m_lastGoodIssue;
+    ClockMark m_lastReading;
     bool m_outstanding = false;
     bool m_lostSinceIssue = false;
     bool m_refused = false;

@@ -1,41 +1,64 @@
 #pragma once
 #include <cstddef>
-#include <deque>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "platform/DirectoryListing.h"
+#include "watch/ClockMark.h"
+
+// File times can lag the clock a watcher reads by a tick of the file
+// system's coarser clock; a loss window starts this much earlier.
+inline constexpr uint64_t kClockSlackMs = 100;
 
 // A span of time whose change records the system lost: every entry of the
-// tree created, written or changed in it may be new.
+// tree created, written or changed in it may be new. Its ends are readings
+// of both clocks: the wall times compare with file times, the monotonic
+// ones with when names were taken in.
 struct LossWindow {
-    platform::FileTime start;
-    platform::FileTime end;
+    ClockMark start;
+    ClockMark end;
     std::u16string after; // names up to this one were handed back
-    bool begun = false;   // a pass has listed for it: it no longer grows
 };
 
-// The windows still to be made good by listing the tree, oldest first.
+// One entry a pass found, with the file time that made it new.
+struct RecoveredEntry {
+    std::u16string path;
+    platform::FileTime latest = 0;
+};
+
+// The one window of lost time still to be made good by listing the tree.
+// Every loss widens it, while a pass waits for it and while one lists for
+// it: one listing answers any number of losses. A pass lists for the
+// window as it was when the pass began; what losses added meanwhile is
+// listed for by the next pass, from a little before the end of the last.
 class LossWindows {
 public:
-    // Records of changes from `start` up to `end` may be missing. A window
-    // that adjoins one not yet begun is merged into it, and no time is
-    // covered twice.
-    void Schedule(platform::FileTime start, platform::FileTime end);
+    // Records of changes between two readings of the clocks may be missing.
+    // Should the wall clock have been set back (or on) between them, the
+    // window spans the times either setting stamped.
+    void Widen(const ClockMark& from, const ClockMark& to);
 
-    bool Pending() const { return !m_windows.empty(); }
-    // The start of the oldest window; the largest time when there is none.
-    platform::FileTime EarliestStart() const;
+    bool Pending() const { return m_pending; }
+    // The monotonic start of the window: names taken in since then are
+    // remembered. The largest time when there is none.
+    uint64_t StartMonotonicMs() const;
 
-    // The oldest window, fixed from now on: a pass lists the tree for it.
-    const LossWindow& BeginOldest();
+    // The span the next pass lists for: the window, or, after a pass the
+    // queue's room cut short, that pass's span again from after the names
+    // it handed back.
+    const LossWindow& BeginPass();
 
-    // After a pass over the oldest window found `found` (in path order; `more`
-    // when its budget cut the list short) and the first `taken` of them were
-    // dealt with: the window is done, or the next pass goes on after them.
-    void Advance(const std::vector<std::u16string>& found, bool more, std::size_t taken);
+    // After a pass found `found` (in path order; `more` when its budget cut
+    // the list short) and the first `taken` of them were dealt with: the
+    // window is done, or it moves on to what is still to be listed for.
+    void EndPass(const std::vector<RecoveredEntry>& found, bool more, std::size_t taken);
+
+    const LossWindow& Window() const { return m_window; }
 
 private:
-    std::deque<LossWindow> m_windows;
-    platform::FileTime m_coveredUntil = 0;
+    bool m_pending = false;
+    bool m_passBegun = false;
+    LossWindow m_window{};
+    LossWindow m_pass{};
 };

@@ -3,8 +3,9 @@
 #include <deque>
 #include <string>
 
-// How a name came to be offered.
-enum class Arrival { Added, Renamed };
+// How a name came to be offered: created, arrived by a rename, or found by
+// a recovery changed in the time whose records were lost.
+enum class Arrival { Added, Renamed, Recovered };
 
 struct PendingChange {
     std::u16string name; // relative to the watched root, as the system reports it
@@ -23,6 +24,7 @@ public:
     // string, so the bound holds for the memory really used.
     static std::size_t CostOf(const std::u16string& name);
 
+    std::size_t Limit() const { return m_limit; }
     std::size_t FreeBytes() const { return m_bytes < m_limit ? m_limit - m_bytes : 0; }
     bool Fits(std::size_t bytes) const { return bytes <= FreeBytes(); }
 

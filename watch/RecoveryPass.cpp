@@ -1,27 +1,20 @@
 #include "watch/RecoveryPass.h"
 
+#include <algorithm>
 #include <iterator>
 #include <utility>
 
 #include "watch/Invariant.h"
 #include "watch/PendingChanges.h"
 
-namespace {
-
-bool InWindow(platform::FileTime time, const LossWindow& window)
-{
-    return time >= window.start && time < window.end;
-}
-
-} // namespace
-
 void RecoveryPass::Begin(const LossWindow& window, std::size_t budgetBytes)
 {
-    PELMON_INVARIANT(!m_active);
+    PELMON_INVARIANT(!m_active && !m_listing);
     m_active = true;
+    m_listed = false;
     m_window = window;
     m_budgetBytes = budgetBytes;
-    m_folders.assign(1, std::u16string());
+    m_folders.assign(1, Folder{});
     m_kept.clear();
     m_keptBytes = 0;
     m_found.clear();
@@ -29,36 +22,104 @@ void RecoveryPass::Begin(const LossWindow& window, std::size_t budgetBytes)
     m_listedByStep = 0;
 }
 
-bool RecoveryPass::Step(const std::wstring& root)
+bool RecoveryPass::Step(const std::wstring& root, const TakenNames& taken)
 {
-    PELMON_INVARIANT(m_active && !m_folders.empty());
-    const std::u16string folder = std::move(m_folders.back());
-    m_folders.pop_back();
+    PELMON_INVARIANT(m_active && !m_listed);
     m_listedByStep = 0;
-    if (platform::ListDirectory(root, folder, m_entries)) {
-        for (const platform::DirectoryEntry& entry : m_entries) {
-            ++m_listedByStep;
-            std::u16string path = folder.empty() ? entry.name : folder + u'\\' + entry.name;
-            if (entry.directory && !entry.reparsePoint)
-                m_folders.push_back(path);
-            if (!InWindow(entry.created, m_window) && !InWindow(entry.written, m_window) &&
-                !InWindow(entry.changed, m_window))
-                continue;
-            if (!m_window.after.empty() && path <= m_window.after)
-                continue;
-            m_keptBytes += PendingChanges::CostOf(path);
-            m_kept.insert(std::move(path));
-            while (m_keptBytes > m_budgetBytes && m_kept.size() > 1) {
-                const auto last = std::prev(m_kept.end());
-                m_keptBytes -= PendingChanges::CostOf(*last);
-                m_kept.erase(last);
-                m_more = true;
-            }
+    if (!m_listing) {
+        PELMON_INVARIANT(!m_folders.empty());
+        m_folder = std::move(m_folders.back());
+        m_folders.pop_back();
+        m_listing = platform::OpenFolderListing(root, m_folder.path);
+        if (!m_listing)
+            EndFolder(); // skipped: nothing in it tells against it
+    }
+    if (m_listing) {
+        if (platform::ReadFolderListing(m_listing, m_entries)) {
+            for (const platform::DirectoryEntry& entry : m_entries)
+                Consider(entry, taken);
+            return false;
         }
+        CloseListing();
+        EndFolder();
     }
     if (!m_folders.empty())
         return false;
-    m_found.assign(m_kept.begin(), m_kept.end());
-    m_kept.clear();
+    m_found.clear();
+    m_found.reserve(m_kept.size());
+    for (auto& [path, latest] : m_kept)
+        m_found.push_back(RecoveredEntry{path, latest});
+    m_kept.clear(); // m_keptBytes stays: what the result costs
+    m_listed = true;
     return true;
+}
+
+void RecoveryPass::End()
+{
+    CloseListing();
+    m_active = false;
+    m_listed = false;
+    m_folders.clear();
+    m_found.clear();
+}
+
+bool RecoveryPass::InWindow(platform::FileTime time) const
+{
+    return time >= m_window.start.wall && time < m_window.end.wall;
+}
+
+void RecoveryPass::Consider(const platform::DirectoryEntry& entry, const TakenNames& taken)
+{
+    ++m_listedByStep;
+    const platform::FileTime start = m_window.start.wall;
+    if (entry.created < start && entry.written < start && entry.changed < start)
+        m_folder.keptIfNoOlderEntry = false; // the folder was there before the window
+    std::u16string path = m_folder.path.empty() ? entry.name : m_folder.path + u'\\' + entry.name;
+    const bool created = InWindow(entry.created);
+    const bool written = InWindow(entry.written);
+    const bool changed = InWindow(entry.changed);
+    bool wanted = created || written || changed;
+    platform::FileTime latest = std::max({entry.created, entry.written, entry.changed});
+    bool byCreationAlone = false;
+    if (entry.directory) {
+        const bool moved = changed && !written;
+        wanted = created || moved;
+        byCreationAlone = created && !moved;
+        latest = moved ? entry.changed : entry.created;
+    }
+    wanted = wanted && (m_window.after.empty() || path > m_window.after) && !taken.TakenSince(path, latest);
+    if (entry.directory && !entry.reparsePoint) {
+        m_folders.push_back(Folder{path, wanted && byCreationAlone, latest});
+        if (byCreationAlone)
+            return; // decided once it has been read
+    }
+    if (wanted)
+        Keep(std::move(path), latest);
+}
+
+void RecoveryPass::Keep(std::u16string path, platform::FileTime latest)
+{
+    const std::size_t cost = PendingChanges::CostOf(path);
+    if (!m_kept.emplace(std::move(path), latest).second)
+        return;
+    m_keptBytes += cost;
+    while (m_keptBytes > m_budgetBytes && m_kept.size() > 1) {
+        const auto last = std::prev(m_kept.end());
+        m_keptBytes -= PendingChanges::CostOf(last->first);
+        m_kept.erase(last);
+        m_more = true;
+    }
+}
+
+void RecoveryPass::EndFolder()
+{
+    if (m_folder.keptIfNoOlderEntry)
+        Keep(std::move(m_folder.path), m_folder.latest);
+    m_folder = Folder{};
+}
+
+void RecoveryPass::CloseListing()
+{
+    platform::CloseFolderListing(m_listing);
+    m_listing = nullptr;
 }

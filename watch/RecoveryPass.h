@@ -1,45 +1,83 @@
 #pragma once
 #include <cstddef>
-#include <set>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "platform/DirectoryListing.h"
 #include "watch/LossWindows.h"
+#include "watch/TakenNames.h"
 
-// One listing of the tree below a watched root for one loss window, as
-// Microsoft documents for lost change records, taken one folder per step so
-// that the watcher takes records in and answers a stop between folders. It
-// collects, in path order, the entries past what earlier passes handed back
-// whose creation, last write or last change lies in the window, as many as
-// `budgetBytes` of pending names hold (at least one). Reparse points are
-// listed but never entered; folders that cannot be read are skipped.
+// One listing of the tree below a watched root for a loss window, as
+// Microsoft documents for lost change records, one batch of entries a step,
+// so that the watcher takes records in, offers names and answers a stop
+// between batches, inside a folder of any size too. It collects, in path
+// order, the entries past what earlier passes handed back whose creation,
+// last write or last change lies in the window and that were not taken in
+// since they last changed, as many as `budgetBytes` of pending names hold
+// (at least one). Reparse points are listed but never entered; folders that
+// cannot be opened are skipped, and one that fails part way gives what was
+// read of it.
+//
+// A folder is new when it was created in the window, or moved or renamed
+// into the tree then (its change time moved and its last write did not).
+// One that was there before and was only given children is not, and is not
+// handed back: its new children are found on their own. A file system
+// without creation times (Wine's) reports the last write in their place;
+// so a folder new by its creation time alone that holds an entry older than
+// the window was there before after all.
 class RecoveryPass {
 public:
+    RecoveryPass() = default;
+    RecoveryPass(const RecoveryPass&) = delete;
+    RecoveryPass& operator=(const RecoveryPass&) = delete;
+    ~RecoveryPass() { CloseListing(); }
+
     void Begin(const LossWindow& window, std::size_t budgetBytes);
     bool Active() const { return m_active; }
 
-    // Lists the next folder. True once the last one is listed: the result
-    // below is complete.
-    bool Step(const std::wstring& root);
+    // Reads the next batch of entries, opening the next folder when none is
+    // open. True once the last folder is read to its end: the result below
+    // is complete.
+    bool Step(const std::wstring& root, const TakenNames& taken);
+    bool Listed() const { return m_listed; }
 
     // The result, in path order; `More` when the budget cut it short.
-    const std::vector<std::u16string>& Found() const { return m_found; }
+    const std::vector<RecoveredEntry>& Found() const { return m_found; }
+    // What the result would cost in the pending queue.
+    std::size_t FoundBytes() const { return m_keptBytes; }
     bool More() const { return m_more; }
     // Entries looked at by the last step.
     std::size_t ListedByLastStep() const { return m_listedByStep; }
 
     // The caller has dealt with the result.
-    void End() { m_active = false; }
+    void End();
 
 private:
+    struct Folder {
+        std::u16string path;
+        // New by its creation time alone: kept once it has been read to its
+        // end without an entry older than the window.
+        bool keptIfNoOlderEntry = false;
+        platform::FileTime latest = 0;
+    };
+
+    void Consider(const platform::DirectoryEntry& entry, const TakenNames& taken);
+    void Keep(std::u16string path, platform::FileTime latest);
+    bool InWindow(platform::FileTime time) const;
+    void EndFolder();
+    void CloseListing();
+
     bool m_active = false;
+    bool m_listed = false;
     LossWindow m_window{};
     std::size_t m_budgetBytes = 0;
-    std::vector<std::u16string> m_folders;
-    std::set<std::u16string> m_kept;
+    std::vector<Folder> m_folders; // still to be listed
+    Folder m_folder;               // the one being listed
+    platform::FolderListing m_listing = nullptr;
+    std::map<std::u16string, platform::FileTime> m_kept;
     std::size_t m_keptBytes = 0;
-    std::vector<std::u16string> m_found;
+    std::vector<RecoveredEntry> m_found;
     bool m_more = false;
     std::size_t m_listedByStep = 0;
     std::vector<platform::DirectoryEntry> m_entries;

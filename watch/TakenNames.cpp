@@ -1,28 +1,67 @@
 #include "watch/TakenNames.h"
 
-void TakenNames::Add(platform::FileTime takenAt, const std::u16string& name)
+#include <algorithm>
+
+#include "watch/Invariant.h"
+
+namespace {
+
+constexpr std::size_t kOverheadBytes = 96;
+
+} // namespace
+
+std::size_t TakenNames::CostOf(const std::u16string& name)
 {
-    if (m_order.size() >= m_capacity)
-        ForgetOldest();
-    m_order.emplace_back(takenAt, name);
-    ++m_counts[name];
+    return kOverheadBytes + name.size() * sizeof(char16_t);
 }
 
-void TakenNames::ForgetBefore(platform::FileTime time)
+void TakenNames::Add(const ClockMark& takenAt, const std::u16string& name)
 {
-    while (!m_order.empty() && m_order.front().first < time)
+    const std::size_t cost = CostOf(name);
+    while (!m_order.empty() && m_bytes + cost > m_limit)
+        ForgetOldest();
+    const auto found = m_names.try_emplace(name).first;
+    ++found->second.count;
+    found->second.at = takenAt;
+    m_order.push_back(Slot{takenAt.monotonicMs, &found->first});
+    m_bytes += cost;
+    PELMON_INVARIANT(m_bytes <= m_limit || m_order.size() == 1);
+}
+
+void TakenNames::ForgetBefore(uint64_t monotonicMs)
+{
+    while (!m_order.empty() && m_order.front().monotonicMs < monotonicMs)
         ForgetOldest();
 }
 
-bool TakenNames::Contains(const std::u16string& name) const
+bool TakenNames::TakenSince(const std::u16string& name, platform::FileTime latest) const
 {
-    return m_counts.count(name) != 0;
+    const auto found = m_names.find(name);
+    if (found == m_names.end() || latest > found->second.at.wall)
+        return false;
+    const ClockMark& at = found->second.at;
+    if (m_setBackBy == 0 || at.monotonicMs > m_setBackAt)
+        return true;
+    // Taken before the clock was set back: the step stamped times from its
+    // own moment less its extent on.
+    const platform::FileTime untilStep = (m_setBackAt - at.monotonicMs) * kFileTicksPerMs;
+    return latest + m_setBackBy < at.wall + untilStep;
+}
+
+void TakenNames::WallClockSetBack(uint64_t monotonicMs, platform::FileTime by)
+{
+    m_setBackAt = monotonicMs;
+    m_setBackBy += by;
 }
 
 void TakenNames::ForgetOldest()
 {
-    const auto found = m_counts.find(m_order.front().second);
-    if (--found->second == 0)
-        m_counts.erase(found);
+    PELMON_INVARIANT(!m_order.empty());
+    const std::u16string& name = *m_order.front().name;
+    m_bytes -= CostOf(name);
+    const auto found = m_names.find(name);
+    PELMON_INVARIANT(found != m_names.end() && found->second.count > 0);
     m_order.pop_front();
+    if (--found->second.count == 0)
+        m_names.erase(found);
 }

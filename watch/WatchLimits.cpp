@@ -12,6 +12,15 @@
 #define PELMON_PENDING_BYTES (16u << 20)
 #endif
 
+// 16 MiB remembers about 110,000 names of typical length taken in since lost
+// time began (96 bytes plus 2 per character each): a flood of 7,000 new
+// files a second for as long as a pass takes, and more. Beyond it the oldest
+// are forgotten, and a recovery may hand such a name back: a second scan at
+// worst.
+#ifndef PELMON_TAKEN_BYTES
+#define PELMON_TAKEN_BYTES (16u << 20)
+#endif
+
 // Files the scanner failed for, tried again when it works. While it fails,
 // no new file is handed to it (they stay in the pending queue), so this
 // holds the few that were being scanned as it began to fail: 1 MiB, some
@@ -38,5 +47,6 @@
 #define PELMON_WATCH_NEW_FILES_MS 600000
 #endif
 
-const WatchLimits kWatchLimits{PELMON_NOTIFY_BUFFER_BYTES, PELMON_PENDING_BYTES,      PELMON_WAITING_BYTES,
-                               PELMON_ARRIVED_BYTES,       PELMON_FIRST_SCAN_LIMIT_MS, PELMON_WATCH_NEW_FILES_MS};
+const WatchLimits kWatchLimits{PELMON_NOTIFY_BUFFER_BYTES, PELMON_PENDING_BYTES,       PELMON_TAKEN_BYTES,
+                               PELMON_WAITING_BYTES,       PELMON_ARRIVED_BYTES,       PELMON_FIRST_SCAN_LIMIT_MS,
+                               PELMON_WATCH_NEW_FILES_MS};

@@ -13,6 +13,9 @@ struct WatchLimits {
     std::size_t notifyBufferBytes;
     // Names taken in but not yet offered.
     std::size_t pendingBytes;
+    // Names taken in while lost time waits to be recovered, remembered so
+    // that the recovery does not hand them back again.
+    std::size_t takenBytes;
     // Files waiting for a scanner that failed.
     std::size_t waitingBytes;
     // New files until they are quiet, and while they are young.

@@ -3,21 +3,23 @@
 //   ChangeIntake   the change request, always one outstanding: its records
 //                  are taken into the queue of pending names after every
 //                  wait and every unit of work, and changes to the content
-//                  of new files go to ArrivedFiles; lost records become
-//                  windows of time to recover
+//                  of new files go to ArrivedFiles; lost records widen the
+//                  one window of time to recover
 //   ArrivedFiles   new files set aside until they are quiet, then watched
 //                  while they are young, and set aside again when they
 //                  change, for a scan of their final content
-//   RecoveryPass   the listing of the tree for the oldest loss, one folder a step
+//   RecoveryPass   the listing of the tree for that window, a batch of
+//                  entries a step
 //   ScannerStage   the files ready to scan, the one running scanner call
 //                  (several files a call), its answer, and the files that
 //                  wait while the scanner fails
 //
 // Working (the kill gate held): while the scanner is idle and no stop waits,
 // the next due work is taken, in this order: a waiting file whose try is
-// due, a set-aside file whose look is due, the oldest pending name (when
-// there is room to set it aside and the next call has room), a call for the
-// ready files, a recovery step once all that is done. Parked: in WaitParked
+// due, a set-aside file whose look is due, then the pending names (when
+// there is room to set them aside and the next call has room) and the
+// recovery steps, which take turns while names wait (see RecoveryDue), a
+// call for the ready files, and the recovery alone once all that is done. Parked: in WaitParked
 // only, one wait for the request, the running call and the next look or try
 // together. A watcher is killed only there (see
 // KillGate), so nothing it holds while working can be left locked; a stop
@@ -44,7 +46,7 @@ public:
     explicit WatchLoop(const WatchContext& context)
         : m_context(context),
           m_arrived(context.arrivedBytes, context.firstScanLimitMs, context.watchNewFilesMs),
-          m_intake(context.request, context.pendingBytes, context.stats,
+          m_intake(context.request, context.pendingBytes, context.takenBytes, context.stats,
                    [this](const std::u16string& name) { m_arrived.Changed(name, platform::MonotonicMilliseconds()); }),
           m_scanner(context.programDataPath, context.watchRoot, context.waitingBytes)
     {
@@ -56,6 +58,7 @@ private:
     bool TakeNextWork();
     bool LookAtSetAsideFile(uint64_t now);
     void Offer(const PendingChange& change, uint64_t now);
+    bool RecoveryDue(uint64_t now) const;
     bool StepRecovery();
     bool Finished() const;
     void WaitParked();
@@ -65,6 +68,10 @@ private:
     ChangeIntake m_intake;
     RecoveryPass m_recovery;
     ScannerStage m_scanner;
+    bool m_offeredSinceStep = true;
+    uint64_t m_recoveryDueAt = 0;
+    uint64_t m_passListingMs = 0; // the steps of the running pass together
+    uint64_t m_nextPassAt = 0;
 };
 
 void WatchLoop::Run()
@@ -100,8 +107,11 @@ bool WatchLoop::TakeNextWork()
     // to the scanner many files a call. With no room to set one aside, it
     // waits, and the names behind it with it, until a set-aside file has
     // been scanned (within a minute).
+    if (m_intake.HasPending() && RecoveryDue(now) && StepRecovery())
+        return true;
     if (m_intake.HasPending() && !m_scanner.ReadyFull() && m_arrived.MakeRoomFor(m_intake.Next().name, now)) {
         Offer(m_intake.Pop(), now);
+        m_offeredSinceStep = true;
         return true;
     }
     if (m_scanner.HasReady()) {
@@ -110,6 +120,16 @@ bool WatchLoop::TakeNextWork()
         return true;
     }
     return StepRecovery();
+}
+
+// While names wait, the recovery still goes on, or a flood that keeps the
+// queue busy would put it off until the flood ends: a step is due once a
+// name has been offered since the last one, and as long has passed since
+// that step ended as it took. So the names get at least every other turn
+// and half the time, a scan counting as time, and the listing the rest.
+bool WatchLoop::RecoveryDue(uint64_t now) const
+{
+    return m_offeredSinceStep && now >= m_recoveryDueAt;
 }
 
 bool WatchLoop::LookAtSetAsideFile(uint64_t now)
@@ -152,8 +172,11 @@ void WatchLoop::Offer(const PendingChange& change, uint64_t now)
     if (look.state == platform::ArrivalState::Missing)
         return;
     // A name that arrives by a rename is scanned even when the cache holds
-    // it: a download is often renamed over a placeholder scanned empty.
-    if (!m_context.cache.AdmitCandidate(candidate) && change.arrival != Arrival::Renamed)
+    // it: a download is often renamed over a placeholder scanned empty. So
+    // is one a recovery found changed while records were lost: that may
+    // have been the rename.
+    if (!m_context.cache.AdmitCandidate(candidate) && change.arrival != Arrival::Renamed &&
+        change.arrival != Arrival::Recovered)
         return;
     // A folder has no content of its own to wait for.
     if (look.state == platform::ArrivalState::Folder) {
@@ -163,23 +186,39 @@ void WatchLoop::Offer(const PendingChange& change, uint64_t now)
     m_arrived.Arrived(change.name, look, now);
 }
 
-// Lists one folder for the oldest loss once the queue is empty; a finished
-// pass hands what it found to the intake.
+// Lists the next batch of entries for the lost time; a pass that has listed
+// the whole tree hands what it found to the intake, once the queue has room
+// for it. False when there was nothing to do.
 bool WatchLoop::StepRecovery()
 {
     if (!m_recovery.Active()) {
-        if (!m_intake.Losses().Pending())
+        if (!m_intake.Losses().Pending() || !m_intake.RoomForRecovery() ||
+            platform::MonotonicMilliseconds() < m_nextPassAt)
             return false;
-        m_recovery.Begin(m_intake.Losses().BeginOldest(), m_intake.FreeBytes());
+        m_recovery.Begin(m_intake.Losses().BeginPass(), m_intake.FreeBytes());
+        m_passListingMs = 0;
     }
-    const uint64_t started = platform::MonotonicMilliseconds();
-    const bool complete = m_recovery.Step(m_context.watchRoot);
-    m_context.stats.recoveryMilliseconds += platform::MonotonicMilliseconds() - started;
-    m_context.stats.recoveryListed += m_recovery.ListedByLastStep();
-    if (complete) {
-        m_intake.TakeRecovered(m_recovery);
-        m_recovery.End();
+    bool stepped = false;
+    if (!m_recovery.Listed()) {
+        const uint64_t started = platform::MonotonicMilliseconds();
+        m_recovery.Step(m_context.watchRoot, m_intake.Taken());
+        const uint64_t ended = platform::MonotonicMilliseconds();
+        m_passListingMs += ended - started;
+        m_context.stats.recoveryMilliseconds += ended - started;
+        m_context.stats.recoveryListed += m_recovery.ListedByLastStep();
+        m_offeredSinceStep = false;
+        m_recoveryDueAt = ended + (ended - started);
+        stepped = true;
+        if (!m_recovery.Listed())
+            return true;
     }
+    if (!m_intake.TakeRecovered(m_recovery))
+        return stepped;
+    m_recovery.End();
+    // Losses that go on through a flood would have the tree listed again
+    // and again; a pass that follows rests first as long as this one listed,
+    // so the listing takes at most half the time even then.
+    m_nextPassAt = platform::MonotonicMilliseconds() + m_passListingMs;
     return true;
 }
 
@@ -191,8 +230,8 @@ bool WatchLoop::Finished() const
 }
 
 // The one place the watcher parks. It has a time-out only while files are
-// set aside or wait for the scanner and could be taken; during a scan, the
-// scan's end is what the watcher waits for.
+// set aside or wait for the scanner and could be taken, or a pass rests;
+// during a scan, the scan's end is what the watcher waits for.
 void WatchLoop::WaitParked()
 {
     uint64_t timeout = platform::kWaitForever;
@@ -202,6 +241,8 @@ void WatchLoop::WaitParked()
             timeout = std::min(timeout, m_arrived.MillisecondsToNextLook(now));
         if (m_scanner.HasWaiting())
             timeout = std::min(timeout, m_scanner.MillisecondsToNextRetry(now));
+        if (m_intake.Losses().Pending() && !m_recovery.Active() && !m_scanner.Failing())
+            timeout = std::min(timeout, m_nextPassAt > now ? m_nextPassAt - now : 0);
     }
     m_context.gate.Park();
     platform::WaitForChangesOrScanner(m_intake.Outstanding(), m_scanner.Running(),

@@ -23,6 +23,7 @@ struct WatchContext {
     RecentNameCache& cache;
     WatchStats& stats;
     std::size_t pendingBytes;
+    std::size_t takenBytes;
     std::size_t waitingBytes;
     std::size_t arrivedBytes;
     uint64_t firstScanLimitMs;

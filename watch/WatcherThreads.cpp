@@ -51,6 +51,7 @@ void RunWatcher(wxThread& thread, WatcherKind kind)
                                state.cache,
                                state.stats,
                                kWatchLimits.pendingBytes,
+                               kWatchLimits.takenBytes,
                                kWatchLimits.waitingBytes,
                                kWatchLimits.arrivedBytes,
                                kWatchLimits.firstScanLimitMs,

@@ -2,9 +2,19 @@
 
 #include <windows.h>
 
+#include <memory>
+
 #include "platform/win32/LongPath.h"
 
 namespace platform {
+
+struct FolderListingTag {
+    HANDLE folder = INVALID_HANDLE_VALUE;
+    bool started = false;
+    // DWORD-aligned, as the records require. 64 KiB: a few hundred entries,
+    // a millisecond or two of work, per batch.
+    std::vector<DWORD> buffer = std::vector<DWORD>(16384);
+};
 
 namespace {
 
@@ -15,36 +25,38 @@ FileTime TimeOf(const LARGE_INTEGER& time)
 
 } // namespace
 
-bool ListDirectory(const std::wstring& root, const std::u16string& relative,
-                   std::vector<DirectoryEntry>& entries)
+FolderListing OpenFolderListing(const std::wstring& root, const std::u16string& relative)
+{
+    // Made first: if memory runs out, no handle is left open.
+    auto listing = std::make_unique<FolderListingTag>();
+    listing->folder = CreateFileW(LongPathOf(root, relative).c_str(), FILE_LIST_DIRECTORY | SYNCHRONIZE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (listing->folder == INVALID_HANDLE_VALUE)
+        return nullptr;
+    return listing.release();
+}
+
+bool ReadFolderListing(FolderListing listing, std::vector<DirectoryEntry>& entries)
 {
     entries.clear();
-    // The folder itself is opened as it is: if it is a reparse point, it is
-    // not followed.
-    HANDLE folder = CreateFileW(LongPathOf(root, relative).c_str(), FILE_LIST_DIRECTORY | SYNCHRONIZE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (folder == INVALID_HANDLE_VALUE)
-        return false;
-    // DWORD-aligned, as the records require.
-    std::vector<DWORD> buffer(16384);
-    bool ok = true;
-    for (FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;;
-         kind = FileIdBothDirectoryInfo) {
-        if (!GetFileInformationByHandleEx(folder, kind, buffer.data(),
-                                          static_cast<DWORD>(buffer.size() * sizeof(DWORD)))) {
-            ok = GetLastError() == ERROR_NO_MORE_FILES;
-            break;
-        }
-        const auto* at = reinterpret_cast<const unsigned char*>(buffer.data());
+    // A buffer that held only "." and ".." is no batch: read on.
+    while (entries.empty()) {
+        const FILE_INFO_BY_HANDLE_CLASS kind =
+            listing->started ? FileIdBothDirectoryInfo : FileIdBothDirectoryRestartInfo;
+        if (!GetFileInformationByHandleEx(listing->folder, kind, listing->buffer.data(),
+                                          static_cast<DWORD>(listing->buffer.size() * sizeof(DWORD))))
+            return false; // ERROR_NO_MORE_FILES at the end, or a read that failed
+        listing->started = true;
+        const auto* at = reinterpret_cast<const unsigned char*>(listing->buffer.data());
         for (;;) {
             const auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
-            const std::u16string name(reinterpret_cast<const char16_t*>(info->FileName),
-                                      info->FileNameLength / sizeof(WCHAR));
+            std::u16string name(reinterpret_cast<const char16_t*>(info->FileName),
+                                info->FileNameLength / sizeof(WCHAR));
             if (name != u"." && name != u"..") {
                 DirectoryEntry entry;
-                entry.name = name;
+                entry.name = std::move(name);
                 entry.directory = (info->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
                 entry.reparsePoint = (info->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
                 entry.created = TimeOf(info->CreationTime);
@@ -57,8 +69,15 @@ bool ListDirectory(const std::wstring& root, const std::u16string& relative,
             at += info->NextEntryOffset;
         }
     }
-    CloseHandle(folder);
-    return ok;
+    return true;
+}
+
+void CloseFolderListing(FolderListing listing)
+{
+    if (!listing)
+        return;
+    CloseHandle(listing->folder);
+    delete listing;
 }
 
 } // namespace platform

@@ -195,6 +195,12 @@ void WaitForChangesOrScanner(ChangeRequest* request, ProcessHandle scanner, unsi
         until = p.monotonicMs + milliseconds;
         if (timed)
             p.parkedUntil.insert(until);
+        // A listing below this watcher's root left open: it parked inside a folder.
+        for (const auto& listing : p.openListings) {
+            const std::wstring& folder = listing.second.folder;
+            p.parksMidListing += request && !request->root.empty() &&
+                                 folder.compare(0, request->root.size(), request->root) == 0;
+        }
         p.changed.notify_all();
     }
     pollfd fds[2];

@@ -36,6 +36,13 @@ struct TreeEntry {
     uint64_t size = 0;
 };
 
+// Where an open listing of a folder stands: its next batch starts after
+// `last`, in the live tree, as a cursor over a folder's index does.
+struct ListingCursor {
+    std::wstring folder;
+    std::wstring last;
+};
+
 // What the doubles answer and what they saw, as Reset leaves it.
 struct PlatformData {
     // Known folders. Paths starting with a backslash are taken relative to
@@ -68,8 +75,14 @@ struct PlatformData {
     // The tree below the watched roots, by full Windows path, for listings.
     std::map<std::wstring, TreeEntry> tree;
     std::set<std::wstring> unreadableFolders;
-    int listings = 0;
-    unsigned listingDelayMicroseconds = 0;
+    int listings = 0;       // folders opened for listing
+    int listingBatches = 0; // batches read from them
+    std::size_t listingBatchEntries = 64;
+    unsigned listingDelayMicroseconds = 0; // per batch
+    std::map<std::uintptr_t, ListingCursor> openListings;
+    std::uintptr_t nextListing = 1;
+    int parksMidListing = 0;           // waits begun while a listing was open
+    std::size_t scansAtLastBatch = 0;  // files handed to the scanner when the last batch was read
     int arrivalChecks = 0; // looks at whether a file is still being written
     // Whether a look can tell that a writer holds a file open, as oplocks
     // tell on Windows; under Wine it cannot, and only size and time speak.
@@ -136,6 +149,7 @@ void DeliverBatch(const std::wstring& root, const std::vector<unsigned char>& by
 
 // The tree, by full Windows path.
 void SetTreeEntry(const std::wstring& path, const TreeEntry& entry);
+void SetTreeEntries(std::map<std::wstring, TreeEntry> entries);
 void EraseTreeEntry(const std::wstring& path);
 void ClearTree(); // and its unreadable folders
 // Another process has the file open for writing, or no longer; a missing
@@ -146,8 +160,10 @@ void WriteTo(const std::wstring& path, uint64_t size);
 // Whether looks can tell that a writer holds a file open.
 void SetWritersKnown(bool known);
 void SetUnreadable(const std::wstring& folder);
-// Each listing of a folder takes this long, so a test can stop in the middle.
+// Each batch of a listing takes this long, so a test can stop in the middle.
 void SetListingDelay(unsigned microseconds);
+// Each batch of a listing holds at most this many entries (64 unless set).
+void SetListingBatch(std::size_t entries);
 
 void FailReads();
 void RunReadsOutOfMemory();
@@ -155,6 +171,9 @@ void SetShortPath(const std::wstring& longPath, const std::wstring& shortPath);
 
 // Both clocks move on.
 void AdvanceClock(uint64_t milliseconds);
+// The wall clock alone is set back, as an administrator or a time service
+// may do; the monotonic clock does not move.
+void StepWallClockBack(uint64_t milliseconds);
 inline constexpr uint64_t kTicksPerMillisecond = 10000;
 uint64_t FileTimeNow();
 uint64_t MillisecondsNow();
@@ -180,6 +199,9 @@ std::vector<std::vector<std::string>> ScannedPaths();
 int TakenBatches();
 int ArrivalChecks();
 int Listings();
+int ListingBatches();
+int ParksMidListing();
+std::size_t ScansAtLastListingBatch();
 std::size_t Probes();
 int Sleeps();
 int OpenScHandles();

@@ -34,6 +34,7 @@ void SetProfilesRootFound(bool found) { Set(&Platform::profilesOk, found); }
 void SetOpenableRoots(std::vector<std::wstring> roots) { Set(&Platform::openableRoots, roots); }
 void RefuseChangeRequests() { Set(&Platform::refuseRequests, true); }
 void SetListingDelay(unsigned microseconds) { Set(&Platform::listingDelayMicroseconds, microseconds); }
+void SetListingBatch(std::size_t entries) { Set(&Platform::listingBatchEntries, entries); }
 void FailReads() { Set(&Platform::failReads, true); }
 void RunReadsOutOfMemory() { Set(&Platform::readsRunOutOfMemory, true); }
 void SetScannerFound(bool found) { Set(&Platform::scannerFound, found); }
@@ -42,6 +43,14 @@ void SetScanExitCodes(std::vector<uint32_t> codes) { Set(&Platform::scanExitCode
 void SetTreeEntry(const std::wstring& path, const TreeEntry& entry)
 {
     Update([&](Platform& p) { p.tree[path] = entry; });
+}
+
+void SetTreeEntries(std::map<std::wstring, TreeEntry> entries)
+{
+    Update([&](Platform& p) {
+        entries.merge(p.tree); // the new ones win
+        p.tree.swap(entries);
+    });
 }
 
 void EraseTreeEntry(const std::wstring& path)
@@ -90,11 +99,19 @@ void AdvanceClock(uint64_t milliseconds)
     });
 }
 
+void StepWallClockBack(uint64_t milliseconds)
+{
+    Update([&](Platform& p) { p.fileTime -= milliseconds * kTicksPerMillisecond; });
+}
+
 uint64_t FileTimeNow() { return Read(&Platform::fileTime); }
 uint64_t MillisecondsNow() { return Read(&Platform::monotonicMs); }
 int TakenBatches() { return Read(&Platform::takenBatches); }
 int ArrivalChecks() { return Read(&Platform::arrivalChecks); }
 int Listings() { return Read(&Platform::listings); }
+int ListingBatches() { return Read(&Platform::listingBatches); }
+int ParksMidListing() { return Read(&Platform::parksMidListing); }
+std::size_t ScansAtLastListingBatch() { return Read(&Platform::scansAtLastBatch); }
 std::size_t Probes() { return Read(&Platform::probes); }
 int Sleeps() { return Read(&Platform::sleeps); }
 int OpenScHandles() { return Read(&Platform::openScHandles); }

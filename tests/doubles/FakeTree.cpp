@@ -1,5 +1,6 @@
 // The directory tree below the watched roots: listings and the state of
 // new files.
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -7,30 +8,62 @@
 #include "platform/FileAccess.h"
 #include "tests/doubles/FakeState.h"
 
+namespace {
+
+std::uintptr_t IdOf(platform::FolderListing listing)
+{
+    return reinterpret_cast<std::uintptr_t>(listing);
+}
+
+} // namespace
+
 namespace platform {
 
-bool ListDirectory(const std::wstring& root, const std::u16string& relative,
-                   std::vector<DirectoryEntry>& entries)
+FolderListing OpenFolderListing(const std::wstring& root, const std::u16string& relative)
 {
-    entries.clear();
     std::wstring folder = root;
     if (!relative.empty())
         folder += L'\\' + std::wstring(relative.begin(), relative.end());
     fake::Platform& p = fake::State();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    ++p.listings;
+    p.changed.notify_all();
+    if (p.unreadableFolders.count(folder))
+        return nullptr;
+    const std::uintptr_t id = p.nextListing++;
+    p.openListings[id] = fake::ListingCursor{folder, std::wstring()};
+    return reinterpret_cast<FolderListing>(id);
+}
+
+// Reads on from the cursor in the live tree, so entries made meanwhile
+// behind it are seen and those before it are not.
+bool ReadFolderListing(FolderListing listing, std::vector<DirectoryEntry>& entries)
+{
+    entries.clear();
+    fake::Platform& p = fake::State();
     unsigned delay;
     {
         std::lock_guard<std::mutex> lock(p.mutex);
-        ++p.listings;
+        ++p.listingBatches;
+        // Files, not calls: a call names several (a quoted vault, then a
+        // quoted path each).
+        p.scansAtLastBatch = 0;
+        for (const std::wstring& line : p.scanCommandLines)
+            p.scansAtLastBatch += (std::count(line.begin(), line.end(), L'"') - 2) / 2;
         p.changed.notify_all();
         delay = p.listingDelayMicroseconds;
-        if (p.unreadableFolders.count(folder))
-            return false;
-        const std::wstring prefix = folder + L'\\';
-        for (auto it = p.tree.lower_bound(prefix);
-             it != p.tree.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it) {
+        fake::ListingCursor& cursor = p.openListings.at(IdOf(listing));
+        const std::wstring prefix = cursor.folder + L'\\';
+        auto it = cursor.last.empty() ? p.tree.lower_bound(prefix) : p.tree.upper_bound(prefix + cursor.last);
+        while (it != p.tree.end() && it->first.compare(0, prefix.size(), prefix) == 0 &&
+               entries.size() < p.listingBatchEntries) {
             const std::wstring name = it->first.substr(prefix.size());
-            if (name.find(L'\\') != std::wstring::npos)
-                continue; // deeper down
+            const std::size_t cut = name.find(L'\\');
+            if (cut != std::wstring::npos) {
+                // Deeper down: past the whole subtree ('\\' + 1 sorts right after it).
+                it = p.tree.lower_bound(prefix + name.substr(0, cut) + wchar_t(L'\\' + 1));
+                continue;
+            }
             DirectoryEntry entry;
             entry.name.assign(name.begin(), name.end());
             entry.directory = it->second.directory;
@@ -39,11 +72,23 @@ bool ListDirectory(const std::wstring& root, const std::u16string& relative,
             entry.written = it->second.written;
             entry.changed = it->second.changed;
             entries.push_back(entry);
+            cursor.last = name;
+            ++it;
         }
     }
     if (delay)
         std::this_thread::sleep_for(std::chrono::microseconds(delay));
-    return true;
+    return !entries.empty();
+}
+
+void CloseFolderListing(FolderListing listing)
+{
+    if (!listing)
+        return;
+    fake::Platform& p = fake::State();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    p.openListings.erase(IdOf(listing));
+    p.changed.notify_all();
 }
 
 // An entry that is not in the tree is missing: records alone say nothing of

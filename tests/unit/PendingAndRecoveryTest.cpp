@@ -1,5 +1,7 @@
 // Records are read while scans run, and what the system loses is found by
 // listing the tree.
+#include <algorithm>
+#include <map>
 #include <set>
 
 #include "tests/unit/WatchersFixture.h"
@@ -30,6 +32,46 @@ void NewFile(const std::wstring& relative)
 const WatchStats& Stats()
 {
     return StateOf(WatcherKind::ProgramData).stats;
+}
+
+constexpr uint64_t kSecond = 1000 * fake::kTicksPerMillisecond;
+
+std::u16string Units(const std::string& text)
+{
+    return std::u16string(text.begin(), text.end());
+}
+
+std::wstring Wide(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
+// Hands the watcher a batch and waits until it has taken it in.
+void DeliverAndTake(const std::vector<unsigned char>& batch)
+{
+    const int taken = fake::TakenBatches();
+    fake::DeliverBatch(kRoot, batch);
+    ASSERT_TRUE(fake::WaitUntil([&](const fake::Platform& p) { return p.takenBatches > taken; }));
+}
+
+// A new file whose records the system loses; the clock moves on past it.
+void LoseNewFile(const std::string& name)
+{
+    NewFile(Wide(name));
+    DeliverAndTake({});
+}
+
+// A file whose record arrives; it was made an hour ago, so no window of
+// lost time reaches it.
+void DeliverOldFile(const std::string& name)
+{
+    Put(Wide(name), fake::FileTimeNow() - 3600 * kSecond);
+    DeliverAndTake(ChangeBatch({{Added, Units(name)}}));
+}
+
+std::size_t ScansOf(const Paths& scans, const std::string& path)
+{
+    return static_cast<std::size_t>(std::count(scans.begin(), scans.end(), path));
 }
 
 } // namespace
@@ -124,14 +166,218 @@ TEST_F(WatchersTest, TheQueueBoundIsHonouredAndWhatItRefusedIsRecovered)
     EXPECT_GT(Stats().peakPendingBytes, 1800u) << "the queue was filled before it refused";
 }
 
-TEST_F(WatchersTest, StopDuringARecoveryListingIsNotKeptWaiting)
+TEST_F(WatchersTest, LossesWidenOneWindowThatOneListingAnswers)
 {
-    for (int i = 0; i < 200; ++i)
-        Put(L"folder" + std::to_wstring(i), fake::FileTimeNow() - 1, true);
-    fake::SetListingDelay(5000); // a second for the whole tree
+    // Between two losses two batches arrive, so that the lost times do not
+    // adjoin. A pass begun before the later losses lists for its own span;
+    // one more pass lists for what they added, however many they were.
+    struct Case {
+        const char* name;
+        bool whileListing;
+        uint64_t passes;
+    };
+    for (const Case& c : {Case{"while the recovery waits for a scan", false, 1},
+                          Case{"while a pass lists", true, 2}}) {
+        SCOPED_TRACE(c.name);
+        const std::string tag = c.whileListing ? "listing" : "waiting";
+        // Folders, to give the listing some steps.
+        fake::ClearTree();
+        for (int i = 0; i < 30; ++i)
+            Put(L"dir" + std::to_wstring(i), fake::FileTimeNow() - 3600 * kSecond, true);
+        const uint64_t passesBefore = Stats().recoveryPasses;
+        const int batchesBefore = fake::ListingBatches();
+        if (c.whileListing) {
+            fake::SetListingDelay(10000); // a third of a second a pass
+        } else {
+            fake::HoldScans();
+            NewFile(Wide("held-" + tag + ".exe"));
+            DeliverAndStartScan(kRoot, ChangeBatch({{Added, Units("held-" + tag + ".exe")}}));
+        }
+        std::vector<std::string> eligible;
+        for (int loss = 0; loss < 3; ++loss) {
+            fake::AdvanceClock(1000);
+            const std::string lost = "lost-" + tag + "-" + std::to_string(loss) + ".exe";
+            LoseNewFile(lost);
+            eligible.push_back(Path(lost));
+            if (c.whileListing && loss == 0)
+                ASSERT_TRUE(fake::WaitUntil([&](const fake::Platform& p) { return p.listingBatches > batchesBefore; }));
+            for (int good = 0; loss < 2 && good < 2; ++good) {
+                fake::AdvanceClock(1000);
+                const std::string seen = "seen-" + tag + "-" + std::to_string(loss) + std::to_string(good) + ".exe";
+                NewFile(Wide(seen));
+                DeliverAndTake(ChangeBatch({{Added, Units(seen)}}));
+                eligible.push_back(Path(seen));
+            }
+        }
+        ASSERT_EQ(Stats().recoveryPasses, passesBefore) << "a pass ended before the last loss";
+        fake::ReleaseScans();
+        ASSERT_TRUE(fake::WaitUntil([&](const fake::Platform& p) { return Idle(p) && Stats().recoveryPasses > passesBefore; }));
+        fake::SetListingDelay(0);
+        // A pass that follows another rests as long as that one listed.
+        fake::AdvanceClock(60000);
+        DeliverAndTake(ChangeBatch({{Removed, u"nothing.tmp"}}));
+        Pass();
+
+        EXPECT_EQ(Stats().recoveryPasses - passesBefore, c.passes);
+        const Paths scans = ScannedFiles();
+        for (const std::string& path : eligible)
+            EXPECT_EQ(ScansOf(scans, path), 1u) << path;
+    }
+}
+
+TEST_F(WatchersTest, RecoveryKeepsUpWhileNamesWaitInTheQueue)
+{
+    fake::HoldScans();
+    NewFile(L"first.exe");
+    DeliverAndStartScan(kRoot, ChangeBatch({{Added, u"first.exe"}}));
+    fake::AdvanceClock(1000);
+    LoseNewFile("lost.exe");
+    std::vector<ChangeRecord> queued;
+    for (int i = 0; i < 20; ++i) {
+        const std::string name = "q" + std::to_string(10 + i) + ".exe";
+        NewFile(Wide(name));
+        queued.push_back({Added, Units(name)});
+    }
+    DeliverAndTake(ChangeBatch(queued));
+    ASSERT_EQ(fake::Listings(), 0);
+
+    fake::ReleaseScans();
+    Pass();
+    ASSERT_GT(fake::Listings(), 0);
+    const Paths scans = ScannedFiles();
+    ASSERT_EQ(scans.size(), 22u);
+    EXPECT_EQ(scans.back(), Path("lost.exe"));
+    // The tree was listed to its end before the queue had been worked off.
+    EXPECT_LT(fake::ScansAtLastListingBatch(), 1 + queued.size());
+}
+
+TEST_F(WatchersTest, AStopIsAnsweredBetweenTheBatchesOfABigFolder)
+{
+    constexpr int kEntries = 150000, kPerBatch = 1000;
+    const uint64_t old = fake::FileTimeNow() - 60 * kSecond;
+    std::map<std::wstring, fake::TreeEntry> big{{kRoot + L"\\big", {true, false, old, old, old}}};
+    for (int i = 0; i < kEntries; ++i)
+        big.emplace(kRoot + L"\\big\\f" + std::to_wstring(100000 + i) + L".tmp", fake::TreeEntry{false, false, old, old, old});
+    fake::SetTreeEntries(std::move(big));
+    fake::SetListingBatch(kPerBatch);
+    fake::SetListingDelay(20000); // three seconds for the whole folder
     fake::AdvanceClock(1);
-    fake::DeliverBatch(kRoot, {});
-    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return p.listings > 3; }));
+    DeliverAndTake({});
+    // The root's batch and its end, then two batches of the big folder.
+    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return p.listingBatches >= 4; }));
+    ASSERT_EQ(fake::ParksMidListing(), 0);
     StopService();
-    EXPECT_LT(fake::Listings(), 100) << "the listing went on after the stop";
+    EXPECT_GE(fake::ParksMidListing(), 1) << "the watcher did not park inside the folder";
+    EXPECT_LT(fake::ListingBatches(), kEntries / kPerBatch) << "the folder was read to its end";
+}
+
+TEST_F(WatchersTest, LostTimeSurvivesTheWallClockBeingSetBack)
+{
+    // Set back by ten seconds, the wall clock stamps again times it stamped
+    // before; the loss after it is recovered all the same.
+    enum Step { AfterAnEarlierRecovery, BeforeTheNewFile, AfterTheNewFile };
+    const struct {
+        const char* name;
+        Step step;
+    } cases[] = {{"set back after an earlier recovery", AfterAnEarlierRecovery},
+                 {"set back between the last batch and the new file", BeforeTheNewFile},
+                 {"set back between the new file and the loss", AfterTheNewFile}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string tag = std::to_string(c.step);
+        fake::AdvanceClock(60000); // past what earlier cases left in the tree
+        if (c.step == AfterAnEarlierRecovery) {
+            LoseNewFile("earlier-" + tag + ".exe");
+            Pass();
+            ASSERT_GT(fake::Listings(), 0);
+            fake::StepWallClockBack(10000);
+        }
+        fake::AdvanceClock(1000);
+        DeliverOldFile("old-" + tag + ".exe");
+        fake::AdvanceClock(1000);
+        if (c.step == BeforeTheNewFile)
+            fake::StepWallClockBack(10000);
+        NewFile(Wide("new-" + tag + ".exe"));
+        if (c.step == AfterTheNewFile)
+            fake::StepWallClockBack(10000);
+        const uint64_t passes = Stats().recoveryPasses;
+        DeliverAndTake({});
+        Pass();
+        ASSERT_GT(Stats().recoveryPasses, passes);
+
+        const Paths scans = ScannedFiles();
+        EXPECT_EQ(ScansOf(scans, Path("new-" + tag + ".exe")), 1u);
+        EXPECT_EQ(ScansOf(scans, Path("old-" + tag + ".exe")), 1u);
+    }
+}
+
+TEST_F(WatchersTest, AnEntryChangedInLostTimeIsScannedThoughTheCacheHoldsItsName)
+{
+    // A download renamed over a placeholder scanned before, while records
+    // were lost. The placeholder's name was taken in long before, or by
+    // the last batch before the loss: either way it has changed since.
+    for (const bool takenLongBefore : {true, false}) {
+        SCOPED_TRACE(takenLongBefore ? "placeholder taken in long before" : "placeholder taken in just before");
+        const std::string name = takenLongBefore ? "setup-1.exe" : "setup-2.exe";
+        NewFile(Wide(name));
+        const uint64_t placed = fake::FileTimeNow();
+        DeliverAndTake(ChangeBatch({{Added, Units(name)}}));
+        Pass(); // the placeholder is scanned
+        if (takenLongBefore) {
+            fake::AdvanceClock(1000);
+            DeliverOldFile("other.exe");
+        }
+        fake::AdvanceClock(1000);
+        fake::SetTreeEntry(kRoot + L"\\" + Wide(name), {false, false, placed, placed, fake::FileTimeNow()});
+        fake::AdvanceClock(1);
+        const uint64_t passes = Stats().recoveryPasses;
+        DeliverAndTake({});
+        Pass();
+        ASSERT_GT(Stats().recoveryPasses, passes);
+        EXPECT_EQ(ScansOf(ScannedFiles(), Path(name)), 2u);
+    }
+}
+
+TEST_F(WatchersTest, AFolderThatWasThereBeforeTheLossAndWasOnlyGivenChildrenIsNotOfferedAgain)
+{
+    // A folder's own times move when it is given children. New in the lost
+    // time is a folder created then, or moved in then (its change time
+    // moved, its last write did not); Wine reports the last write as the
+    // creation time, so an entry older than the window inside a folder
+    // shows that the folder was there before.
+    struct Case {
+        const char* folder;
+        bool createdBefore, writtenBefore, changedBefore;
+        bool olderChild; // an entry in it with all times before the window
+        bool offered;
+    };
+    const Case cases[] = {
+        {"given-children", true, false, false, false, false},
+        {"given-children-wine", false, false, false, true, false},
+        {"moved-in", true, true, false, true, true},
+        {"new", false, false, false, false, true},
+    };
+    const uint64_t before = fake::FileTimeNow() - 60 * kSecond;
+    fake::AdvanceClock(1000);
+    const uint64_t inside = fake::FileTimeNow();
+    std::set<std::string> expected;
+    for (const Case& c : cases) {
+        const std::wstring folder = Wide(c.folder);
+        fake::SetTreeEntry(kRoot + L"\\" + folder,
+                           {true, false, c.createdBefore ? before : inside, c.writtenBefore ? before : inside,
+                            c.changedBefore ? before : inside});
+        if (c.olderChild)
+            Put(folder + L"\\older.exe", before);
+        Put(folder + L"\\child.exe", inside);
+        expected.insert(Path(std::string(c.folder) + "\\child.exe"));
+        if (c.offered)
+            expected.insert(Path(c.folder));
+    }
+    fake::AdvanceClock(1);
+    DeliverAndTake({});
+    Pass();
+    ASSERT_GT(fake::Listings(), 0);
+    const Paths scans = ScannedFiles();
+    EXPECT_EQ(std::set<std::string>(scans.begin(), scans.end()), expected);
+    EXPECT_EQ(scans.size(), expected.size());
 }
