@@ -66,6 +66,7 @@ struct PlatformData {
     int parkedWaits = 0;       // watchers now blocked in their wait
     int parkedWithTimeout = 0; // of those, the ones whose wait has a time-out
     int takenBatches = 0;      // completed requests whose outcome a watcher took
+    int issuedRequests = 0;    // requests a watcher issued, the first ones too
 
     // The tree below the watched roots, by full Windows path, for listings.
     std::map<std::wstring, TreeEntry> tree;
