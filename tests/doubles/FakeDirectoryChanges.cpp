@@ -158,6 +158,7 @@ bool IssueChangeRequest(ChangeRequest& request)
     }
     request.completed = false;
     request.pending = true;
+    ++p.issuedRequests;
     if (!request.waiting.empty())
         Complete(request);
     p.changed.notify_all();

@@ -71,6 +71,7 @@ struct PlatformData {
     // when the clock passes its end, as tests move it, never by itself.
     std::multiset<uint64_t> parkedUntil;
     int takenBatches = 0;      // completed requests whose outcome a watcher took
+    int issuedRequests = 0;    // requests a watcher issued, the first ones too
 
     // The tree below the watched roots, by full Windows path, for listings.
     std::map<std::wstring, TreeEntry> tree;

@@ -46,12 +46,21 @@ std::wstring Wide(const std::string& text)
     return std::wstring(text.begin(), text.end());
 }
 
-// Hands the watcher a batch and waits until it has taken it in.
+// Hands the watcher a batch and waits until it has taken it in and issued
+// its next request: it has read the clocks for both, and a test may move
+// them on.
 void DeliverAndTake(const std::vector<unsigned char>& batch)
 {
-    const int taken = fake::TakenBatches();
+    int taken = 0, issued = 0;
+    fake::WaitUntil([&](const fake::Platform& p) {
+        taken = p.takenBatches;
+        issued = p.issuedRequests;
+        return true;
+    });
     fake::DeliverBatch(kRoot, batch);
-    ASSERT_TRUE(fake::WaitUntil([&](const fake::Platform& p) { return p.takenBatches > taken; }));
+    ASSERT_TRUE(fake::WaitUntil([&](const fake::Platform& p) {
+        return p.takenBatches > taken && p.issuedRequests - p.takenBatches == issued - taken;
+    }));
 }
 
 // A new file whose records the system loses; the clock moves on past it.
