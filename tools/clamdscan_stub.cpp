@@ -117,8 +117,11 @@ std::string TargetSizes(std::size_t& targets)
     for (std::size_t i = 2; i < wide.size(); ++i) {
         WIN32_FILE_ATTRIBUTE_DATA data;
         const bool found = GetFileAttributesExW(wide[i].c_str(), GetFileExInfoStandard, &data);
+        // Narrow file functions stop at MAX_PATH whatever the code page: a
+        // longer path says nothing about the conversion.
         WIN32_FILE_ATTRIBUTE_DATA narrowData;
-        if (found != (GetFileAttributesExA(Ansi(narrow[i]).c_str(), GetFileExInfoStandard, &narrowData) != FALSE))
+        if (wide[i].size() < MAX_PATH &&
+            found != (GetFileAttributesExA(Ansi(narrow[i]).c_str(), GetFileExInfoStandard, &narrowData) != FALSE))
             return "badargs";
         sizes += sizes.empty() ? "" : ",";
         if (!found)

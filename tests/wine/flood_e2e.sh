@@ -90,9 +90,15 @@ mkdir -p "$c/outside"
 PELMON_EXE="$PELMON_WIN_BIN_DIR/pelmon_tight.exe" start_watching
 new_folder "ProgramData/lost/$deep"
 ln -s "$c/outside" "$c/ProgramData/lost/link"
+# A download's placeholder, scanned empty; the finished download is renamed
+# over it while records are lost, so only the listing can tell.
+: >"$c/ProgramData/lost/setup.exe"
+await_scan 'C:\ProgramData\lost\setup.exe'
 start_slow_scan ProgramData/lost
 # Last, once the queue is full, so that only the listing could find it.
 lost_end=$(make_files "$c/ProgramData/lost" "${names[@]}" "$c/outside/behind.exe")
+head -c 100000 /dev/zero >"$c/ProgramData/lost/setup.exe.tmp"
+mv "$c/ProgramData/lost/setup.exe.tmp" "$c/ProgramData/lost/setup.exe"
 end_slow_scan
 await_scan 'C:\ProgramData\lost\slow.exe'
 (( $(scan_end 'C:\ProgramData\lost\slow.exe') > lost_end )) || fail "the files did not all arrive during the slow scan"
@@ -101,7 +107,14 @@ capacity=$(( 2048 / (64 + 2 * ${#relative}) ))
 (( ${#names[@]} > capacity )) || fail "no more files than the queue holds ($capacity)"
 expect_each_scanned_once "${eligible[@]}"
 assert_eq 0 "$(scan_count 'C:\ProgramData\lost\link\behind.exe')" "scans through the link"
+for ((i = 0; i < 100; i++)); do
+    last_size=$(scan_records_of 'C:\ProgramData\lost\setup.exe' | tail -n 1 | cut -d' ' -f3)
+    [[ "$last_size" == 100000 ]] && break
+    sleep 0.05
+done
+assert_eq 100000 "$last_size" "size seen by the last scan of the download renamed over its placeholder"
 echo "forced loss: ${#names[@]} new files during a scan, the queue holds $capacity; all found and scanned once," \
-     "one at a path of ${#eligible[-1]} characters; nothing behind the link"
+     "one at a path of ${#eligible[-1]} characters; nothing behind the link; the download renamed over" \
+     "its placeholder meanwhile scanned whole"
 stop_watching
 echo "PASS flood_e2e"
