@@ -77,7 +77,8 @@ bool Reachable(const Tree& tree, const std::u16string& path)
 {
     for (std::size_t cut = path.find(u'\\'); cut != std::u16string::npos; cut = path.find(u'\\', cut + 1)) {
         const auto parent = tree.find(path.substr(0, cut));
-        if (parent == tree.end() || !parent->second.directory || parent->second.reparse || parent->second.unreadable)
+        if (parent == tree.end() || !parent->second.directory || parent->second.reparse ||
+            parent->second.unreadable)
             return false;
     }
     return true;
@@ -99,7 +100,8 @@ std::set<std::u16string> NewIn(const Tree& tree, const Span& span)
         bool created = span.Holds(entry.created);
         if (created && !moved && !entry.reparse && !entry.unreadable) {
             const std::u16string prefix = path + u'\\';
-            for (auto child = tree.upper_bound(prefix); child != tree.end() && child->first.rfind(prefix, 0) == 0; ++child) {
+            for (auto child = tree.upper_bound(prefix);
+                 child != tree.end() && child->first.rfind(prefix, 0) == 0; ++child) {
                 const Entry& c = child->second;
                 if (child->first.find(u'\\', prefix.size()) == std::u16string::npos && c.created < span.start &&
                     c.written < span.start && c.changed < span.start)

@@ -23,7 +23,8 @@ void LossWindows::Widen(const ClockMark& from, const ClockMark& to)
     // was set back, what happened before the step is stamped up to `from`
     // plus the time gone by, what happened after it from `to` less that
     // time; set on, the plain span holds both.
-    const platform::FileTime gone = (to.monotonicMs - std::min(to.monotonicMs, from.monotonicMs)) * kFileTicksPerMs;
+    const platform::FileTime gone =
+        (to.monotonicMs - std::min(to.monotonicMs, from.monotonicMs)) * kFileTicksPerMs;
     ClockMark start = from;
     start.wall = std::min(from.wall, to.wall - std::min(to.wall, gone));
     start = SlackBefore(start);

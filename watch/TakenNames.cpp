@@ -6,7 +6,9 @@
 
 namespace {
 
-constexpr std::size_t kOverheadBytes = 96;
+// The map's node (about 80 bytes with its heap block), its bucket, the
+// key's own heap block beyond its units, and the slot in the order.
+constexpr std::size_t kOverheadBytes = 128;
 
 } // namespace
 

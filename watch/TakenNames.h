@@ -15,8 +15,7 @@ class TakenNames {
 public:
     explicit TakenNames(std::size_t byteLimit) : m_limit(byteLimit) {}
 
-    // What one name is charged: its units plus the map's node and bucket,
-    // the key's heap block and its slot in the order of taking.
+    // What one name is charged: its units plus what holding it costs.
     static std::size_t CostOf(const std::u16string& name);
 
     void Add(const ClockMark& takenAt, const std::u16string& name);

@@ -12,8 +12,8 @@
 #define PELMON_PENDING_BYTES (16u << 20)
 #endif
 
-// 16 MiB remembers about 110,000 names of typical length taken in since lost
-// time began (96 bytes plus 2 per character each): a flood of 7,000 new
+// 16 MiB remembers about 80,000 names of typical length taken in since lost
+// time began (128 bytes plus 2 per character each): a flood of 7,000 new
 // files a second for as long as a pass takes, and more. Beyond it the oldest
 // are forgotten, and a recovery may hand such a name back: a second scan at
 // worst.

@@ -209,10 +209,12 @@ TEST_F(WatchersTest, LossesWidenOneWindowThatOneListingAnswers)
             LoseNewFile(lost);
             eligible.push_back(Path(lost));
             if (c.whileListing && loss == 0)
-                ASSERT_TRUE(fake::WaitUntil([&](const fake::Platform& p) { return p.listingBatches > batchesBefore; }));
+                ASSERT_TRUE(fake::WaitUntil(
+                    [&](const fake::Platform& p) { return p.listingBatches > batchesBefore; }));
             for (int good = 0; loss < 2 && good < 2; ++good) {
                 fake::AdvanceClock(1000);
-                const std::string seen = "seen-" + tag + "-" + std::to_string(loss) + std::to_string(good) + ".exe";
+                const std::string seen =
+                    "seen-" + tag + "-" + std::to_string(loss) + std::to_string(good) + ".exe";
                 NewFile(Wide(seen));
                 DeliverAndTake(ChangeBatch({{Added, Units(seen)}}));
                 eligible.push_back(Path(seen));
@@ -220,7 +222,8 @@ TEST_F(WatchersTest, LossesWidenOneWindowThatOneListingAnswers)
         }
         ASSERT_EQ(Stats().recoveryPasses, passesBefore) << "a pass ended before the last loss";
         fake::ReleaseScans();
-        ASSERT_TRUE(fake::WaitUntil([&](const fake::Platform& p) { return Idle(p) && Stats().recoveryPasses > passesBefore; }));
+        ASSERT_TRUE(fake::WaitUntil(
+            [&](const fake::Platform& p) { return Idle(p) && Stats().recoveryPasses > passesBefore; }));
         fake::SetListingDelay(0);
         // A pass that follows another rests as long as that one listed.
         fake::AdvanceClock(60000);
@@ -266,7 +269,8 @@ TEST_F(WatchersTest, AStopIsAnsweredBetweenTheBatchesOfABigFolder)
     const uint64_t old = fake::FileTimeNow() - 60 * kSecond;
     std::map<std::wstring, fake::TreeEntry> big{{kRoot + L"\\big", {true, false, old, old, old}}};
     for (int i = 0; i < kEntries; ++i)
-        big.emplace(kRoot + L"\\big\\f" + std::to_wstring(100000 + i) + L".tmp", fake::TreeEntry{false, false, old, old, old});
+        big.emplace(kRoot + L"\\big\\f" + std::to_wstring(100000 + i) + L".tmp",
+                    fake::TreeEntry{false, false, old, old, old});
     fake::SetTreeEntries(std::move(big));
     fake::SetListingBatch(kPerBatch);
     fake::SetListingDelay(20000); // three seconds for the whole folder
