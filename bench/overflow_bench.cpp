@@ -13,40 +13,14 @@
 #include <cstdlib>
 #include <string>
 
+#include "bench/BenchWatcher.h"
 #include "platform/Clock.h"
 #include "platform/DirectoryChanges.h"
 #include "watch/WatchLimits.h"
-#include "watch/WatchLoop.h"
-#include "watch/WatcherState.h"
 
 namespace {
 
-const std::wstring kRoot = L"C:\\ProgramData";
-
-class BenchWatcher : public wxThread {
-public:
-    BenchWatcher(platform::ChangeRequest& request, WatcherState& state)
-        : wxThread(wxTHREAD_JOINABLE), m_request(request), m_state(state)
-    {
-    }
-
-protected:
-    ExitCode Entry() override
-    {
-        const WatchContext context{*this,       WatcherKind::ProgramData, kRoot,       kRoot,
-                                   m_request,   m_state.gate,             m_state.cache,
-                                   m_state.stats, kWatchLimits.pendingBytes, kWatchLimits.takenBytes,
-                                   kWatchLimits.waitingBytes, kWatchLimits.arrivedBytes,
-                                   kWatchLimits.firstScanLimitMs, kWatchLimits.watchNewFilesMs};
-        RunWatchLoop(context);
-        m_state.gate.MarkFinished();
-        return nullptr;
-    }
-
-private:
-    platform::ChangeRequest& m_request;
-    WatcherState& m_state;
-};
+const std::wstring& kRoot = kBenchRoot;
 
 void MakeFile(const std::wstring& path)
 {

@@ -28,40 +28,15 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchWatcher.h"
 #include "platform/Clock.h"
 #include "platform/DirectoryChanges.h"
 #include "platform/ThreadStop.h"
 #include "watch/WatchLimits.h"
-#include "watch/WatchLoop.h"
-#include "watch/WatcherState.h"
 
 namespace {
 
-const std::wstring kRoot = L"C:\\ProgramData";
-
-class BenchWatcher : public wxThread {
-public:
-    BenchWatcher(platform::ChangeRequest& request, WatcherState& state)
-        : wxThread(wxTHREAD_JOINABLE), m_request(request), m_state(state)
-    {
-    }
-
-protected:
-    ExitCode Entry() override
-    {
-        const WatchContext context{*this,       WatcherKind::ProgramData, kRoot,       kRoot,
-                                   m_request,   m_state.gate,             m_state.cache,
-                                   m_state.stats, kWatchLimits.pendingBytes, kWatchLimits.takenBytes,
-                                   kWatchLimits.waitingBytes};
-        RunWatchLoop(context);
-        m_state.gate.MarkFinished();
-        return nullptr;
-    }
-
-private:
-    platform::ChangeRequest& m_request;
-    WatcherState& m_state;
-};
+const std::wstring& kRoot = kBenchRoot;
 
 // A running watcher on the root. Never freed: a killed watcher's request
 // may still be written into, as in the monitor.

@@ -45,10 +45,10 @@ class WatchLoop {
 public:
     explicit WatchLoop(const WatchContext& context)
         : m_context(context),
-          m_arrived(context.arrivedBytes, context.firstScanLimitMs, context.watchNewFilesMs),
-          m_intake(context.request, context.pendingBytes, context.takenBytes, context.stats,
+          m_arrived(context.limits.arrivedBytes, context.limits.firstScanLimitMs, context.limits.watchNewFilesMs),
+          m_intake(context.request, context.limits.pendingBytes, context.limits.takenBytes, context.stats,
                    [this](const std::u16string& name) { m_arrived.Changed(name, platform::MonotonicMilliseconds()); }),
-          m_scanner(context.programDataPath, context.watchRoot, context.waitingBytes)
+          m_scanner(context.programDataPath, context.watchRoot, context.limits.waitingBytes)
     {
     }
 

@@ -8,6 +8,7 @@
 
 #include "platform/DirectoryChanges.h"
 #include "watch/KillGate.h"
+#include "watch/WatchLimits.h"
 #include "watch/RecentNameCache.h"
 #include "watch/WatchStats.h"
 #include "watch/WatcherState.h"
@@ -22,12 +23,9 @@ struct WatchContext {
     KillGate& gate;
     RecentNameCache& cache;
     WatchStats& stats;
-    std::size_t pendingBytes;
-    std::size_t takenBytes;
-    std::size_t waitingBytes;
-    std::size_t arrivedBytes;
-    uint64_t firstScanLimitMs;
-    uint64_t watchNewFilesMs;
+    // The bounds of its memory and its time limits, all together so that
+    // none can be left out.
+    const WatchLimits& limits;
 };
 
 // Keeps one change request outstanding at all times and offers every added

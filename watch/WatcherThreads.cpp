@@ -42,20 +42,8 @@ void RunWatcher(wxThread& thread, WatcherKind kind)
     if (!state.request)
         return; // without an event there is nothing to wait on
 
-    const WatchContext context{thread,
-                               kind,
-                               programDataPath,
-                               watchRoot,
-                               *state.request,
-                               state.gate,
-                               state.cache,
-                               state.stats,
-                               kWatchLimits.pendingBytes,
-                               kWatchLimits.takenBytes,
-                               kWatchLimits.waitingBytes,
-                               kWatchLimits.arrivedBytes,
-                               kWatchLimits.firstScanLimitMs,
-                               kWatchLimits.watchNewFilesMs};
+    const WatchContext context{thread,      kind,       programDataPath, watchRoot,  *state.request,
+                               state.gate,  state.cache, state.stats,    kWatchLimits};
     RunWatchLoop(context);
 }
 

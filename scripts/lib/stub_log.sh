@@ -128,25 +128,26 @@ no_daemon_tries() {
     stub_calls finished | awk '$3 == "nodaemon"' | wc -l
 }
 
+# Sets (yes) or clears (no) the control file NAME beside the stub.
+_stub_control() {
+    local flag
+    flag="$(dirname "${STUB_CALLS:?no stub scanner installed}")/$1"
+    if [[ "$2" == yes ]]; then : >"$flag"; else rm -f "$flag"; fi
+}
+
 # From now on the stub answers as clamdscan without its daemon (down), or
 # scans again (up).
 stub_daemon() {
-    local flag
-    flag="$(dirname "${STUB_CALLS:?no stub scanner installed}")/clamdscan-no-daemon"
     case "$1" in
-        down) : >"$flag" ;;
-        up) rm -f "$flag" ;;
+        down | up) _stub_control clamdscan-no-daemon "$([[ "$1" == down ]] && echo yes || echo no)" ;;
         *) fail "stub_daemon: down or up, not '$1'" ;;
     esac
 }
 
 # Slow calls (those PELMON_STUB_SLOW names, or all) run on until released.
 stub_hold() {
-    local flag
-    flag="$(dirname "${STUB_CALLS:?no stub scanner installed}")/clamdscan-hold"
     case "$1" in
-        on) : >"$flag" ;;
-        off) rm -f "$flag" ;;
+        on | off) _stub_control clamdscan-hold "$([[ "$1" == on ]] && echo yes || echo no)" ;;
         *) fail "stub_hold: on or off, not '$1'" ;;
     esac
 }
