@@ -32,11 +32,13 @@ struct ArrivalLook {
 // Opens the entry for its attributes only, sharing reading, writing and
 // deleting, so that no other open fails because of it, and asks for a
 // read-handle oplock, which is not granted while another handle may write:
-// given back at once when it is. The relative name is in UTF-16 units as
-// change records give it; paths of any length.
+// given back at once when it is. Once the root's volume has answered that
+// it grants no oplocks, its entries are looked at by their attributes alone
+// (WriterUnknown). The relative name is in UTF-16 units as change records
+// give it; paths of any length.
 ArrivalLook LookAtArrival(const std::wstring& root, const std::u16string& relative);
 
-// The state alone.
+// Whether the entry is there, and a folder; a file is WriterUnknown.
 ArrivalState QueryArrivalState(const std::wstring& root, const std::u16string& relative);
 
 // The short (8.3) form of an existing path, where its volume keeps short

@@ -4,8 +4,6 @@
 // Unix program, so without this the monitor could neither wait for the scan
 // nor learn its result; the bridge reports through a status file instead.
 #include <windows.h>
-// after windows.h, which it needs
-#include <shellapi.h>
 
 #include <cstdlib>
 #include <string>
@@ -14,14 +12,15 @@ namespace {
 
 constexpr DWORD kScanLimitMs = 10 * 60 * 1000;
 
-// The arguments after the program name, each quoted again; a short (8.3)
-// path becomes its long form, which the Unix side can map into the prefix.
-std::wstring ArgumentsOf(const wchar_t* commandLine)
+// The arguments, each quoted again; a short (8.3) path becomes its long
+// form, which the Unix side can map into the prefix. The C runtime splits
+// the line by the rules the monitor quotes by; not linking shell32 for
+// CommandLineToArgvW keeps this process cheap to start under Wine, where a
+// scan of a burst starts it many times.
+std::wstring ArgumentsOf(int count, wchar_t** arguments)
 {
-    int count = 0;
-    wchar_t** arguments = CommandLineToArgvW(commandLine, &count);
     std::wstring line;
-    for (int i = 1; arguments && i < count; ++i) {
+    for (int i = 1; i < count; ++i) {
         std::wstring argument = arguments[i];
         wchar_t longPath[32768];
         const DWORD length = GetLongPathNameW(argument.c_str(), longPath, 32768);
@@ -29,20 +28,19 @@ std::wstring ArgumentsOf(const wchar_t* commandLine)
             argument.assign(longPath, length);
         line += L" \"" + argument + L"\"";
     }
-    LocalFree(arguments);
     return line;
 }
 
 } // namespace
 
-int wmain()
+int wmain(int argc, wchar_t** argv)
 {
     wchar_t self[MAX_PATH];
     const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring bridge(self, length);
     bridge.erase(bridge.find_last_of(L'\\') + 1);
     bridge += L"clamdscan-bridge.sh";
-    std::wstring commandLine = L"\"" + bridge + L"\"" + ArgumentsOf(GetCommandLineW());
+    std::wstring commandLine = L"\"" + bridge + L"\"" + ArgumentsOf(argc, argv);
 
     wchar_t folder[MAX_PATH], status[MAX_PATH];
     GetTempPathW(MAX_PATH, folder);

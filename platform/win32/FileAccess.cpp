@@ -22,7 +22,20 @@ bool IsMissing(DWORD error)
 // the file meanwhile only breaks it, and a read oplock's break makes
 // nobody wait. Where the system grants no oplocks (Wine, some network
 // redirectors) nothing can be told.
-ArrivalState WriterState(HANDLE file)
+// The watched root whose volume answered that it grants no oplocks, for
+// this thread (each watcher is one thread with one root). Its files are
+// then looked at by their attributes alone: a handle, an event and a
+// refused request for every look would cost several times as much and tell
+// nothing more. A folder mounted below the root on another volume is then
+// judged by size and time too, as where no oplocks are granted.
+thread_local std::wstring t_rootWithoutOplocks;
+
+bool GrantsNoOplocks(DWORD error)
+{
+    return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
+}
+
+ArrivalState WriterState(HANDLE file, const std::wstring& root)
 {
     REQUEST_OPLOCK_INPUT_BUFFER request{};
     request.StructureVersion = REQUEST_OPLOCK_CURRENT_VERSION;
@@ -49,10 +62,31 @@ ArrivalState WriterState(HANDLE file)
             state = ArrivalState::NoWriter;
         } else if (error == ERROR_OPLOCK_NOT_GRANTED) {
             state = ArrivalState::BeingWritten;
+        } else if (GrantsNoOplocks(error)) {
+            t_rootWithoutOplocks = root;
         }
     }
     CloseHandle(overlapped.hEvent);
     return state;
+}
+
+ArrivalLook LookAtAttributes(const std::wstring& path)
+{
+    ArrivalLook look;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        look.state = IsMissing(GetLastError()) ? ArrivalState::Missing : ArrivalState::WriterUnknown;
+        return look;
+    }
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        look.state = ArrivalState::Folder;
+        return look;
+    }
+    look.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    look.lastWrite = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                     data.ftLastWriteTime.dwLowDateTime;
+    look.state = ArrivalState::WriterUnknown;
+    return look;
 }
 
 } // namespace
@@ -60,6 +94,8 @@ ArrivalState WriterState(HANDLE file)
 ArrivalLook LookAtArrival(const std::wstring& root, const std::u16string& relative)
 {
     const std::wstring path = LongPathOf(root, relative);
+    if (!t_rootWithoutOplocks.empty() && t_rootWithoutOplocks == root)
+        return LookAtAttributes(path);
     ArrivalLook look;
     // Attributes only, and every kind of sharing: no open of another program
     // can fail because of this handle, not even one that shares nothing,
@@ -81,7 +117,7 @@ ArrivalLook LookAtArrival(const std::wstring& root, const std::u16string& relati
         look.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
         look.lastWrite = (static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
                          info.ftLastWriteTime.dwLowDateTime;
-        look.state = WriterState(file);
+        look.state = WriterState(file, root);
     }
     CloseHandle(file);
     return look;
@@ -89,7 +125,8 @@ ArrivalLook LookAtArrival(const std::wstring& root, const std::u16string& relati
 
 ArrivalState QueryArrivalState(const std::wstring& root, const std::u16string& relative)
 {
-    return LookAtArrival(root, relative).state;
+    // Whether it is there is all that is asked: no writer test.
+    return LookAtAttributes(LongPathOf(root, relative)).state;
 }
 
 bool ShortPathOf(const std::wstring& path, std::wstring& shortPath)
