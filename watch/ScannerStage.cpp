@@ -45,7 +45,6 @@ ScannerStage::ScannerStage(const std::wstring& programDataPath, const std::wstri
 
 void ScannerStage::Submit(const std::u16string& name, const wxString& candidate, uint64_t nowMs)
 {
-    (void)nowMs;
     WaitingFiles::File file{name, candidate};
     if (!m_waiting.Empty()) {
         if (!m_waiting.Queue(file))
@@ -55,7 +54,7 @@ void ScannerStage::Submit(const std::u16string& name, const wxString& candidate,
                           FullPathOf(m_watchRoot, file.candidate).c_str());
         return;
     }
-    Ready ready{std::move(file), std::wstring(), false};
+    Ready ready{std::move(file), std::wstring(), false, nowMs};
     if (!PrepareScanTarget(m_watchRoot, ready.file.candidate, ready.target))
         return; // reported; no later try would find a path either
     m_readyChars += CharsOf(ready.target);
@@ -65,6 +64,11 @@ void ScannerStage::Submit(const std::u16string& name, const wxString& candidate,
 bool ScannerStage::ReadyFull() const
 {
     return m_ready.size() >= kFilesPerCall || m_baseChars + m_readyChars >= kCommandChars;
+}
+
+bool ScannerStage::CallDue(uint64_t nowMs) const
+{
+    return HasReady() && (ReadyFull() || nowMs - m_ready.front().readyAtMs >= kGatherMs);
 }
 
 void ScannerStage::StartReady(uint64_t nowMs)
@@ -94,7 +98,7 @@ bool ScannerStage::StartDueRetry(uint64_t nowMs)
         std::vector<Ready> back;
         WaitingFiles::File file;
         while (m_waiting.TakeDue(nowMs, file)) {
-            Ready ready{std::move(file), std::wstring(), false};
+            Ready ready{std::move(file), std::wstring(), false, nowMs};
             if (platform::QueryArrivalState(m_watchRoot, ready.file.name) != platform::ArrivalState::Missing &&
                 PrepareScanTarget(m_watchRoot, ready.file.candidate, ready.target))
                 back.push_back(std::move(ready));
@@ -111,7 +115,7 @@ bool ScannerStage::StartDueRetry(uint64_t nowMs)
         // came with its own record.
         if (platform::QueryArrivalState(m_watchRoot, file.name) == platform::ArrivalState::Missing)
             continue;
-        Ready ready{std::move(file), std::wstring(), true};
+        Ready ready{std::move(file), std::wstring(), true, nowMs};
         if (!PrepareScanTarget(m_watchRoot, ready.file.candidate, ready.target))
             continue;
         std::vector<Ready> call;

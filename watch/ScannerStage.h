@@ -45,6 +45,12 @@ public:
     // The next call is full: the loop offers nothing more until it runs.
     bool ReadyFull() const;
     bool HasReady() const { return !m_ready.empty(); }
+    // The call for the ready files is due even while more could join it:
+    // it is full, or its first file has been ready this long. A file that
+    // arrives amid a flood of names the filters turn away would otherwise
+    // wait until all of them had been offered.
+    static constexpr uint64_t kGatherMs = 250;
+    bool CallDue(uint64_t nowMs) const;
     // Starts one call for the ready files, in their order; only when idle.
     void StartReady(uint64_t nowMs);
 
@@ -72,6 +78,7 @@ private:
         WaitingFiles::File file;
         std::wstring target; // the path the scanner is given
         bool alone = false;  // its call failed: it goes alone, to find the culprit
+        uint64_t readyAtMs = 0;
     };
 
     void Start(std::vector<Ready> call, bool isRetry, uint64_t nowMs);

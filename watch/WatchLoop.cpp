@@ -16,15 +16,16 @@
 //
 // Working (the kill gate held): while the scanner is idle and no stop waits,
 // the next due work is taken, in this order: a waiting file whose try is
-// due, a set-aside file whose look is due, then the pending names (when
-// there is room to set them aside and the next call has room) and the
-// recovery steps, which take turns while names wait (see RecoveryDue), a
-// call for the ready files, and the recovery alone once all that is done. Parked: in WaitParked
-// only, one wait for the request, the running call and the next look or try
-// together. A watcher is killed only there (see
-// KillGate), so nothing it holds while working can be left locked; a stop
-// asked for while it works sends it there at once. The loop ends when the
-// system has refused a request and nothing is left to do.
+// due, a set-aside file whose look is due, a call for the ready files once
+// it is due (full, or its first file ready for a while; see CallDue), then
+// the pending names (when there is room to set them aside) and the recovery
+// steps, which take turns while names wait (see RecoveryDue), a call for
+// what is ready, and the recovery alone once all that is done. Parked: in
+// WaitParked only, one wait for the request, the running call and the next
+// look or try together. A watcher is killed only there (see KillGate), so
+// nothing it holds while working can be left locked; a stop asked for while
+// it works sends it there at once. The loop ends when the system has
+// refused a request and nothing is left to do.
 #include "watch/WatchLoop.h"
 
 #include <algorithm>
@@ -103,13 +104,18 @@ bool WatchLoop::TakeNextWork()
         return false;
     if (LookAtSetAsideFile(now))
         return true;
-    // Names are offered while the next call has room, so that a burst goes
-    // to the scanner many files a call. With no room to set one aside, it
-    // waits, and the names behind it with it, until a set-aside file has
-    // been scanned (within a minute).
+    if (m_scanner.CallDue(now)) {
+        m_scanner.StartReady(now);
+        ++m_context.stats.scanCalls;
+        return true;
+    }
+    // Names are offered while the next call has room and is not yet due, so
+    // that a burst goes to the scanner many files a call. With no room to
+    // set one aside, it waits, and the names behind it with it, until a
+    // set-aside file has been scanned (within a minute).
     if (m_intake.HasPending() && RecoveryDue(now) && StepRecovery())
         return true;
-    if (m_intake.HasPending() && !m_scanner.ReadyFull() && m_arrived.MakeRoomFor(m_intake.Next().name, now)) {
+    if (m_intake.HasPending() && m_arrived.MakeRoomFor(m_intake.Next().name, now)) {
         Offer(m_intake.Pop(), now);
         m_offeredSinceStep = true;
         return true;

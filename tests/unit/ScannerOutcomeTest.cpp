@@ -125,6 +125,29 @@ TEST_F(ScannerStageTest, AFailedScanOfAFileThatIsGoneIsNoOutage)
     EXPECT_FALSE(LogExists(L"ErrorFunctionLogs.txt"));
 }
 
+// A call waits for more files only a little: a file that arrives amid a
+// flood of names the filters turn away is not held until all are offered.
+TEST_F(ScannerStageTest, ACallIsDueWhenFullOrOnceItsFirstFileHasWaited)
+{
+    const auto submit = [this](int count, uint64_t nowMs) {
+        for (int i = 0; i < count; ++i) {
+            const std::string name = "d" + std::to_string(nowMs) + "-" + std::to_string(i) + ".exe";
+            fake::SetTreeEntry(L"C:\\ProgramData\\" + std::wstring(name.begin(), name.end()), fake::TreeEntry{});
+            stage.Submit(std::u16string(name.begin(), name.end()), wxString(name), nowMs);
+        }
+    };
+    EXPECT_FALSE(stage.CallDue(0));
+    submit(1, 1000);
+    submit(62, 1100);
+    EXPECT_FALSE(stage.CallDue(1000 + ScannerStage::kGatherMs - 1));
+    EXPECT_TRUE(stage.CallDue(1000 + ScannerStage::kGatherMs));
+    submit(1, 1200);
+    EXPECT_TRUE(stage.CallDue(1200)); // full
+    stage.StartReady(1200);
+    Finish(1200);
+    EXPECT_FALSE(stage.HasReady());
+}
+
 TEST_F(ScannerStageTest, ACallTakesAtMostSixtyFourFilesWithinThirtyThousandCharacters)
 {
     const auto callSizes = [this](const std::vector<std::string>& names) {
