@@ -38,6 +38,10 @@ struct ArrivalLook {
 // give it; paths of any length.
 ArrivalLook LookAtArrival(const std::wstring& root, const std::u16string& relative);
 
+// Whether this thread's looks at entries below `root` read the attributes
+// alone, the volume having answered that it grants no oplocks.
+bool LooksByAttributesAlone(const std::wstring& root);
+
 // Whether the entry is there, and a folder; a file is WriterUnknown.
 ArrivalState QueryArrivalState(const std::wstring& root, const std::u16string& relative);
 

@@ -91,10 +91,15 @@ ArrivalLook LookAtAttributes(const std::wstring& path)
 
 } // namespace
 
+bool LooksByAttributesAlone(const std::wstring& root)
+{
+    return !t_rootWithoutOplocks.empty() && t_rootWithoutOplocks == root;
+}
+
 ArrivalLook LookAtArrival(const std::wstring& root, const std::u16string& relative)
 {
     const std::wstring path = LongPathOf(root, relative);
-    if (!t_rootWithoutOplocks.empty() && t_rootWithoutOplocks == root)
+    if (LooksByAttributesAlone(root))
         return LookAtAttributes(path);
     ArrivalLook look;
     // Attributes only, and every kind of sharing: no open of another program

@@ -117,6 +117,12 @@ ArrivalLook LookAtArrival(const std::wstring& root, const std::u16string& relati
     return look;
 }
 
+bool LooksByAttributesAlone(const std::wstring&)
+{
+    std::lock_guard<std::mutex> lock(fake::State().mutex);
+    return !fake::State().writersKnown;
+}
+
 ArrivalState QueryArrivalState(const std::wstring& root, const std::u16string& relative)
 {
     return LookAtArrival(root, relative).state;

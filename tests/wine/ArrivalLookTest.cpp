@@ -42,14 +42,19 @@ TEST(Win32ArrivalLookTest, EveryLookAtAnEntryTellsTheSame)
             {u"sub", platform::ArrivalState::Folder, 0},
             {u"gone.exe", platform::ArrivalState::Missing, 0},
         };
+        // A fresh thread starts with the handle and the oplock request.
+        ASSERT_FALSE(platform::LooksByAttributesAlone(root));
         for (int round = 0; round < 3; ++round) {
             for (const auto& entry : entries) {
                 SCOPED_TRACE(round);
                 const platform::ArrivalLook look = platform::LookAtArrival(root, entry.name);
-                // Windows grants the oplock on a file nobody writes.
+                // Windows grants the oplock on a file nobody writes; where it
+                // is refused (Wine), the later looks must read the attributes
+                // alone, or their half of this test never ran.
                 if (entry.state == platform::ArrivalState::WriterUnknown)
-                    EXPECT_TRUE(look.state == platform::ArrivalState::WriterUnknown ||
-                                look.state == platform::ArrivalState::NoWriter);
+                    EXPECT_TRUE(look.state == platform::ArrivalState::NoWriter ||
+                                (look.state == platform::ArrivalState::WriterUnknown &&
+                                 platform::LooksByAttributesAlone(root)));
                 else
                     EXPECT_EQ(look.state, entry.state);
                 EXPECT_EQ(look.size, entry.size);
