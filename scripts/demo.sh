@@ -37,6 +37,19 @@ fi
 source scripts/lib/monitor.sh
 source scripts/clamd-env.sh
 
+# A failure also shows what the writers did, what the scanner was asked and
+# what the monitor logged, so a run that failed elsewhere can be read.
+fail() {
+    echo "FAIL: $*" >&2
+    local f
+    for f in "${events:-}" "${PELMON_SCAN_LOG:-}" "${MONITOR_OUTPUT:-}" "${product:-/nonexistent}"/*.txt; do
+        [[ -n "$f" && -f "$f" ]] || continue
+        echo "-- ${f##*/}" >&2
+        tr -d '\r' <"$f" | tail -n 60 >&2
+    done
+    exit 1
+}
+
 work=$(mktemp -d /tmp/pelmon-demo.XXXXXX)
 # The one exit trap: each step is undone only if it was taken, and
 # wine_session_start leaves this trap in place.
@@ -120,10 +133,13 @@ say "                                         the file closed and opened again f
 say "C:\\ProgramData\\SomeVendor\\Updates\\update.exe   EICAR test file, written at once"
 
 vault="$product/Vault"
-for ((i = 0; i < 1000; i++)); do
-    # Done when the three verdicts and the clean file's are in the scanner log.
-    (( $(grep -cE '(setup|tool|update)\.exe.*FOUND|letter\.doc.*: OK' "$PELMON_SCAN_LOG" 2>/dev/null || true) >= 4 )) && break
-    sleep 0.01
+# Done when the three test files are in the vault and the clean file's
+# verdict is in the scanner log; a slow machine is given 30 s.
+deadline=$((SECONDS + 30))
+until [[ -f "$vault/setup.exe" && -f "$vault/tool.exe" && -f "$vault/update.exe" ]] &&
+    grep -q 'letter\.doc.*: OK' "$PELMON_SCAN_LOG" 2>/dev/null; do
+    ((SECONDS < deadline)) || break
+    sleep 0.02
 done
 
 # A file moved into the vault must not be handed to the scanner again: it

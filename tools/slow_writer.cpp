@@ -48,8 +48,16 @@ void Log(const std::wstring& log, const char* event, const std::wstring& path)
 {
     if (log.empty())
         return;
-    HANDLE file = CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, 0, nullptr);
+    // Writers log to one file at the same moments, and Wine's appends are
+    // not atomic between processes: the log is opened by one writer at a time.
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int tries = 0; tries < 2000; ++tries)
+    {
+        file = CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION)
+            break;
+        Sleep(1);
+    }
     if (file == INVALID_HANDLE_VALUE)
         return;
     char narrow[4096];

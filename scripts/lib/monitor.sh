@@ -64,11 +64,13 @@ await_monitor_exit() {
     MONITOR_EXIT_MS=$(( ($(date +%s%N) - start) / 1000000 ))
 }
 
-# A new folder below C:\ (given with slashes), one level at a time: Wine
-# starts watching a new folder only once it has seen it being created, so
-# each level needs a moment before the next one or a file arrives.
+# A new folder below C:\ (given with slashes), one level at a time, so the
+# monitor sees each level arrive. Wine starts watching a new folder when it
+# handles the folder's creation, which a busy machine can put off past the
+# next file written into it; a Wine process opening the new folders makes
+# them watched at once, so the listing at the end leaves nothing to timing.
 new_folder() {
-    local path="" part drive
+    local path="" part drive first=""
     local -a parts
     drive="$(unix_path_of 'C:\')"
     IFS=/ read -ra parts <<<"$1"
@@ -76,8 +78,11 @@ new_folder() {
         path+="${path:+/}$part"
         [[ -d "$drive/$path" ]] && continue
         mkdir "$drive/$path" || fail "mkdir $path"
+        first="${first:-$path}"
         sleep 0.3
     done
+    [[ -z "$first" ]] || wine_run 30 cmd /c dir /s /b "C:\\${first//\//\\}" >/dev/null 2>&1 ||
+        fail "Wine could not list the new folder $first"
 }
 
 start_service() {
