@@ -48,7 +48,7 @@ int main(int argc, char** argv)
     // Started and waited for as a watcher does, with its combined wait.
     const double dispatch = ScansPerSecond(iterations, [&](int) {
         if (const platform::ProcessHandle scanner = StartScan(L"C:\\ProgramData", L"C:\\users", candidate).process) {
-            platform::WaitForChangesOrScanner(nullptr, scanner, platform::kWaitForever);
+            platform::WaitForWork(nullptr, scanner, nullptr, platform::kWaitForever);
             platform::CloseProcess(scanner);
         }
     });

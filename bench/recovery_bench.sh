@@ -6,8 +6,8 @@
 #          entries, TRIALS times: the time until the watcher is parked and
 #          until its thread has ended. Wine answers the first read of a
 #          folder only once it has read and sorted all its names (about
-#          200 ms for these), so a stop that comes during that read waits
-#          for it; between later batches it is answered in a few ms.
+#          200 ms for these); that read runs on a thread of its own while
+#          the watcher waits where a stop reaches it.
 #   flood: a tree of TREE files, then new files at RATE a second for SECONDS
 #          s (one in 1,000 eligible), once with the product's 64 KiB change
 #          buffer and once with a 4 KiB one, which makes the system lose

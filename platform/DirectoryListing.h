@@ -22,7 +22,7 @@ struct DirectoryEntry {
 };
 
 // The listing of one folder, read a batch at a time so that a folder of
-// any size can be left between batches. A pointer to a type of its own,
+// any size can be left between batches, and during its first read. A pointer to a type of its own,
 // like the other handles; whoever opened it closes it.
 struct FolderListingTag;
 using FolderListing = FolderListingTag*;
@@ -33,11 +33,19 @@ using FolderListing = FolderListingTag*;
 // length. Null when it cannot be opened.
 FolderListing OpenFolderListing(const std::wstring& root, const std::u16string& relative);
 
+enum class ListingRead {
+    Batch,   // `entries` holds the next batch
+    Waiting, // the system is still reading; see ListingWaitable
+    End,     // none are left, or the rest cannot be read
+};
+
 // Reads the next batch of the folder's entries, without "." and "..", into
 // `entries` (in place of what they held): on Windows one buffer of the
-// system's answer, some hundreds of entries. False, with no entries, once
-// none are left or the rest cannot be read.
-bool ReadFolderListing(FolderListing listing, std::vector<DirectoryEntry>& entries);
+// system's answer, some hundreds of entries. The first read of a folder is
+// made on another thread, since Wine answers it only once it has read and
+// sorted every name (a fifth of a second for 150,000): until it has ended,
+// Waiting, and the watcher waits for it where it can be stopped.
+ListingRead ReadFolderListing(FolderListing listing, std::vector<DirectoryEntry>& entries);
 
 void CloseFolderListing(FolderListing listing);
 

@@ -1,5 +1,6 @@
 #pragma once
 #include "platform/DirectoryChanges.h"
+#include "platform/DirectoryListing.h"
 #include "platform/ScannerProcess.h"
 
 namespace platform {
@@ -7,10 +8,11 @@ namespace platform {
 inline constexpr unsigned kWaitForever = 0xFFFFFFFFu;
 
 // A watcher's one blocking wait: returns once `request` has completed, or
-// `scanner` has exited, or `milliseconds` have passed, whichever comes
-// first. Either of the two may be null; with both null and no time-out it
-// would never return, so callers never ask for that.
-void WaitForChangesOrScanner(ChangeRequest* request, ProcessHandle scanner,
-                             unsigned milliseconds);
+// `scanner` has exited, or the first read of `listing` has ended (at once
+// if it has already), or `milliseconds` have passed, whichever comes first.
+// Any of the three may be null; with all null and no time-out it would
+// never return, so callers never ask for that.
+void WaitForWork(ChangeRequest* request, ProcessHandle scanner, FolderListing listing,
+                 unsigned milliseconds);
 
 } // namespace platform

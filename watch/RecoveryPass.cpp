@@ -34,11 +34,18 @@ bool RecoveryPass::Step(const std::wstring& root, const TakenNames& taken)
         if (!m_listing)
             EndFolder(); // skipped: nothing in it tells against it
     }
+    m_waiting = false;
     if (m_listing) {
-        if (platform::ReadFolderListing(m_listing, m_entries)) {
+        switch (platform::ReadFolderListing(m_listing, m_entries)) {
+        case platform::ListingRead::Waiting:
+            m_waiting = true;
+            return false;
+        case platform::ListingRead::Batch:
             for (const platform::DirectoryEntry& entry : m_entries)
                 Consider(entry, taken);
             return false;
+        case platform::ListingRead::End:
+            break;
         }
         CloseListing();
         EndFolder();
@@ -57,6 +64,7 @@ bool RecoveryPass::Step(const std::wstring& root, const TakenNames& taken)
 void RecoveryPass::End()
 {
     CloseListing();
+    m_waiting = false;
     m_active = false;
     m_listed = false;
     m_folders.clear();

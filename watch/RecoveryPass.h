@@ -11,7 +11,8 @@
 // One listing of the tree below a watched root for a loss window, as
 // Microsoft documents for lost change records, one batch of entries a step,
 // so that the watcher takes records in, offers names and answers a stop
-// between batches, inside a folder of any size too. It collects, in path
+// between batches, inside a folder of any size too, and while the system
+// reads a folder the first time (see Waiting). It collects, in path
 // order, the entries past what earlier passes handed back whose creation,
 // last write or last change lies in the window and that were not taken in
 // since they last changed, as many as `budgetBytes` of pending names hold
@@ -41,6 +42,9 @@ public:
     // is complete.
     bool Step(const std::wstring& root, const TakenNames& taken);
     bool Listed() const { return m_listed; }
+    // The listing whose first read the last step found still running (see
+    // ReadFolderListing), for the watcher's wait; null when none.
+    platform::FolderListing Waiting() const { return m_waiting ? m_listing : nullptr; }
 
     // The result, in path order; `More` when the budget cut it short.
     const std::vector<RecoveredEntry>& Found() const { return m_found; }
@@ -75,6 +79,7 @@ private:
     std::vector<Folder> m_folders; // still to be listed
     Folder m_folder;               // the one being listed
     platform::FolderListing m_listing = nullptr;
+    bool m_waiting = false;
     std::map<std::u16string, platform::FileTime> m_kept;
     std::size_t m_keptBytes = 0;
     std::vector<RecoveredEntry> m_found;

@@ -21,14 +21,17 @@
 // the pending names (when there is room to set them aside) and the recovery
 // steps, which take turns while names wait (see RecoveryDue), a call for
 // what is ready, and the recovery alone once all that is done. Parked: in
-// WaitParked only, one wait for the request, the running call and the next
-// look or try together. A watcher is killed only there (see KillGate), so
-// nothing it holds while working can be left locked; a stop asked for while
-// it works sends it there at once. The loop ends when the system has
-// refused a request and nothing is left to do.
+// WaitParked only, one wait for the request, the running call, a folder's
+// first read and the next look or try together. A watcher is killed only
+// there (see KillGate), so nothing it holds while working can be left
+// locked; a stop asked for while it works sends it there at once. A first
+// read of a folder, which Wine makes in one piece however big the folder,
+// runs on another thread while the watcher works or waits there. The loop
+// ends when the system has refused a request and nothing is left to do.
 #include "watch/WatchLoop.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "platform/Clock.h"
 #include "platform/FileAccess.h"
@@ -73,6 +76,7 @@ private:
     bool m_offeredSinceStep = true;
     uint64_t m_recoveryDueAt = 0;
     uint64_t m_passListingMs = 0; // the steps of the running pass together
+    std::optional<uint64_t> m_readSinceMs; // a folder's first read, while it runs
     uint64_t m_nextPassAt = 0;
     unsigned m_unitsSincePoll = 0;
     uint64_t m_lastPollMs = 0;
@@ -225,8 +229,17 @@ bool WatchLoop::StepRecovery()
     }
     bool stepped = false;
     if (!m_recovery.Listed()) {
-        const uint64_t started = platform::MonotonicMilliseconds();
+        // A step that waited for a folder's first read counts from when the
+        // read began, so a pass's time includes it.
+        const uint64_t started = m_readSinceMs.value_or(platform::MonotonicMilliseconds());
         m_recovery.Step(m_context.watchRoot, m_intake.Taken());
+        // The system is still reading a folder: the watcher does other work
+        // or parks, to be woken when the read has ended.
+        m_readSinceMs.reset();
+        if (m_recovery.Waiting()) {
+            m_readSinceMs = started;
+            return false;
+        }
         const uint64_t ended = platform::MonotonicMilliseconds();
         m_passListingMs += ended - started;
         m_context.stats.recoveryMilliseconds += ended - started;
@@ -260,7 +273,12 @@ bool WatchLoop::Finished() const
 void WatchLoop::WaitParked()
 {
     uint64_t timeout = platform::kWaitForever;
+    // A folder's first read wakes the watcher only when it would step on:
+    // an ended read stays signalled.
+    platform::FolderListing reading = nullptr;
     if (m_scanner.Idle() && !m_context.gate.StopRequested()) {
+        if (!m_scanner.Failing())
+            reading = m_recovery.Waiting();
         const uint64_t now = platform::MonotonicMilliseconds();
         if (m_arrived.SetAside() && !m_scanner.Failing())
             timeout = std::min(timeout, m_arrived.MillisecondsToNextLook(now));
@@ -270,8 +288,7 @@ void WatchLoop::WaitParked()
             timeout = std::min(timeout, m_nextPassAt > now ? m_nextPassAt - now : 0);
     }
     m_context.gate.Park();
-    platform::WaitForChangesOrScanner(m_intake.Outstanding(), m_scanner.Running(),
-                                      static_cast<unsigned>(timeout));
+    platform::WaitForWork(m_intake.Outstanding(), m_scanner.Running(), reading, static_cast<unsigned>(timeout));
     m_context.gate.Unpark();
 }
 

@@ -4,23 +4,65 @@
 
 #include <memory>
 
+#include "platform/win32/FolderListingStorage.h"
 #include "platform/win32/LongPath.h"
 
 namespace platform {
-
-struct FolderListingTag {
-    HANDLE folder = INVALID_HANDLE_VALUE;
-    bool started = false;
-    // DWORD-aligned, as the records require. 64 KiB: a few hundred entries,
-    // a millisecond or two of work, per batch.
-    std::vector<DWORD> buffer = std::vector<DWORD>(16384);
-};
 
 namespace {
 
 FileTime TimeOf(const LARGE_INTEGER& time)
 {
     return static_cast<FileTime>(time.QuadPart);
+}
+
+void Release(FolderListing listing)
+{
+    if (InterlockedDecrement(&listing->owners) != 0)
+        return;
+    if (listing->folder != INVALID_HANDLE_VALUE)
+        CloseHandle(listing->folder);
+    if (listing->firstReadEnded)
+        CloseHandle(listing->firstReadEnded);
+    delete listing;
+}
+
+bool ReadInto(FolderListing listing, FILE_INFO_BY_HANDLE_CLASS kind)
+{
+    return GetFileInformationByHandleEx(listing->folder, kind, listing->buffer.data(),
+                                        static_cast<DWORD>(listing->buffer.size() * sizeof(DWORD))) != FALSE;
+}
+
+DWORD WINAPI ReadFirst(void* context)
+{
+    const auto listing = static_cast<FolderListing>(context);
+    listing->firstReadOk = ReadInto(listing, FileIdBothDirectoryRestartInfo);
+    SetEvent(listing->firstReadEnded);
+    Release(listing);
+    return 0;
+}
+
+void TakeBatch(const std::vector<DWORD>& buffer, std::vector<DirectoryEntry>& entries)
+{
+    const auto* at = reinterpret_cast<const unsigned char*>(buffer.data());
+    for (;;) {
+        const auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
+        std::u16string name(reinterpret_cast<const char16_t*>(info->FileName),
+                            info->FileNameLength / sizeof(WCHAR));
+        if (name != u"." && name != u"..") {
+            DirectoryEntry entry;
+            entry.name = std::move(name);
+            entry.directory = (info->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            entry.reparsePoint = (info->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+            entry.created = TimeOf(info->CreationTime);
+            entry.written = TimeOf(info->LastWriteTime);
+            entry.changed = TimeOf(info->ChangeTime);
+            entries.push_back(std::move(entry));
+        }
+        if (info->NextEntryOffset == 0)
+            break;
+        at += info->NextEntryOffset;
+    }
 }
 
 } // namespace
@@ -35,49 +77,45 @@ FolderListing OpenFolderListing(const std::wstring& root, const std::u16string& 
                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (listing->folder == INVALID_HANDLE_VALUE)
         return nullptr;
+    listing->firstReadEnded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!listing->firstReadEnded) {
+        CloseHandle(listing->folder);
+        return nullptr;
+    }
     return listing.release();
 }
 
-bool ReadFolderListing(FolderListing listing, std::vector<DirectoryEntry>& entries)
+ListingRead ReadFolderListing(FolderListing listing, std::vector<DirectoryEntry>& entries)
 {
     entries.clear();
+    if (!listing->firstTaken) {
+        if (!listing->firstAsked) {
+            listing->firstAsked = true;
+            InterlockedIncrement(&listing->owners);
+            // Without a thread for it, read here: slow under Wine, never wrong.
+            if (!QueueUserWorkItem(ReadFirst, listing, WT_EXECUTELONGFUNCTION))
+                ReadFirst(listing);
+        }
+        if (WaitForSingleObject(listing->firstReadEnded, 0) != WAIT_OBJECT_0)
+            return ListingRead::Waiting;
+        listing->firstTaken = true;
+        if (!listing->firstReadOk)
+            return ListingRead::End;
+        TakeBatch(listing->buffer, entries);
+    }
     // A buffer that held only "." and ".." is no batch: read on.
     while (entries.empty()) {
-        const FILE_INFO_BY_HANDLE_CLASS kind =
-            listing->started ? FileIdBothDirectoryInfo : FileIdBothDirectoryRestartInfo;
-        if (!GetFileInformationByHandleEx(listing->folder, kind, listing->buffer.data(),
-                                          static_cast<DWORD>(listing->buffer.size() * sizeof(DWORD))))
-            return false; // ERROR_NO_MORE_FILES at the end, or a read that failed
-        listing->started = true;
-        const auto* at = reinterpret_cast<const unsigned char*>(listing->buffer.data());
-        for (;;) {
-            const auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
-            std::u16string name(reinterpret_cast<const char16_t*>(info->FileName),
-                                info->FileNameLength / sizeof(WCHAR));
-            if (name != u"." && name != u"..") {
-                DirectoryEntry entry;
-                entry.name = std::move(name);
-                entry.directory = (info->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-                entry.reparsePoint = (info->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-                entry.created = TimeOf(info->CreationTime);
-                entry.written = TimeOf(info->LastWriteTime);
-                entry.changed = TimeOf(info->ChangeTime);
-                entries.push_back(std::move(entry));
-            }
-            if (info->NextEntryOffset == 0)
-                break;
-            at += info->NextEntryOffset;
-        }
+        if (!ReadInto(listing, FileIdBothDirectoryInfo))
+            return ListingRead::End; // ERROR_NO_MORE_FILES at the end, or a read that failed
+        TakeBatch(listing->buffer, entries);
     }
-    return true;
+    return ListingRead::Batch;
 }
 
 void CloseFolderListing(FolderListing listing)
 {
-    if (!listing)
-        return;
-    CloseHandle(listing->folder);
-    delete listing;
+    if (listing)
+        Release(listing);
 }
 
 } // namespace platform

@@ -3,17 +3,20 @@
 #include <windows.h>
 
 #include "platform/win32/ChangeRequestStorage.h"
+#include "platform/win32/FolderListingStorage.h"
 
 namespace platform {
 
-void WaitForChangesOrScanner(ChangeRequest* request, ProcessHandle scanner, unsigned milliseconds)
+void WaitForWork(ChangeRequest* request, ProcessHandle scanner, FolderListing listing, unsigned milliseconds)
 {
-    HANDLE handles[2];
+    HANDLE handles[3];
     DWORD count = 0;
     if (request)
         handles[count++] = request->overlapped.hEvent;
     if (scanner)
         handles[count++] = scanner;
+    if (listing)
+        handles[count++] = listing->firstReadEnded;
     if (count == 0) {
         Sleep(milliseconds);
         return;

@@ -184,7 +184,7 @@ CompletedChanges TakeCompletedChanges(ChangeRequest& request)
     return changes;
 }
 
-void WaitForChangesOrScanner(ChangeRequest* request, ProcessHandle scanner, unsigned milliseconds)
+void WaitForWork(ChangeRequest* request, ProcessHandle scanner, FolderListing listing, unsigned milliseconds)
 {
     fake::Platform& p = fake::State();
     const bool timed = milliseconds != kWaitForever;
@@ -210,13 +210,14 @@ void WaitForChangesOrScanner(ChangeRequest* request, ProcessHandle scanner, unsi
         fds[count++] = pollfd{request->event[0], POLLIN, 0};
     if (scanner)
         fds[count++] = pollfd{fake::ProcessExitDescriptor(scanner), POLLIN, 0};
-    // A time-out is on the tests' clock: looked at every millisecond.
+    // A time-out is on the tests' clock, and a first read's end on the
+    // tests' word: looked at every millisecond.
     const auto overdue = [&] {
         std::lock_guard<std::mutex> lock(p.mutex);
-        return p.monotonicMs >= until;
+        return p.monotonicMs >= until || (listing && !p.firstReadsHeld);
     };
     pthread_cleanup_push(ForgetStackMarks, nullptr);
-    while (::poll(fds, count, timed ? 1 : -1) == 0 && !overdue()) {
+    while (::poll(fds, count, timed || listing ? 1 : -1) == 0 && !overdue()) {
     }
     pthread_cleanup_pop(0);
     std::lock_guard<std::mutex> lock(p.mutex);

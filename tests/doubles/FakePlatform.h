@@ -41,6 +41,7 @@ struct TreeEntry {
 struct ListingCursor {
     std::wstring folder;
     std::wstring last;
+    bool read = false; // its first read has ended
 };
 
 // What the doubles answer and what they saw, as Reset leaves it.
@@ -80,6 +81,7 @@ struct PlatformData {
     int listingBatches = 0; // batches read from them
     std::size_t listingBatchEntries = 64;
     unsigned listingDelayMicroseconds = 0; // per batch
+    bool firstReadsHeld = false;
     std::map<std::uintptr_t, ListingCursor> openListings;
     std::uintptr_t nextListing = 1;
     int parksMidListing = 0;           // waits begun while a listing was open
@@ -165,6 +167,9 @@ void SetUnreadable(const std::wstring& folder);
 void SetListingDelay(unsigned microseconds);
 // Each batch of a listing holds at most this many entries (64 unless set).
 void SetListingBatch(std::size_t entries);
+// The first read of each folder does not end until released, as Wine's
+// first read of a big folder takes its time.
+void HoldFirstReads(bool held);
 
 void FailReads();
 void RunReadsOutOfMemory();

@@ -37,13 +37,17 @@ FolderListing OpenFolderListing(const std::wstring& root, const std::u16string& 
 
 // Reads on from the cursor in the live tree, so entries made meanwhile
 // behind it are seen and those before it are not.
-bool ReadFolderListing(FolderListing listing, std::vector<DirectoryEntry>& entries)
+ListingRead ReadFolderListing(FolderListing listing, std::vector<DirectoryEntry>& entries)
 {
     entries.clear();
     fake::Platform& p = fake::State();
     unsigned delay;
     {
         std::lock_guard<std::mutex> lock(p.mutex);
+        fake::ListingCursor& cursor = p.openListings.at(IdOf(listing));
+        if (!cursor.read && p.firstReadsHeld)
+            return ListingRead::Waiting;
+        cursor.read = true;
         ++p.listingBatches;
         // Files, not calls: a call names several (a quoted vault, then a
         // quoted path each).
@@ -52,7 +56,6 @@ bool ReadFolderListing(FolderListing listing, std::vector<DirectoryEntry>& entri
             p.scansAtLastBatch += (std::count(line.begin(), line.end(), L'"') - 2) / 2;
         p.changed.notify_all();
         delay = p.listingDelayMicroseconds;
-        fake::ListingCursor& cursor = p.openListings.at(IdOf(listing));
         const std::wstring prefix = cursor.folder + L'\\';
         auto it = cursor.last.empty() ? p.tree.lower_bound(prefix) : p.tree.upper_bound(prefix + cursor.last);
         while (it != p.tree.end() && it->first.compare(0, prefix.size(), prefix) == 0 &&
@@ -78,7 +81,7 @@ bool ReadFolderListing(FolderListing listing, std::vector<DirectoryEntry>& entri
     }
     if (delay)
         std::this_thread::sleep_for(std::chrono::microseconds(delay));
-    return !entries.empty();
+    return entries.empty() ? ListingRead::End : ListingRead::Batch;
 }
 
 void CloseFolderListing(FolderListing listing)

@@ -284,6 +284,26 @@ TEST_F(WatchersTest, AStopIsAnsweredBetweenTheBatchesOfABigFolder)
     EXPECT_LT(fake::ListingBatches(), kEntries / kPerBatch) << "the folder was read to its end";
 }
 
+TEST_F(WatchersTest, AFolderIsReadTheFirstTimeWhileTheWatcherWaitsWhereAStopCanReachIt)
+{
+    // Wine's first read of a folder returns only once it has read the whole
+    // folder: meanwhile the watcher is parked, and takes records in.
+    fake::HoldFirstReads(true);
+    fake::AdvanceClock(1);
+    LoseNewFile("lost.exe");
+    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return p.parksMidListing >= 1; }));
+    NewFile(L"live.exe");
+    Deliver(kRoot, ChangeBatch({{Added, u"live.exe"}}));
+    EXPECT_EQ(ScannedFiles(), (Paths{Path("live.exe")}));
+    EXPECT_EQ(fake::ListingBatches(), 0) << "a batch was read before the first read ended";
+
+    fake::HoldFirstReads(false);
+    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return p.listingBatches > 0; }));
+    Pass();
+    EXPECT_EQ(ScannedFiles(), (Paths{Path("live.exe"), Path("lost.exe")}));
+    EXPECT_EQ(Stats().recoveryPasses, 1u);
+}
+
 TEST_F(WatchersTest, LostTimeSurvivesTheWallClockBeingSetBack)
 {
     // Set back by ten seconds, the wall clock stamps again times it stamped
