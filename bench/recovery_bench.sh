@@ -85,7 +85,7 @@ for buffer in 65536 4096; do
     rm -f "$c/bench-finish"
     wine_run 3600 "$bench" flood "$buffer" 'C:\bench-finish' >"$work/out" 2>&1 &
     runner=$!
-    for ((i = 0; i < 100; i++)); do grep -q watching "$work/out" && break; sleep 0.1; done
+    for ((i = 0; i < 100; i++)); do grep -qs watching "$work/out" && break; sleep 0.1; done
     sleep 1
     cpu_before=$(server_cpu)
     mkdir "$c/ProgramData/flood"

@@ -31,7 +31,6 @@
 #include "watch/WatchLoop.h"
 
 #include <algorithm>
-#include <optional>
 
 #include "platform/Clock.h"
 #include "platform/FileAccess.h"
@@ -76,7 +75,6 @@ private:
     bool m_offeredSinceStep = true;
     uint64_t m_recoveryDueAt = 0;
     uint64_t m_passListingMs = 0; // the steps of the running pass together
-    std::optional<uint64_t> m_readSinceMs; // a folder's first read, while it runs
     uint64_t m_nextPassAt = 0;
     unsigned m_unitsSincePoll = 0;
     uint64_t m_lastPollMs = 0;
@@ -229,17 +227,12 @@ bool WatchLoop::StepRecovery()
     }
     bool stepped = false;
     if (!m_recovery.Listed()) {
-        // A step that waited for a folder's first read counts from when the
-        // read began, so a pass's time includes it.
-        const uint64_t started = m_readSinceMs.value_or(platform::MonotonicMilliseconds());
+        const uint64_t started = platform::MonotonicMilliseconds();
         m_recovery.Step(m_context.watchRoot, m_intake.Taken());
         // The system is still reading a folder: the watcher does other work
         // or parks, to be woken when the read has ended.
-        m_readSinceMs.reset();
-        if (m_recovery.Waiting()) {
-            m_readSinceMs = started;
+        if (m_recovery.Waiting())
             return false;
-        }
         const uint64_t ended = platform::MonotonicMilliseconds();
         m_passListingMs += ended - started;
         m_context.stats.recoveryMilliseconds += ended - started;
@@ -287,9 +280,17 @@ void WatchLoop::WaitParked()
         if (m_intake.Losses().Pending() && !m_recovery.Active() && !m_scanner.Failing())
             timeout = std::min(timeout, m_nextPassAt > now ? m_nextPassAt - now : 0);
     }
+    const uint64_t parkedAt = reading ? platform::MonotonicMilliseconds() : 0;
     m_context.gate.Park();
     platform::WaitForWork(m_intake.Outstanding(), m_scanner.Running(), reading, static_cast<unsigned>(timeout));
     m_context.gate.Unpark();
+    // Time spent waiting for a folder's first read with nothing else to do
+    // is the listing's; while the watcher worked meanwhile, it was not.
+    if (reading) {
+        const uint64_t waited = platform::MonotonicMilliseconds() - parkedAt;
+        m_passListingMs += waited;
+        m_context.stats.recoveryMilliseconds += waited;
+    }
 }
 
 } // namespace
