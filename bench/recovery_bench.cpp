@@ -96,12 +96,13 @@ int Flood(std::size_t bufferBytes, const std::wstring& finishFlag)
                 static_cast<unsigned long long>(stats.batches.load()),
                 static_cast<unsigned long long>(stats.losses.load()));
     std::printf("listings %llu, entries listed %llu in %llu ms, names recovered %llu, "
-                "peak pending %llu KiB\n",
+                "peak pending %llu KiB, taken names forgotten early %llu\n",
                 static_cast<unsigned long long>(stats.recoveryPasses.load()),
                 static_cast<unsigned long long>(stats.recoveryListed.load()),
                 static_cast<unsigned long long>(stats.recoveryMilliseconds.load()),
                 static_cast<unsigned long long>(stats.recovered.load()),
-                static_cast<unsigned long long>(stats.peakPendingBytes.load() / 1024));
+                static_cast<unsigned long long>(stats.peakPendingBytes.load() / 1024),
+                static_cast<unsigned long long>(stats.takenForgotten.load()));
     PROCESS_MEMORY_COUNTERS memory{};
     memory.cb = sizeof(memory);
     K32GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory));

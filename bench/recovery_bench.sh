@@ -150,6 +150,13 @@ PY
     last_ms=$(stub_calls finished | awk '/ProgramData\\flood\\(p[0-9]+\\)?f[0-9]+\.exe/ { print $2 }' | sort -n | tail -n 1)
     echo "eligible files: $eligible; lost $((eligible - scanned)), scanned twice $twice;" \
          "last scanned $(( ${last_ms:-$flood_end} - flood_end )) ms after the flood's end"
+    # The first few files scanned twice, with when each scan ended and when
+    # the file was made (ms since 1970), for whoever looks into why.
+    awk '$1 > 1 { print $2 }' "$work/counts" | head -n 3 | while read -r twice_path; do
+        name="${twice_path##*\\}"
+        echo "  twice: $twice_path made $(grep -F "$name" "$work/times" | cut -d' ' -f1)," \
+             "scans ended $(stub_calls finished | grep -F "$name" | awk '{ print $2 }' | tr '\n' ' ')"
+    done
     rm -rf "$c/ProgramData/flood"
 done
 rm -rf "$work"

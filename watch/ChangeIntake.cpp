@@ -158,6 +158,7 @@ ClockMark ChangeIntake::ReadClocks()
 // while there is one.
 void ChangeIntake::ForgetTaken()
 {
+    m_stats.takenForgotten = m_taken.ForgottenByBound();
     const uint64_t lastGood = m_lastGoodIssue.monotonicMs - std::min(m_lastGoodIssue.monotonicMs, kClockSlackMs);
     m_taken.ForgetBefore(std::min(lastGood, m_losses.StartMonotonicMs()));
 }

@@ -20,8 +20,10 @@ std::size_t TakenNames::CostOf(const std::u16string& name)
 void TakenNames::Add(const ClockMark& takenAt, const std::u16string& name)
 {
     const std::size_t cost = CostOf(name);
-    while (!m_order.empty() && m_bytes + cost > m_limit)
+    while (!m_order.empty() && m_bytes + cost > m_limit) {
         ForgetOldest();
+        ++m_forgottenByBound;
+    }
     const auto found = m_names.try_emplace(name).first;
     ++found->second.count;
     found->second.at = takenAt;

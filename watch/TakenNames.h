@@ -33,6 +33,8 @@ public:
     void WallClockSetBack(uint64_t monotonicMs, platform::FileTime by);
 
     std::size_t Bytes() const { return m_bytes; }
+    // Names forgotten to stay within the bound, ever.
+    uint64_t ForgottenByBound() const { return m_forgottenByBound; }
 
 private:
     struct Taken {
@@ -48,6 +50,7 @@ private:
 
     std::size_t m_limit;
     std::size_t m_bytes = 0;
+    uint64_t m_forgottenByBound = 0;
     std::deque<Slot> m_order;
     std::unordered_map<std::u16string, Taken> m_names;
     uint64_t m_setBackAt = 0;

@@ -12,12 +12,13 @@ struct WatchStats {
     std::atomic<uint64_t> recovered{0};            // names the passes handed back
     std::atomic<uint64_t> recoveryMilliseconds{0}; // time spent listing
     std::atomic<uint64_t> peakPendingBytes{0};
+    std::atomic<uint64_t> takenForgotten{0}; // names forgotten early to stay within their bound
     std::atomic<uint64_t> scanCalls{0}; // scanner calls started
 
     void Reset()
     {
         for (auto* counter : {&batches, &losses, &recoveryPasses, &recoveryListed, &recovered,
-                              &recoveryMilliseconds, &peakPendingBytes, &scanCalls})
+                              &recoveryMilliseconds, &peakPendingBytes, &takenForgotten, &scanCalls})
             counter->store(0);
     }
 };

@@ -11,6 +11,8 @@ namespace platform {
 
 namespace {
 
+constexpr DWORD kFirstReadWaitMs = 20;
+
 FileTime TimeOf(const LARGE_INTEGER& time)
 {
     return static_cast<FileTime>(time.QuadPart);
@@ -96,7 +98,10 @@ ListingRead ReadFolderListing(FolderListing listing, std::vector<DirectoryEntry>
             if (!QueueUserWorkItem(ReadFirst, listing, WT_EXECUTELONGFUNCTION))
                 ReadFirst(listing);
         }
-        if (WaitForSingleObject(listing->firstReadEnded, 0) != WAIT_OBJECT_0)
+        // Most folders are read in a few ms: the watcher waits for that as
+        // for any batch, or under a flood its other work would starve the
+        // read of the processor. Only a longer read is left to run.
+        if (WaitForSingleObject(listing->firstReadEnded, kFirstReadWaitMs) != WAIT_OBJECT_0)
             return ListingRead::Waiting;
         listing->firstTaken = true;
         if (!listing->firstReadOk)
