@@ -43,9 +43,11 @@ enum class ListingRead {
 // `entries` (in place of what they held): on Windows one buffer of the
 // system's answer, some hundreds of entries. The first read of a folder is
 // made on another thread, since Wine answers it only once it has read and
-// sorted every name (a fifth of a second for 150,000): until it has ended,
-// Waiting, and the watcher waits for it where it can be stopped.
-ListingRead ReadFolderListing(FolderListing listing, std::vector<DirectoryEntry>& entries);
+// sorted every name (a fifth of a second for 150,000): it is waited for up
+// to `firstReadWaitMs`, then Waiting until it has ended, and the watcher
+// waits for it where it can be stopped.
+ListingRead ReadFolderListing(FolderListing listing, std::vector<DirectoryEntry>& entries,
+                              unsigned firstReadWaitMs);
 
 void CloseFolderListing(FolderListing listing);
 

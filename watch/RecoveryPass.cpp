@@ -36,7 +36,7 @@ bool RecoveryPass::Step(const std::wstring& root, const TakenNames& taken)
     }
     m_waiting = false;
     if (m_listing) {
-        switch (platform::ReadFolderListing(m_listing, m_entries)) {
+        switch (platform::ReadFolderListing(m_listing, m_entries, kFirstReadWaitMs)) {
         case platform::ListingRead::Waiting:
             m_waiting = true;
             return false;

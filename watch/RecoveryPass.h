@@ -29,6 +29,11 @@
 // the window was there before after all.
 class RecoveryPass {
 public:
+    // Most folders are read the first time in a few ms: that is waited for
+    // as any batch is, or under a flood the watcher's other work would
+    // starve the read of the processor. Only a longer read is left to run.
+    static constexpr unsigned kFirstReadWaitMs = 20;
+
     RecoveryPass() = default;
     RecoveryPass(const RecoveryPass&) = delete;
     RecoveryPass& operator=(const RecoveryPass&) = delete;

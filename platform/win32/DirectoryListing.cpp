@@ -11,8 +11,6 @@ namespace platform {
 
 namespace {
 
-constexpr DWORD kFirstReadWaitMs = 20;
-
 FileTime TimeOf(const LARGE_INTEGER& time)
 {
     return static_cast<FileTime>(time.QuadPart);
@@ -87,7 +85,8 @@ FolderListing OpenFolderListing(const std::wstring& root, const std::u16string& 
     return listing.release();
 }
 
-ListingRead ReadFolderListing(FolderListing listing, std::vector<DirectoryEntry>& entries)
+ListingRead ReadFolderListing(FolderListing listing, std::vector<DirectoryEntry>& entries,
+                              unsigned firstReadWaitMs)
 {
     entries.clear();
     if (!listing->firstTaken) {
@@ -98,10 +97,7 @@ ListingRead ReadFolderListing(FolderListing listing, std::vector<DirectoryEntry>
             if (!QueueUserWorkItem(ReadFirst, listing, WT_EXECUTELONGFUNCTION))
                 ReadFirst(listing);
         }
-        // Most folders are read in a few ms: the watcher waits for that as
-        // for any batch, or under a flood its other work would starve the
-        // read of the processor. Only a longer read is left to run.
-        if (WaitForSingleObject(listing->firstReadEnded, kFirstReadWaitMs) != WAIT_OBJECT_0)
+        if (WaitForSingleObject(listing->firstReadEnded, firstReadWaitMs) != WAIT_OBJECT_0)
             return ListingRead::Waiting;
         listing->firstTaken = true;
         if (!listing->firstReadOk)

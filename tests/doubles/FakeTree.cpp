@@ -37,7 +37,7 @@ FolderListing OpenFolderListing(const std::wstring& root, const std::u16string& 
 
 // Reads on from the cursor in the live tree, so entries made meanwhile
 // behind it are seen and those before it are not.
-ListingRead ReadFolderListing(FolderListing listing, std::vector<DirectoryEntry>& entries)
+ListingRead ReadFolderListing(FolderListing listing, std::vector<DirectoryEntry>& entries, unsigned)
 {
     entries.clear();
     fake::Platform& p = fake::State();

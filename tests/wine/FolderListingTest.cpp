@@ -1,5 +1,6 @@
 // Lists folders with the Win32 adapter, whose first read of a folder runs on
-// another thread while the caller waits where it could be stopped.
+// another thread while the caller waits where it could be stopped. The
+// reads here wait for it not at all, so that they meet it still running.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -21,7 +22,7 @@ std::multiset<std::u16string> ReadAll(platform::FolderListing listing, int& wait
     std::multiset<std::u16string> names;
     std::vector<platform::DirectoryEntry> entries;
     for (;;) {
-        const platform::ListingRead read = platform::ReadFolderListing(listing, entries);
+        const platform::ListingRead read = platform::ReadFolderListing(listing, entries, 0);
         if (read == platform::ListingRead::End)
             return names;
         if (read == platform::ListingRead::Waiting) {
@@ -59,7 +60,7 @@ TEST(Win32FolderListingTest, EveryEntryOnceAndAListingClosedDuringItsFirstReadLe
         const platform::FolderListing listing = platform::OpenFolderListing(root, u"");
         ASSERT_NE(listing, nullptr);
         std::vector<platform::DirectoryEntry> entries;
-        closedWhileReading += platform::ReadFolderListing(listing, entries) == platform::ListingRead::Waiting;
+        closedWhileReading += platform::ReadFolderListing(listing, entries, 0) == platform::ListingRead::Waiting;
         platform::CloseFolderListing(listing);
     }
     EXPECT_GT(closedWhileReading, 0) << "no listing was closed during its first read";
