@@ -229,13 +229,13 @@ bool WatchLoop::StepRecovery()
     if (!m_recovery.Listed()) {
         const uint64_t started = platform::MonotonicMilliseconds();
         m_recovery.Step(m_context.watchRoot, m_intake.Taken());
+        const uint64_t ended = platform::MonotonicMilliseconds();
+        m_passListingMs += ended - started;
+        m_context.stats.recoveryMilliseconds += ended - started;
         // The system is still reading a folder: the watcher does other work
         // or parks, to be woken when the read has ended.
         if (m_recovery.Waiting())
             return false;
-        const uint64_t ended = platform::MonotonicMilliseconds();
-        m_passListingMs += ended - started;
-        m_context.stats.recoveryMilliseconds += ended - started;
         m_context.stats.recoveryListed += m_recovery.ListedByLastStep();
         m_offeredSinceStep = false;
         m_recoveryDueAt = ended + (ended - started);
