@@ -50,7 +50,8 @@ int main(int argc, char** argv)
     }
     Sleep(1500); // older than any recovery window by more than its slack
 
-    platform::DirHandle directory = platform::OpenWatchedDirectory(kRoot);
+    uint32_t openError = 0;
+    platform::DirHandle directory = platform::OpenWatchedDirectory(kRoot, openError);
     platform::ChangeRequest* request = platform::CreateChangeRequest(directory, bufferBytes);
     if (directory == platform::InvalidDirHandle() || !request) {
         std::fprintf(stderr, "cannot watch %ls\n", kRoot.c_str());

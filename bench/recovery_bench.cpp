@@ -48,7 +48,8 @@ struct Running {
 
 bool StartWatching(std::size_t bufferBytes, Running& running)
 {
-    running.directory = platform::OpenWatchedDirectory(kRoot);
+    uint32_t openError = 0;
+    running.directory = platform::OpenWatchedDirectory(kRoot, openError);
     if (running.directory == platform::InvalidDirHandle())
         return false;
     platform::ChangeRequest* request = platform::CreateChangeRequest(running.directory, bufferBytes);

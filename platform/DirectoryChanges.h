@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace platform {
@@ -12,8 +13,9 @@ using DirHandle = DirHandleTag*;
 DirHandle InvalidDirHandle();
 
 // CreateFileW on a directory: list and read access, shared for read, write
-// and delete, backup semantics (needed for directories), overlapped.
-DirHandle OpenWatchedDirectory(const std::wstring& root);
+// and delete, backup semantics (needed for directories), overlapped. On
+// failure, `error` is the system's error code.
+DirHandle OpenWatchedDirectory(const std::wstring& root, uint32_t& error);
 void CloseDirectory(DirHandle handle);
 
 // One asynchronous change request on one directory: its event, its
@@ -27,8 +29,9 @@ struct ChangeRequest;
 ChangeRequest* CreateChangeRequest(DirHandle directory, std::size_t bufferBytes);
 
 // ReadDirectoryChangesW over the subtree with the filter FILE_NAME,
-// DIR_NAME, SIZE and LAST_ACCESS. False when the system refuses the request.
-bool IssueChangeRequest(ChangeRequest& request);
+// DIR_NAME, SIZE and LAST_ACCESS. False when the system refuses the request,
+// with its error code in `error`.
+bool IssueChangeRequest(ChangeRequest& request, uint32_t& error);
 
 // True once the request has completed; never blocks.
 bool ChangeRequestCompleted(ChangeRequest& request);

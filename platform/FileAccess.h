@@ -49,6 +49,11 @@ ArrivalState QueryArrivalState(const std::wstring& root, const std::u16string& r
 // names. False when the path does not exist or has no short form.
 bool ShortPathOf(const std::wstring& path, std::wstring& shortPath);
 
+// Creates a folder with the permissions its parent passes on. False with
+// the system's error code when it could not be created, also when
+// something already stands there.
+bool CreateFolder(const std::wstring& path, uint32_t& error);
+
 // Reads a whole file in byte mode without denying readers, writers or a
 // replace of it by a rename. False when it cannot be opened or read.
 bool ReadWholeFile(const std::wstring& path, std::string& bytes);

@@ -20,6 +20,9 @@ bool ProcessExited(ProcessHandle process);
 // Once it has exited: how it ended. False when that cannot be read.
 bool ProcessExitCode(ProcessHandle process, uint32_t& code);
 
+// Ends a scanner that has run past its time; it is closed as usual after.
+void EndProcess(ProcessHandle process);
+
 void CloseProcess(ProcessHandle process);
 
 } // namespace platform

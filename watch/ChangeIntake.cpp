@@ -47,7 +47,7 @@ bool ChangeIntake::Issue()
     // Read just before: the window of a loss must begin no later than the
     // changes the next completion could report.
     m_issuedAt = ReadClocks();
-    const bool issued = platform::IssueChangeRequest(m_request);
+    const bool issued = platform::IssueChangeRequest(m_request, m_refusal);
     m_outstanding = issued;
     if (m_lostSinceIssue) {
         // What the lost records named happened after the last request whose

@@ -38,6 +38,8 @@ public:
     // which no more records come.
     platform::ChangeRequest* Outstanding() const { return m_refused ? nullptr : &m_request; }
     bool Refused() const { return m_refused; }
+    // The system's error code for the refusal.
+    uint32_t Refusal() const { return m_refusal; }
 
     bool HasPending() const { return !m_pending.Empty(); }
     std::size_t PendingCount() const { return m_pending.Changes().size(); }
@@ -81,4 +83,5 @@ private:
     bool m_outstanding = false;
     bool m_lostSinceIssue = false;
     bool m_refused = false;
+    uint32_t m_refusal = 0;
 };

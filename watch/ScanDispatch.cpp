@@ -37,15 +37,22 @@ bool ExactFormOf(const std::wstring& path, std::wstring& exact)
 
 } // namespace
 
+constexpr wchar_t kScannerProgram[] = L"clamdscan.exe";
+
 std::wstring BuildScanCommand(const std::wstring& vault, const std::vector<std::wstring>& targets)
 {
-    std::wstring command = L"clamdscan.exe --move=";
+    std::wstring command = std::wstring(kScannerProgram) + L" --move=";
     AppendQuoted(command, vault);
     for (const std::wstring& target : targets) {
         command += L' ';
         AppendQuoted(command, target);
     }
     return command;
+}
+
+std::wstring BuildPingCommand()
+{
+    return std::wstring(kScannerProgram) + L" --ping=1";
 }
 
 bool ReachesScannerExactly(const std::wstring& path)

@@ -12,6 +12,11 @@
 // whatever it holds.
 std::wstring BuildScanCommand(const std::wstring& vault, const std::vector<std::wstring>& targets);
 
+// Asks the scanner's daemon, once, whether it answers: clamdscan.exe
+// --ping=1. No file name is on it, so nobody who names a file can steer
+// what it says about the scanner.
+std::wstring BuildPingCommand();
+
 // True when a program that reads its command line in the ANSI code page
 // gets exactly `path`, and the system's path rules open exactly it: every
 // character exists there as it is, and no component ends in a dot or a

@@ -10,6 +10,7 @@
 #include "product/ProductLayout.h"
 #include "watch/Invariant.h"
 #include "watch/ScanDispatch.h"
+#include "watch/VaultFolder.h"
 
 namespace {
 
@@ -35,18 +36,24 @@ std::size_t CharsOf(const std::wstring& target)
 } // namespace
 
 ScannerStage::ScannerStage(const std::wstring& programDataPath, const std::wstring& watchRoot,
-                           std::size_t waitingBytes)
+                           const WatchLimits& limits)
     : m_programDataPath(programDataPath),
       m_watchRoot(watchRoot),
+      m_limits(limits),
       m_baseChars(BuildScanCommand(VaultFolderOf(programDataPath), {}).size()),
-      m_waiting(waitingBytes)
+      m_waiting(limits.waitingBytes),
+      m_retries(limits.retryBytes)
 {
+    // Made before the first file needs it; something in its place is
+    // reported when the first scan fails for it.
+    std::string reason;
+    EnsureVaultFolder(m_programDataPath, reason);
 }
 
 void ScannerStage::Submit(const std::u16string& name, const wxString& candidate, uint64_t nowMs)
 {
     WaitingFiles::File file{name, candidate};
-    if (!m_waiting.Empty()) {
+    if (m_waiting.Failing()) {
         if (!m_waiting.Queue(file))
             WriteLogEntry(kErrorFunctionLogs,
                           L"In StartScan: too many files wait for clamdscan; \"%s\" is not kept to "
@@ -54,7 +61,7 @@ void ScannerStage::Submit(const std::u16string& name, const wxString& candidate,
                           FullPathOf(m_watchRoot, file.candidate).c_str());
         return;
     }
-    Ready ready{std::move(file), std::wstring(), false, nowMs};
+    Ready ready{std::move(file), std::wstring(), 0, nowMs};
     if (!PrepareScanTarget(m_watchRoot, ready.file.candidate, ready.target))
         return; // reported; no later try would find a path either
     m_readyChars += CharsOf(ready.target);
@@ -76,60 +83,100 @@ void ScannerStage::StartReady(uint64_t nowMs)
     PELMON_INVARIANT(Idle() && !m_ready.empty());
     std::vector<Ready> call;
     std::size_t chars = m_baseChars;
+    const unsigned group = m_ready.front().group;
     do {
         Ready& next = m_ready.front();
-        if (!call.empty() && (next.alone || call.front().alone || call.size() >= kFilesPerCall ||
-                              chars + CharsOf(next.target) > kCommandChars))
+        // A part of a failed call goes as it is, neither joined nor cut.
+        if (!call.empty() && (next.group != group || (group == 0 && (call.size() >= kFilesPerCall ||
+                                                                     chars + CharsOf(next.target) > kCommandChars))))
             break;
         chars += CharsOf(next.target);
         m_readyChars -= CharsOf(next.target);
         call.push_back(std::move(next));
         m_ready.pop_front();
     } while (!m_ready.empty());
-    Start(std::move(call), false, nowMs);
+    Start(std::move(call), CallKind::Files, nowMs);
+}
+
+uint64_t ScannerStage::MillisecondsToNextRetry(uint64_t nowMs) const
+{
+    uint64_t next = UINT64_MAX;
+    if (!m_waiting.Empty())
+        next = m_waiting.MillisecondsToNextTry(nowMs);
+    // A file that failed alone is not tried while the scanner is out.
+    if (!m_waiting.Failing() && !m_retries.Empty())
+        next = std::min(next, m_retries.MillisecondsToNextTry(nowMs));
+    return next;
 }
 
 bool ScannerStage::StartDueRetry(uint64_t nowMs)
 {
     PELMON_INVARIANT(Idle());
-    if (!m_waiting.Failing()) {
-        // Working again: every waiting file is ready, ahead of the files
-        // that came after them.
-        std::vector<Ready> back;
-        WaitingFiles::File file;
+    WaitingFiles::File file;
+    if (m_waiting.Failing()) {
         while (m_waiting.TakeDue(nowMs, file)) {
-            Ready ready{std::move(file), std::wstring(), false, nowMs};
-            if (platform::QueryArrivalState(m_watchRoot, ready.file.name) != platform::ArrivalState::Missing &&
-                PrepareScanTarget(m_watchRoot, ready.file.candidate, ready.target))
-                back.push_back(std::move(ready));
+            // A waiting file that is gone is dropped, and the next one
+            // carries the tries; its new name, if any, came with its own
+            // record.
+            if (platform::QueryArrivalState(m_watchRoot, file.name) == platform::ArrivalState::Missing)
+                continue;
+            // Nothing can be scanned while the quarantine folder is not one.
+            if (VaultOutage()) {
+                m_waiting.Failed(std::move(file), true, nowMs);
+                return true;
+            }
+            if (StartPrepared(std::move(file), CallKind::OutageTry, nowMs))
+                return true;
         }
+        return false;
+    }
+    // Working again: every waiting file is ready, ahead of the files that
+    // came after them.
+    std::vector<Ready> back;
+    while (m_waiting.TakeDue(nowMs, file)) {
+        Ready ready{std::move(file), std::wstring(), 0, nowMs};
+        if (platform::QueryArrivalState(m_watchRoot, ready.file.name) != platform::ArrivalState::Missing &&
+            PrepareScanTarget(m_watchRoot, ready.file.candidate, ready.target))
+            back.push_back(std::move(ready));
+    }
+    if (!back.empty()) {
         for (auto it = back.rbegin(); it != back.rend(); ++it) {
             m_readyChars += CharsOf(it->target);
             m_ready.push_front(std::move(*it));
         }
-        return !back.empty();
-    }
-    WaitingFiles::File file;
-    while (m_waiting.TakeDue(nowMs, file)) {
-        // A waiting file that is gone is dropped; its new name, if any,
-        // came with its own record.
-        if (platform::QueryArrivalState(m_watchRoot, file.name) == platform::ArrivalState::Missing)
-            continue;
-        Ready ready{std::move(file), std::wstring(), true, nowMs};
-        if (!PrepareScanTarget(m_watchRoot, ready.file.candidate, ready.target))
-            continue;
-        std::vector<Ready> call;
-        call.push_back(std::move(ready));
-        Start(std::move(call), true, nowMs);
         return true;
+    }
+    FileRetries::Retry retry;
+    while (m_retries.TakeDue(nowMs, retry)) {
+        const std::wstring path = FullPathOf(m_watchRoot, retry.file.candidate);
+        if (platform::QueryArrivalState(m_watchRoot, retry.file.name) == platform::ArrivalState::Missing) {
+            WriteLogEntry(kErrorFunctionLogs, L"PELMON: \"%s\" is gone before clamdscan could scan it.",
+                          path.c_str());
+            continue;
+        }
+        m_retryTries = retry.tries;
+        m_retryIntervalMs = retry.intervalMs;
+        if (StartPrepared(std::move(retry.file), CallKind::FileRetry, nowMs))
+            return true;
     }
     return false;
 }
 
-void ScannerStage::Start(std::vector<Ready> call, bool isRetry, uint64_t nowMs)
+bool ScannerStage::StartPrepared(WaitingFiles::File file, CallKind kind, uint64_t nowMs)
+{
+    Ready ready{std::move(file), std::wstring(), 0, nowMs};
+    if (!PrepareScanTarget(m_watchRoot, ready.file.candidate, ready.target))
+        return false;
+    std::vector<Ready> call;
+    call.push_back(std::move(ready));
+    Start(std::move(call), kind, nowMs);
+    return true;
+}
+
+void ScannerStage::Start(std::vector<Ready> call, CallKind kind, uint64_t nowMs)
 {
     m_call = std::move(call);
-    m_callIsRetry = isRetry;
+    m_kind = kind;
     std::vector<std::wstring> targets;
     for (const Ready& ready : m_call) {
         // Two files handed over by the same folder: it is scanned once.
@@ -142,28 +189,76 @@ void ScannerStage::Start(std::vector<Ready> call, bool isRetry, uint64_t nowMs)
         return;
     }
     m_running = start.process;
+    m_startedMs = nowMs;
+    m_deadlineMs = nowMs + m_limits.callBaseMs + m_limits.callPerFileMs * targets.size();
     if (!m_running)
-        NotScanned(L"clamdscan could not be started", nowMs);
+        NotScanned(L"clamdscan could not be started", true, nowMs);
 }
 
 void ScannerStage::Poll(uint64_t nowMs, std::size_t queuedElsewhere)
 {
-    if (!m_running || !platform::ProcessExited(m_running))
+    if (!m_running)
         return;
+    std::wstring how;
     uint32_t code = 0;
-    const bool known = platform::ProcessExitCode(m_running, code);
-    platform::CloseProcess(m_running);
-    m_running = nullptr;
-    if (known && code == kFound)
-        Found();
-    if (known && (code == kClean || code == kFound)) {
-        if (!m_call.empty())
-            Scanned(nowMs, queuedElsewhere);
+    bool hung = false;
+    if (platform::ProcessExited(m_running)) {
+        const bool known = platform::ProcessExitCode(m_running, code);
+        if (!known)
+            how = L"clamdscan ended without an exit status";
+        else if (code != kClean && code != kFound)
+            how = L"clamdscan failed with " + ExitStatusText(code);
+    } else if (nowMs >= m_deadlineMs) {
+        platform::EndProcess(m_running);
+        const std::wstring seconds = std::to_wstring((m_deadlineMs - m_startedMs) / 1000);
+        how = L"clamdscan did not end within " + seconds + L" s";
+        hung = true;
+        if (m_kind == CallKind::Ping)
+            WriteLogEntry(kErrorFunctionLogs, L"In StartScan: clamdscan --ping did not end within %s s; it was ended.",
+                          seconds.c_str());
+        else
+            WriteLogEntry(kErrorFunctionLogs,
+                          L"In StartScan: clamdscan did not end within %s s, the time a call of %s files is given; "
+                          L"it was ended, and its files were not scanned.",
+                          seconds.c_str(), std::to_wstring(m_call.size()).c_str());
+    } else {
         return;
     }
-    NotScanned(known ? L"clamdscan failed with " + ExitStatusText(code)
-                     : std::wstring(L"clamdscan ended without an exit status"),
-               nowMs);
+    platform::CloseProcess(m_running);
+    m_running = nullptr;
+    if (m_kind == CallKind::Ping)
+        PingAnswered(how.empty(), nowMs);
+    else if (how.empty())
+        Scanned(code, nowMs, queuedElsewhere);
+    else
+        NotScanned(how, hung, nowMs);
+}
+
+void ScannerStage::Scanned(uint32_t code, uint64_t nowMs, std::size_t queuedElsewhere)
+{
+    m_scannerAnswered = true;
+    if (m_kind == CallKind::FileRetry)
+        WriteLogEntry(kErrorFunctionLogs, L"PELMON: clamdscan scanned \"%s\" at last, after %s failed tries.",
+                      FullPathOf(m_watchRoot, m_call.front().file.candidate).c_str(),
+                      std::to_wstring(m_retryTries).c_str());
+    if (code == kFound)
+        Found();
+    if (m_call.empty())
+        return; // found in a call of several: each is scanned alone
+    if (m_waiting.Failing()) {
+        const uint64_t waitedSeconds = (nowMs - m_waiting.FailingSinceMs()) / 1000;
+        WriteLogEntry(kErrorFunctionLogs,
+                      L"PELMON: clamdscan scans again after %s s; the %s new files that waited "
+                      L"are scanned now.",
+                      std::to_wstring(waitedSeconds).c_str(), std::to_wstring(Pending(queuedElsewhere)).c_str());
+        m_waiting.Succeeded();
+    }
+    m_call.clear();
+}
+
+std::size_t ScannerStage::Pending(std::size_t queuedElsewhere) const
+{
+    return m_waiting.Size() + m_call.size() + m_ready.size() + queuedElsewhere;
 }
 
 // The scanner found something and moved it: each file of the call that left
@@ -185,56 +280,170 @@ void ScannerStage::Found()
         ++recorded;
     }
     if (recorded == 0)
-        Split();
-}
-
-void ScannerStage::Scanned(uint64_t nowMs, std::size_t queuedElsewhere)
-{
-    if (m_waiting.Failing()) {
-        const uint64_t waitedSeconds = (nowMs - m_waiting.FailingSinceMs()) / 1000;
-        const std::size_t waited = m_waiting.Size() + m_call.size() + m_ready.size() + queuedElsewhere;
-        WriteLogEntry(kErrorFunctionLogs,
-                      L"PELMON: clamdscan scans again after %s s; the %s new files that waited "
-                      L"are scanned now.",
-                      std::to_wstring(waitedSeconds).c_str(), std::to_wstring(waited).c_str());
-        m_waiting.Succeeded();
-    }
+        PutBack(std::move(m_call), false);
     m_call.clear();
 }
 
-// Each file of the call goes back to the head of the ready files, in its
-// order, to be scanned alone.
-void ScannerStage::Split()
+// The files of a call go back to the head of the ready files, in their
+// order: as one part, or each alone.
+void ScannerStage::PutBack(std::vector<Ready> call, bool asOne)
 {
-    for (auto it = m_call.rbegin(); it != m_call.rend(); ++it) {
-        it->alone = true;
+    const unsigned shared = ++m_lastGroup;
+    for (auto it = call.rbegin(); it != call.rend(); ++it) {
+        it->group = asOne ? shared : ++m_lastGroup;
         m_readyChars += CharsOf(it->target);
         m_ready.push_front(std::move(*it));
     }
-    m_call.clear();
 }
 
-void ScannerStage::NotScanned(const std::wstring& how, uint64_t nowMs)
+void ScannerStage::NotScanned(const std::wstring& how, bool askDaemon, uint64_t nowMs)
 {
-    if (m_call.size() > 1) {
-        Split();
+    m_failedHow = how;
+    // The scanner's own short-lived files, and files deleted meanwhile, fail
+    // because they are gone: nothing to scan, and no sign of an outage. The
+    // others of the call go again together.
+    const std::size_t before = m_call.size();
+    m_call.erase(std::remove_if(m_call.begin(), m_call.end(),
+                                [this](const Ready& ready) {
+                                    return platform::QueryArrivalState(m_watchRoot, ready.file.name) ==
+                                           platform::ArrivalState::Missing;
+                                }),
+                 m_call.end());
+    if (m_call.empty())
+        return;
+    if (m_kind == CallKind::FileRetry) {
+        // Expected of such a file; it says nothing of the scanner.
+        FileRetries::Retry retry{std::move(m_call.front().file), m_retryIntervalMs, m_retryTries};
+        m_call.clear();
+        m_retries.Failed(std::move(retry), nowMs);
         return;
     }
-    Ready failed = std::move(m_call.front());
-    m_call.clear();
-    // The scanner's own short-lived files, and files deleted meanwhile, fail
-    // because they are gone: nothing to scan, and no sign of an outage.
-    if (platform::QueryArrivalState(m_watchRoot, failed.file.name) == platform::ArrivalState::Missing)
+    if (m_call.size() < before && m_kind == CallKind::Files) {
+        PutBack(std::move(m_call), true);
+        m_call.clear();
         return;
-    const std::wstring path = FullPathOf(m_watchRoot, failed.file.candidate);
-    if (!m_waiting.Failing())
+    }
+    // clamdscan fails every scan while the quarantine folder is missing.
+    std::string reason;
+    switch (EnsureVaultFolder(m_programDataPath, reason)) {
+    case VaultState::Created:
+        if (m_kind == CallKind::OutageTry)
+            m_waiting.TryAgainNow(std::move(m_call.front().file), nowMs);
+        else
+            PutBack(std::move(m_call), true);
+        m_call.clear();
+        return;
+    case VaultState::NotAFolder:
+    case VaultState::Unmade:
+        VaultOutage();
+        Outage(how, nowMs);
+        return;
+    case VaultState::Ready:
+        break;
+    }
+    m_vaultReported = false;
+    // A scanner that hangs or cannot be started may be out even right after
+    // a good answer; a plain failure then was the files'.
+    if (m_scannerAnswered && !askDaemon) {
+        m_scannerAnswered = false;
+        Blame(nowMs);
+        return;
+    }
+    // Whether the daemon answers tells a scanner that is out from a file
+    // it cannot read; the files wait for the answer.
+    m_failedKind = m_kind;
+    m_kind = CallKind::Ping;
+    m_running = platform::StartScanner(BuildPingCommand());
+    m_startedMs = nowMs;
+    m_deadlineMs = nowMs + std::min(m_limits.callBaseMs, kPingDeadlineMs);
+    if (!m_running)
+        PingAnswered(false, nowMs);
+}
+
+void ScannerStage::PingAnswered(bool works, uint64_t nowMs)
+{
+    m_kind = m_failedKind;
+    m_scannerAnswered = works;
+    if (works)
+        Blame(nowMs);
+    else
+        Outage(m_failedHow, nowMs);
+}
+
+// The scanner works, so the call failed for one of its files: a call of
+// several is halved, each half a call of its own, so that the one that
+// fails alone is found in a few calls; that one is tried again alone, on
+// its own back-off, and never holds up the others.
+void ScannerStage::Blame(uint64_t nowMs)
+{
+    if (m_call.size() > 1) {
+        const auto middle = m_call.begin() + static_cast<std::ptrdiff_t>(m_call.size() / 2);
+        std::vector<Ready> second(std::make_move_iterator(middle), std::make_move_iterator(m_call.end()));
+        m_call.erase(middle, m_call.end());
+        PutBack(std::move(second), true);
+        PutBack(std::move(m_call), true);
+        m_call.clear();
+        return;
+    }
+    WaitingFiles::File file = std::move(m_call.front().file);
+    m_call.clear();
+    const std::wstring path = FullPathOf(m_watchRoot, file.candidate);
+    if (m_kind == CallKind::OutageTry)
+        m_waiting.TryAgainNow(nowMs); // the outage goes on with the next file
+    if (m_retries.Add(std::move(file), nowMs))
         WriteLogEntry(kErrorFunctionLogs,
-                      L"In StartScan: %s for \"%s\"; new files wait and are tried again while it "
-                      L"fails.",
-                      how.c_str(), path.c_str());
-    if (!m_waiting.Failed(std::move(failed.file), m_callIsRetry, nowMs))
+                      L"In StartScan: %s for \"%s\", though it scans other files; that file is tried again "
+                      L"alone, at intervals that grow to 10 minutes, while it exists.",
+                      m_failedHow.c_str(), path.c_str());
+    else
         WriteLogEntry(kErrorFunctionLogs,
-                      L"In StartScan: too many files wait for clamdscan; \"%s\" is not kept to be "
-                      L"tried again.",
-                      path.c_str());
+                      L"In StartScan: %s for \"%s\", though it scans other files; too many such files wait, "
+                      L"and it is not kept to be tried again.",
+                      m_failedHow.c_str(), path.c_str());
+}
+
+// The scanner is out: the files wait, and whatever was ready waits behind
+// them, so that nothing new is handed over until it works.
+void ScannerStage::Outage(const std::wstring& how, uint64_t nowMs)
+{
+    const bool tried = m_kind == CallKind::OutageTry;
+    if (!m_waiting.Failing() && !m_vaultReported)
+        WriteLogEntry(kErrorFunctionLogs,
+                      L"In StartScan: %s for \"%s\"; new files wait and are tried again while it fails.",
+                      how.c_str(), FullPathOf(m_watchRoot, m_call.front().file.candidate).c_str());
+    std::vector<WaitingFiles::File> files;
+    for (Ready& ready : m_call)
+        files.push_back(std::move(ready.file));
+    m_call.clear();
+    for (Ready& ready : m_ready)
+        files.push_back(std::move(ready.file));
+    m_ready.clear();
+    m_readyChars = 0;
+    for (WaitingFiles::File& file : files) {
+        const std::wstring path = FullPathOf(m_watchRoot, file.candidate);
+        if (!m_waiting.Failed(std::move(file), tried, nowMs))
+            WriteLogEntry(kErrorFunctionLogs,
+                          L"In StartScan: too many files wait for clamdscan; \"%s\" is not kept to be "
+                          L"tried again.",
+                          path.c_str());
+    }
+}
+
+// True while the quarantine folder cannot be had; reported once until it
+// is a folder again.
+bool ScannerStage::VaultOutage()
+{
+    std::string reason;
+    const VaultState state = EnsureVaultFolder(m_programDataPath, reason);
+    if (state == VaultState::Ready || state == VaultState::Created) {
+        m_vaultReported = false;
+        return false;
+    }
+    if (!m_vaultReported)
+        WriteLogEntry(kErrorFunctionLogs,
+                      L"In StartScan: the quarantine folder \"%s\" %S, and clamdscan fails every scan "
+                      L"without it; new files wait and are tried again until it is one.",
+                      VaultFolderOf(m_programDataPath).c_str(), reason.c_str());
+    m_vaultReported = true;
+    return true;
 }

@@ -8,11 +8,14 @@
 #include <vector>
 
 #include "platform/ScannerProcess.h"
+#include "watch/FileRetries.h"
 #include "watch/WaitingFiles.h"
+#include "watch/WatchLimits.h"
 
 // The scanner's side of a watcher: one scanner call at a time, started here
-// and waited for in the watcher's one blocking wait, never with a time-out,
-// and its answer read.
+// and waited for in the watcher's one blocking wait, and its answer read. A
+// call that runs past its deadline (see WatchLimits) is ended, and counts
+// as failed.
 //
 // Files handed over wait in order until the scanner is idle; then one call
 // takes as many as are ready, up to 64 within 30,000 characters of command
@@ -20,19 +23,29 @@
 // status 0 (clean) and 1 (found, and moved to the quarantine folder,
 // recorded in "SuccessScanLogs.txt" for each file that left its place) mean
 // the files were scanned. Anything else, or a scanner that cannot be
-// started, means they were not: a call of several files is split, each then
-// tried alone so that the one that failed is found; a file that fails alone
-// waits and is tried again while it exists (see WaitingFiles), and the
-// start and the end of such an outage are each reported once in
-// "ErrorFunctionLogs.txt". A failed scan of a file that no longer exists is
-// no outage: the file is simply gone.
+// started, means they were not, and whose fault that was is decided without
+// reading anything a file name could steer:
+// - files gone meanwhile explain it: the rest go again;
+// - a missing quarantine folder is made again, and the files go again;
+//   something else in its place stops all scanning until it is a folder;
+// - when the scanner has just answered well (the call before this one
+//   succeeded, or a ping of its daemon does now), the files are at fault:
+//   a call of several is halved until the file that fails alone is found,
+//   and that file is tried again alone on a back-off of its own (see
+//   FileRetries) while all others go on;
+// - otherwise the scanner is out: its files wait, nothing new is handed
+//   over, only the oldest waiting file is tried now and then (see
+//   WaitingFiles), and the start and the end of such an outage are each
+//   reported once in "ErrorFunctionLogs.txt".
 class ScannerStage {
 public:
     static constexpr std::size_t kFilesPerCall = 64;
     static constexpr std::size_t kCommandChars = 30000;
+    // A ping answers in milliseconds; one that does not within this long
+    // comes from a daemon that does not work.
+    static constexpr uint64_t kPingDeadlineMs = 30000;
 
-    ScannerStage(const std::wstring& programDataPath, const std::wstring& watchRoot,
-                 std::size_t waitingBytes);
+    ScannerStage(const std::wstring& programDataPath, const std::wstring& watchRoot, const WatchLimits& limits);
     ScannerStage(const ScannerStage&) = delete;
     ScannerStage& operator=(const ScannerStage&) = delete;
 
@@ -40,7 +53,7 @@ public:
     bool Idle() const { return m_running == nullptr; }
 
     // Hands a file over: it is ready, behind the files before it, or, while
-    // files wait for a failing scanner, it waits behind them.
+    // the scanner is out, it waits behind the files that wait.
     void Submit(const std::u16string& name, const wxString& candidate, uint64_t nowMs);
     // The next call is full: the loop offers nothing more until it runs.
     bool ReadyFull() const;
@@ -54,47 +67,78 @@ public:
     // Starts one call for the ready files, in their order; only when idle.
     void StartReady(uint64_t nowMs);
 
-    // While the scanner fails, starts the try of the oldest waiting file
-    // when it is due; once it works again, makes every waiting file ready.
-    // False when there was nothing to do.
+    // While the scanner is out, starts the try of the oldest waiting file
+    // when it is due; once it works again, makes every waiting file ready,
+    // and tries a file that failed alone when its try is due. False when
+    // there was nothing to do.
     bool StartDueRetry(uint64_t nowMs);
-    bool HasWaiting() const { return !m_waiting.Empty(); }
-    // While the scanner fails, no new file is handed to it: only the oldest
-    // waiting one is tried, now and then.
-    bool Failing() const { return m_waiting.Failing(); }
-    // How long until a waiting file is due; only while some wait.
-    uint64_t MillisecondsToNextRetry(uint64_t nowMs) const { return m_waiting.MillisecondsToNextTry(nowMs); }
+    // Files wait for a try: for the scanner to work again, or alone.
+    bool HasWaiting() const { return !m_waiting.Empty() || !m_retries.Empty(); }
+    // While the scanner is out and a file waits to carry the tries, no new
+    // file is handed to it. Once none waits (the last one went away), new
+    // files are taken on until one waits, so that a try is always due.
+    bool Failing() const { return m_waiting.Failing() && !m_waiting.Empty(); }
+    // How long until a waiting file's try is due; only while some wait.
+    uint64_t MillisecondsToNextRetry(uint64_t nowMs) const;
 
     // The running call, for the wait; null when idle.
     platform::ProcessHandle Running() const { return m_running; }
+    // How long the running call may still run.
+    uint64_t MillisecondsToDeadline(uint64_t nowMs) const { return m_deadlineMs > nowMs ? m_deadlineMs - nowMs : 0; }
 
-    // Never blocks: once the call has ended, its answer is read.
-    // `queuedElsewhere`: new names that wait in the pending queue meanwhile,
-    // for the report when the scanner works again.
+    // Never blocks: once the call has ended, or its deadline has passed,
+    // its answer is read. `queuedElsewhere`: new names that wait in the
+    // pending queue meanwhile, for the report when the scanner works again.
     void Poll(uint64_t nowMs, std::size_t queuedElsewhere);
 
 private:
+    enum class CallKind {
+        Files,     // ready files, or part of a call that failed
+        OutageTry, // the oldest waiting file, while the scanner is out
+        FileRetry, // a file that failed alone
+        Ping,      // whether the daemon answers, after a call failed
+    };
+
     struct Ready {
         WaitingFiles::File file;
-        std::wstring target; // the path the scanner is given
-        bool alone = false;  // its call failed: it goes alone, to find the culprit
+        std::wstring target;  // the path the scanner is given
+        unsigned group = 0;   // a part of a failed call: it goes as it is
         uint64_t readyAtMs = 0;
     };
 
-    void Start(std::vector<Ready> call, bool isRetry, uint64_t nowMs);
-    void Scanned(uint64_t nowMs, std::size_t queuedElsewhere);
+    void Start(std::vector<Ready> call, CallKind kind, uint64_t nowMs);
+    bool StartPrepared(WaitingFiles::File file, CallKind kind, uint64_t nowMs);
+    void Scanned(uint32_t code, uint64_t nowMs, std::size_t queuedElsewhere);
     void Found();
-    void Split();
-    void NotScanned(const std::wstring& how, uint64_t nowMs);
+    void NotScanned(const std::wstring& how, bool askDaemon, uint64_t nowMs);
+    void PingAnswered(bool works, uint64_t nowMs);
+    void Blame(uint64_t nowMs);
+    void Outage(const std::wstring& how, uint64_t nowMs);
+    bool VaultOutage();
+    void PutBack(std::vector<Ready> call, bool asOne);
+    std::size_t Pending(std::size_t queuedElsewhere) const;
 
     const std::wstring& m_programDataPath;
     const std::wstring& m_watchRoot;
+    const WatchLimits& m_limits;
     const std::size_t m_baseChars; // the command line before its targets
     WaitingFiles m_waiting;
+    FileRetries m_retries;
     std::deque<Ready> m_ready;
     std::size_t m_readyChars = 0;
+    unsigned m_lastGroup = 0;
     // A watcher killed during a call leaves it running to its own end.
     platform::ProcessHandle m_running = nullptr;
-    std::vector<Ready> m_call;
-    bool m_callIsRetry = false;
+    uint64_t m_startedMs = 0;
+    uint64_t m_deadlineMs = 0;
+    std::vector<Ready> m_call; // during a ping, the files whose call failed
+    CallKind m_kind = CallKind::Files;
+    CallKind m_failedKind = CallKind::Files; // the call a ping is about
+    std::wstring m_failedHow;
+    unsigned m_retryTries = 0;    // of the file a FileRetry call tries
+    uint64_t m_retryIntervalMs = 0;
+    // The last answer of the scanner, to a scan or a ping, was a good one:
+    // a call that fails right after it failed for its files.
+    bool m_scannerAnswered = false;
+    bool m_vaultReported = false;
 };

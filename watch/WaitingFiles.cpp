@@ -54,6 +54,18 @@ void WaitingFiles::Succeeded()
     m_nextTryMs = 0;
 }
 
+void WaitingFiles::TryAgainNow(uint64_t nowMs)
+{
+    m_nextTryMs = nowMs;
+}
+
+void WaitingFiles::TryAgainNow(File file, uint64_t nowMs)
+{
+    m_bytes += CostOf(file);
+    m_files.push_front(std::move(file));
+    m_nextTryMs = nowMs;
+}
+
 uint64_t WaitingFiles::MillisecondsToNextTry(uint64_t nowMs) const
 {
     PELMON_INVARIANT(!m_files.empty());

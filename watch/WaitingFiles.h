@@ -38,6 +38,12 @@ public:
     bool Queue(File file);
     // A scan succeeded: every waiting file is due now.
     void Succeeded();
+    // The file tried was no fault of the scanner's (it is unreadable, or
+    // the quarantine folder has just been made again): the next try, of
+    // `file` when given or else of the next waiting file, is due now, and
+    // the interval stays as it was.
+    void TryAgainNow(uint64_t nowMs);
+    void TryAgainNow(File file, uint64_t nowMs);
 
     // How long until the next try is due; 0 when one is due now.
     uint64_t MillisecondsToNextTry(uint64_t nowMs) const;
@@ -47,9 +53,11 @@ public:
     // When the current run of failures began.
     uint64_t FailingSinceMs() const { return m_failingSinceMs; }
 
+    // What a file is charged against a bound.
+    static std::size_t CostOf(const File& file);
+
 private:
     bool Fits(const File& file) const;
-    static std::size_t CostOf(const File& file);
 
     std::size_t m_limit;
     std::size_t m_bytes = 0;

@@ -31,6 +31,13 @@
 #define PELMON_WAITING_BYTES (1u << 20)
 #endif
 
+// Files the scanner could not read while it read others (held open by a
+// program that shares nothing, say), each tried again alone. Such files are
+// few; 1 MiB holds some 3,000 names.
+#ifndef PELMON_RETRY_BYTES
+#define PELMON_RETRY_BYTES (1u << 20)
+#endif
+
 // New files until they are quiet and for ten minutes after they arrived,
 // charged twice the cost of a pending name each: 4 MiB is some 11,000 names
 // of typical length, more than a desktop makes in ten minutes outside a
@@ -49,6 +56,19 @@
 #define PELMON_WATCH_NEW_FILES_MS 600000
 #endif
 
+// A scanner call is ended once it has run this long: 2 minutes, the time
+// clamd gives one file's scan before it gives up on it (its MaxScanTime by
+// default), plus 5 s a file, in which clamd reads a file of its default
+// size limit (100 MB) at 20 MB/s. A batch of 64 large files so has more
+// than 7 minutes; a client that hangs costs its watcher at most that.
+#ifndef PELMON_CALL_BASE_MS
+#define PELMON_CALL_BASE_MS 120000
+#endif
+#ifndef PELMON_CALL_PER_FILE_MS
+#define PELMON_CALL_PER_FILE_MS 5000
+#endif
+
 const WatchLimits kWatchLimits{PELMON_NOTIFY_BUFFER_BYTES, PELMON_PENDING_BYTES,       PELMON_TAKEN_BYTES,
-                               PELMON_WAITING_BYTES,       PELMON_ARRIVED_BYTES,       PELMON_FIRST_SCAN_LIMIT_MS,
-                               PELMON_WATCH_NEW_FILES_MS};
+                               PELMON_WAITING_BYTES,       PELMON_RETRY_BYTES,         PELMON_ARRIVED_BYTES,
+                               PELMON_FIRST_SCAN_LIMIT_MS, PELMON_WATCH_NEW_FILES_MS,  PELMON_CALL_BASE_MS,
+                               PELMON_CALL_PER_FILE_MS};

@@ -18,12 +18,19 @@ struct WatchLimits {
     std::size_t takenBytes;
     // Files waiting for a scanner that failed.
     std::size_t waitingBytes;
+    // Files the scanner failed for while it scanned others, each tried
+    // again on its own.
+    std::size_t retryBytes;
     // New files until they are quiet, and while they are young.
     std::size_t arrivedBytes;
     // When a new file whose writer never stops is scanned all the same.
     uint64_t firstScanLimitMs;
     // How long after its arrival a change to a file is scanned.
     uint64_t watchNewFilesMs;
+    // How long a scanner call may run before it is ended as failed: this
+    // much, and callPerFileMs more for each file it was given.
+    uint64_t callBaseMs;
+    uint64_t callPerFileMs;
 };
 
 extern const WatchLimits kWatchLimits;

@@ -32,7 +32,9 @@
 
 #include <algorithm>
 
+#include "log/LogEntry.h"
 #include "platform/Clock.h"
+#include "product/ProductLayout.h"
 #include "platform/FileAccess.h"
 #include "platform/WatcherWait.h"
 #include "watch/ArrivedFiles.h"
@@ -40,6 +42,7 @@
 #include "watch/RecoveryPass.h"
 #include "watch/ScanFilters.h"
 #include "watch/ScannerStage.h"
+#include "watch/SystemReason.h"
 #include "watch/Utf16.h"
 
 namespace {
@@ -51,13 +54,14 @@ public:
           m_arrived(context.limits.arrivedBytes, context.limits.firstScanLimitMs, context.limits.watchNewFilesMs),
           m_intake(context.request, context.limits.pendingBytes, context.limits.takenBytes, context.stats,
                    [this](const std::u16string& name) { m_arrived.Changed(name, platform::MonotonicMilliseconds()); }),
-          m_scanner(context.programDataPath, context.watchRoot, context.limits.waitingBytes)
+          m_scanner(context.programDataPath, context.watchRoot, context.limits)
     {
     }
 
     void Run();
 
 private:
+    void ReportRefusal() const;
     bool TakeNextWork();
     void PollBetweenUnits();
     bool LookAtSetAsideFile(uint64_t now);
@@ -82,19 +86,34 @@ private:
 
 void WatchLoop::Run()
 {
-    if (!m_intake.Start() || m_context.thread.TestDestroy())
+    if (!m_intake.Start()) {
+        ReportRefusal();
+        return;
+    }
+    if (m_context.thread.TestDestroy())
         return;
     for (;;) {
         while (m_scanner.Idle() && !m_context.gate.StopRequested() && TakeNextWork())
             PollBetweenUnits();
-        if (Finished())
+        if (Finished()) {
+            ReportRefusal();
             return;
+        }
         WaitParked();
         if (m_context.thread.TestDestroy())
             return;
         m_intake.Poll();
         m_scanner.Poll(platform::MonotonicMilliseconds(), m_intake.PendingCount());
     }
+}
+
+// The watcher ends once the system refuses its change request: it would
+// learn of no new file any more.
+void WatchLoop::ReportRefusal() const
+{
+    WriteLogEntry(kErrorFunctionLogs,
+                  L"In ReadDirectoryChangesW: the watch of \"%s\" ended: %S; new files there are not scanned.",
+                  m_context.watchRoot.c_str(), SystemReasonOf(m_intake.Refusal()).c_str());
 }
 
 // Whether the request has completed is a question to the system (a server
@@ -269,10 +288,13 @@ void WatchLoop::WaitParked()
     // A folder's first read wakes the watcher only when it would step on:
     // an ended read stays signalled.
     platform::FolderListing reading = nullptr;
+    const uint64_t now = platform::MonotonicMilliseconds();
+    // A call that runs past its deadline is ended.
+    if (!m_scanner.Idle())
+        timeout = m_scanner.MillisecondsToDeadline(now);
     if (m_scanner.Idle() && !m_context.gate.StopRequested()) {
         if (!m_scanner.Failing())
             reading = m_recovery.Waiting();
-        const uint64_t now = platform::MonotonicMilliseconds();
         if (m_arrived.SetAside() && !m_scanner.Failing())
             timeout = std::min(timeout, m_arrived.MillisecondsToNextLook(now));
         if (m_scanner.HasWaiting())

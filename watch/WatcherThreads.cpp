@@ -7,6 +7,7 @@
 #include "product/ProductLayout.h"
 #include "platform/KnownFolders.h"
 #include "platform/UserProfiles.h"
+#include "watch/SystemReason.h"
 #include "watch/WatchLimits.h"
 #include "watch/WatchLoop.h"
 #include "watch/WatcherState.h"
@@ -31,10 +32,15 @@ void RunWatcher(wxThread& thread, WatcherKind kind)
         WriteLogEntry(kSuccessAppConLogs, L"PELMON: Profile Dir Path: %s", watchRoot.c_str());
     }
 
-    const platform::DirHandle directory = platform::OpenWatchedDirectory(watchRoot);
+    uint32_t error = 0;
+    const platform::DirHandle directory = platform::OpenWatchedDirectory(watchRoot, error);
     HandleVariableOf(kind) = directory;
-    if (directory == platform::InvalidDirHandle())
+    if (directory == platform::InvalidDirHandle()) {
+        WriteLogEntry(kErrorFunctionLogs,
+                      L"In CreateFileW: \"%s\" cannot be watched: %S; new files there are not scanned.",
+                      watchRoot.c_str(), SystemReasonOf(error).c_str());
         return;
+    }
 
     // Never freed: a request may still be pending in it when the watcher is
     // killed, until the directory is closed.
@@ -55,7 +61,13 @@ void RunAndFinish(wxThread& thread, WatcherKind kind)
         RunWatcher(thread, kind);
     } catch (const std::exception&) {
         // Memory ran out, say, while a list file or a batch was taken in:
-        // the watcher ends, as it does when its root cannot be opened.
+        // the watcher ends, as it does when its root cannot be opened, and
+        // says so if it still can.
+        try {
+            WriteLogEntry(kErrorFunctionLogs, L"PELMON: a watcher ran out of memory and ended; new files in its "
+                                              L"folder are not scanned.");
+        } catch (const std::exception&) {
+        }
     }
     StateOf(kind).gate.MarkFinished();
 }

@@ -16,12 +16,14 @@ DirHandle InvalidDirHandle()
     return static_cast<DirHandle>(INVALID_HANDLE_VALUE);
 }
 
-DirHandle OpenWatchedDirectory(const std::wstring& root)
+DirHandle OpenWatchedDirectory(const std::wstring& root, uint32_t& error)
 {
     const HANDLE directory =
         CreateFileW(root.c_str(), GENERIC_READ | FILE_LIST_DIRECTORY,
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+    if (directory == INVALID_HANDLE_VALUE)
+        error = GetLastError();
     return static_cast<DirHandle>(directory);
 }
 
@@ -49,13 +51,15 @@ ChangeRequest* CreateChangeRequest(DirHandle directory, std::size_t bufferBytes)
     return request;
 }
 
-bool IssueChangeRequest(ChangeRequest& request)
+bool IssueChangeRequest(ChangeRequest& request, uint32_t& error)
 {
     request.overlapped.Offset = 0;
     request.overlapped.OffsetHigh = 0;
-    return ReadDirectoryChangesW(request.directory, request.buffer, request.bufferBytes, TRUE,
-                                 kNotifyFilter, &request.bytesReturned, &request.overlapped,
-                                 nullptr) != FALSE;
+    if (ReadDirectoryChangesW(request.directory, request.buffer, request.bufferBytes, TRUE, kNotifyFilter,
+                              &request.bytesReturned, &request.overlapped, nullptr))
+        return true;
+    error = GetLastError();
+    return false;
 }
 
 bool ChangeRequestCompleted(ChangeRequest& request)

@@ -160,6 +160,14 @@ PathKind QueryPathKind(const std::wstring& path)
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Directory : PathKind::File;
 }
 
+bool CreateFolder(const std::wstring& path, uint32_t& error)
+{
+    if (CreateDirectoryW(path.c_str(), nullptr))
+        return true;
+    error = GetLastError();
+    return false;
+}
+
 bool ReadWholeFile(const std::wstring& path, std::string& bytes)
 {
     bytes.clear();

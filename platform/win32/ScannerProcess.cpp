@@ -85,6 +85,12 @@ bool ProcessExitCode(ProcessHandle process, uint32_t& code)
     return true;
 }
 
+void EndProcess(ProcessHandle process)
+{
+    // The exit code is never read: a call ended this way failed.
+    TerminateProcess(process, ERROR_TIMEOUT);
+}
+
 void CloseProcess(ProcessHandle process)
 {
     CloseHandle(process);

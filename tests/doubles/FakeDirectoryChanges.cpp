@@ -109,13 +109,15 @@ DirHandle InvalidDirHandle()
     return reinterpret_cast<DirHandle>(static_cast<std::intptr_t>(-1));
 }
 
-DirHandle OpenWatchedDirectory(const std::wstring& root)
+DirHandle OpenWatchedDirectory(const std::wstring& root, uint32_t& error)
 {
     fake::Platform& p = fake::State();
     std::lock_guard<std::mutex> lock(p.mutex);
     if (root.empty() ||
-        std::find(p.openableRoots.begin(), p.openableRoots.end(), root) == p.openableRoots.end())
+        std::find(p.openableRoots.begin(), p.openableRoots.end(), root) == p.openableRoots.end()) {
+        error = 3; // ERROR_PATH_NOT_FOUND
         return InvalidDirHandle();
+    }
     p.openedRoots.push_back(root);
     return reinterpret_cast<DirHandle>(0x1000 + p.openedRoots.size() - 1);
 }
@@ -147,12 +149,14 @@ ChangeRequest* CreateChangeRequest(DirHandle directory, std::size_t bufferBytes)
     return request;
 }
 
-bool IssueChangeRequest(ChangeRequest& request)
+bool IssueChangeRequest(ChangeRequest& request, uint32_t& error)
 {
     fake::Platform& p = fake::State();
     std::lock_guard<std::mutex> lock(p.mutex);
-    if (p.refuseRequests)
+    if (p.refuseRequests) {
+        error = 5; // ERROR_ACCESS_DENIED
         return false;
+    }
     char token;
     while (::read(request.event[0], &token, 1) == 1) {
     }

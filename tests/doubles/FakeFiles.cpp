@@ -83,6 +83,15 @@ bool ShortPathOf(const std::wstring& path, std::wstring& shortPath)
     return true;
 }
 
+bool CreateFolder(const std::wstring& path, uint32_t& error)
+{
+    std::error_code failure;
+    if (std::filesystem::create_directory(fake::HostPath(path), failure))
+        return true;
+    error = failure ? static_cast<uint32_t>(failure.value()) : 183; // ERROR_ALREADY_EXISTS
+    return false;
+}
+
 bool ReadWholeFile(const std::wstring& path, std::string& bytes)
 {
     bytes.clear();

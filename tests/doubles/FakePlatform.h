@@ -109,6 +109,14 @@ struct PlatformData {
     std::vector<std::wstring> scanCommandLines;
     bool holdScans = false; // scans run until ReleaseScans
     int runningScans = 0;   // started and not yet closed by the watcher
+    // A scan whose command line holds one of these fails (exit status 2),
+    // as clamdscan does for a file it cannot open, whatever scanExitCodes say.
+    std::vector<std::wstring> unreadableNames;
+    // The daemon's answers to pings ("--ping"), in turn, the last repeats.
+    // Pings are never held, and are not among the scans above.
+    std::vector<uint32_t> pingExitCodes{0};
+    int pings = 0;
+    int endedScans = 0; // ended by the watcher past their deadline
 
     int sleeps = 0;
     bool watchdogArmed = false;
@@ -192,6 +200,11 @@ void SetScanExitCodes(std::vector<uint32_t> codes);
 void HoldScans();
 // Ends every held scan, and scans run freely again.
 void ReleaseScans();
+// Scans that name one of these fail, as for a file the scanner cannot open.
+void SetUnreadableFiles(std::vector<std::wstring> names);
+void SetPingExitCodes(std::vector<uint32_t> codes);
+int Pings();
+int EndedScans();
 
 // --- What the logic did.
 

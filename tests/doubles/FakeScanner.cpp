@@ -2,6 +2,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <deque>
 #include <set>
 
@@ -56,13 +57,22 @@ ProcessHandle StartScanner(const std::wstring& commandLine)
         delete process;
         return nullptr;
     }
-    process->exitCode = p.scanExitCodes.front();
-    if (p.scanExitCodes.size() > 1)
-        p.scanExitCodes.erase(p.scanExitCodes.begin());
-    p.scanCommandLines.push_back(commandLine);
+    const bool ping = commandLine.find(L" --ping") != std::wstring::npos;
+    std::vector<uint32_t>& codes = ping ? p.pingExitCodes : p.scanExitCodes;
+    process->exitCode = codes.front();
+    if (codes.size() > 1)
+        codes.erase(codes.begin());
+    for (const std::wstring& name : p.unreadableNames) {
+        if (!ping && commandLine.find(name) != std::wstring::npos)
+            process->exitCode = 2;
+    }
+    if (ping)
+        ++p.pings;
+    else
+        p.scanCommandLines.push_back(commandLine);
     ++p.runningScans;
     Running().insert(process);
-    if (p.holdScans)
+    if (p.holdScans && !ping)
         HeldScans().push_back(process);
     else
         End(*process);
@@ -80,6 +90,22 @@ bool ProcessExitCode(ProcessHandle process, uint32_t& code)
 {
     code = ProcessOf(process)->exitCode;
     return true;
+}
+
+void EndProcess(ProcessHandle handle)
+{
+    FakeProcess* process = ProcessOf(handle);
+    fake::Platform& p = fake::State();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    auto& held = HeldScans();
+    const auto found = std::find(held.begin(), held.end(), process);
+    if (found == held.end())
+        return; // it had ended on its own meanwhile
+    held.erase(found);
+    process->exitCode = 0xDEAD;
+    End(*process);
+    ++p.endedScans;
+    p.changed.notify_all();
 }
 
 void CloseProcess(ProcessHandle handle)

@@ -16,7 +16,8 @@ void Reset(const std::filesystem::path& scratch)
     ForgetRequests();
     static_cast<PlatformData&>(p) = PlatformData{};
     p.driveRoot = scratch;
-    std::filesystem::create_directories(scratch / "ProgramData" / "Pelorin");
+    // The product folder and its quarantine folder, as the installer leaves them.
+    std::filesystem::create_directories(scratch / "ProgramData" / "Pelorin" / "Vault");
     std::filesystem::create_directories(scratch / "users");
 }
 
@@ -40,6 +41,10 @@ void FailReads() { Set(&Platform::failReads, true); }
 void RunReadsOutOfMemory() { Set(&Platform::readsRunOutOfMemory, true); }
 void SetScannerFound(bool found) { Set(&Platform::scannerFound, found); }
 void SetScanExitCodes(std::vector<uint32_t> codes) { Set(&Platform::scanExitCodes, std::move(codes)); }
+void SetUnreadableFiles(std::vector<std::wstring> names) { Set(&Platform::unreadableNames, std::move(names)); }
+void SetPingExitCodes(std::vector<uint32_t> codes) { Set(&Platform::pingExitCodes, std::move(codes)); }
+int Pings() { return Read(&Platform::pings); }
+int EndedScans() { return Read(&Platform::endedScans); }
 
 void SetTreeEntry(const std::wstring& path, const TreeEntry& entry)
 {

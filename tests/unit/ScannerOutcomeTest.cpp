@@ -4,6 +4,10 @@
 #include "tests/unit/WatchersFixture.h"
 #include "watch/ScannerStage.h"
 #include "watch/WaitingFiles.h"
+#include "watch/WatchLimits.h"
+
+#include <map>
+#include <memory>
 
 namespace {
 
@@ -13,91 +17,156 @@ const std::string kFailed = "In StartScan: clamdscan failed with exit status 2 f
 // The stage alone, driven with explicit times: nothing waits for real.
 class ScannerStageTest : public PlatformTest {
 protected:
+    void SetUp() override
+    {
+        PlatformTest::SetUp();
+        stage = std::make_unique<ScannerStage>(programData, programData, kWatchLimits);
+    }
+
+    void Put(const std::string& name)
+    {
+        fake::SetTreeEntry(L"C:\\ProgramData\\" + std::wstring(name.begin(), name.end()), fake::TreeEntry{});
+    }
+
     // Starts the file as the loop would: a due retry first, else a new one.
     void Submit(const std::string& name, uint64_t nowMs)
     {
-        const std::u16string units(name.begin(), name.end());
-        fake::SetTreeEntry(L"C:\\ProgramData\\" + std::wstring(name.begin(), name.end()), fake::TreeEntry{});
-        stage.Submit(units, wxString(name), nowMs);
-        stage.StartReady(nowMs);
+        Put(name);
+        stage->Submit(std::u16string(name.begin(), name.end()), wxString(name), nowMs);
+        stage->StartReady(nowMs);
         Finish(nowMs);
     }
 
-    // Lets the running scan end and reads its answer.
+    // Lets the running call end, and the ping that may follow it, and
+    // reads their answers.
     void Finish(uint64_t nowMs)
     {
-        if (!stage.Running())
-            return;
-        ASSERT_TRUE(fake::WaitUntil([](const fake::Platform&) { return true; }));
-        for (int i = 0; i < 1000 && !platform::ProcessExited(stage.Running()); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        stage.Poll(nowMs, 0);
-        ASSERT_TRUE(stage.Idle());
+        for (int calls = 0; stage->Running() && calls < 10; ++calls) {
+            ASSERT_TRUE(fake::WaitUntil([](const fake::Platform&) { return true; }));
+            // A call past its deadline is ended by the poll, not awaited.
+            for (int i = 0; i < 1000 && stage->MillisecondsToDeadline(nowMs) > 0 &&
+                            !platform::ProcessExited(stage->Running());
+                 ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            stage->Poll(nowMs, 0);
+        }
+        ASSERT_TRUE(stage->Idle());
     }
 
-    // A due retry, or, once the scanner works, the call for what waited.
-    bool Retry(uint64_t nowMs)
+    // Runs every call due at `nowMs`, as the loop would: due retries, then
+    // the ready files. True when one ran.
+    bool RunDue(uint64_t nowMs)
     {
-        const bool started = stage.StartDueRetry(nowMs);
-        if (started && stage.Idle() && stage.HasReady())
-            stage.StartReady(nowMs);
-        Finish(nowMs);
-        return started;
+        bool ran = false;
+        for (int i = 0; i < 1000; ++i) {
+            if (stage->StartDueRetry(nowMs)) {
+                ran = true;
+            } else if (!stage->Failing() && stage->HasReady()) {
+                stage->StartReady(nowMs);
+                ran = true;
+            } else {
+                return ran;
+            }
+            Finish(nowMs);
+        }
+        ADD_FAILURE() << "calls without end";
+        return ran;
     }
+
+    bool Retry(uint64_t nowMs) { return RunDue(nowMs); }
 
     const std::wstring programData = L"C:\\ProgramData";
-    ScannerStage stage{programData, programData, 1 << 20};
+    std::unique_ptr<ScannerStage> stage;
 };
+
+const uint64_t kDeadlineMs = kWatchLimits.callBaseMs + kWatchLimits.callPerFileMs;
 
 } // namespace
 
-TEST_F(ScannerStageTest, OnlyExitStatusZeroOrOneIsAScanAndADetectionIsRecorded)
+// Which answers are scans, and whose fault a failure is: a failing file
+// waits alone while the daemon answers a ping; otherwise the scanner is out.
+TEST_F(ScannerStageTest, TheAnswerDecidesWhetherAFileWasScannedAndWhoseFaultAFailureIs)
 {
+    enum Outcome { Scanned, FailsAlone, Outage };
     const struct {
+        const char* name;
         std::vector<uint32_t> codes;
         bool scannerFound;
-        bool scanned;
+        uint32_t ping;
+        bool hangs;
+        Outcome outcome;
         const char* how;
     } cases[] = {
-        {{0}, true, true, nullptr},
-        {{1}, true, true, nullptr},
-        {{2}, true, false, "clamdscan failed with exit status 2"},
-        {{0xC0000005}, true, false, "clamdscan failed with exit status 0xC0000005"},
-        {{0}, false, false, "clamdscan could not be started"},
+        {"clean", {0}, true, 0, false, Scanned, nullptr},
+        {"found", {1}, true, 0, false, Scanned, nullptr},
+        {"unreadable file", {2}, true, 0, false, FailsAlone, "clamdscan failed with exit status 2"},
+        {"daemon away", {2}, true, 21, false, Outage, "clamdscan failed with exit status 2"},
+        {"crash", {0xC0000005}, true, 21, false, Outage, "clamdscan failed with exit status 0xC0000005"},
+        {"no client", {0}, false, 0, false, Outage, "clamdscan could not be started"},
+        {"client hangs on the file", {0}, true, 0, true, FailsAlone, "clamdscan did not end within 125 s"},
+        {"daemon hangs", {0}, true, 21, true, Outage, "clamdscan did not end within 125 s"},
     };
     uint64_t now = 1000;
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.how ? c.how : "scanned");
-        std::filesystem::remove(ProductFolder() / "ErrorFunctionLogs.txt");
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
         fake::SetScanExitCodes(c.codes);
         fake::SetScannerFound(c.scannerFound);
-        Submit("a.exe", now);
-        EXPECT_EQ(stage.HasWaiting(), !c.scanned);
-        if (c.how)
-            EXPECT_NE(LogBytes(L"ErrorFunctionLogs.txt").find(std::string(c.how) + " for \"C:\\ProgramData\\a.exe\""),
-                      std::string::npos);
-        else
+        fake::SetPingExitCodes({c.ping});
+        if (c.hangs) {
+            fake::HoldScans();
+            Put("a.exe");
+            stage->Submit(u"a.exe", wxS("a.exe"), now);
+            stage->StartReady(now);
+            ASSERT_FALSE(stage->Idle());
+            stage->Poll(now + kDeadlineMs - 1, 0);
+            ASSERT_FALSE(stage->Idle()) << "ended before its deadline";
+            Finish(now + kDeadlineMs);
+            EXPECT_EQ(fake::EndedScans(), 1);
+            fake::ReleaseScans();
+        } else {
+            Submit("a.exe", now);
+        }
+        EXPECT_EQ(stage->HasWaiting(), c.outcome != Scanned);
+        EXPECT_EQ(stage->Failing(), c.outcome == Outage);
+        const std::string log = LogBytes(L"ErrorFunctionLogs.txt");
+        const std::string named = std::string(c.how ? c.how : "") + " for \"C:\\ProgramData\\a.exe\"";
+        if (c.outcome == Scanned)
             EXPECT_FALSE(LogExists(L"ErrorFunctionLogs.txt"));
+        if (c.outcome == Outage)
+            EXPECT_NE(log.find(named + "; new files wait and are tried again while it fails."), std::string::npos) << log;
+        if (c.outcome == FailsAlone)
+            EXPECT_NE(log.find(named + ", though it scans other files; that file is tried again alone"),
+                      std::string::npos)
+                << log;
+        EXPECT_EQ(log.find("did not end within 125 s, the time a call of 1 files is given") != std::string::npos,
+                  c.hangs);
         // Back to a working scanner: the waiting file is scanned at its turn.
         fake::SetScanExitCodes({0});
         fake::SetScannerFound(true);
-        now += WaitingFiles::kFirstIntervalMs;
-        EXPECT_EQ(Retry(now), !c.scanned);
-        EXPECT_FALSE(stage.HasWaiting());
+        fake::SetPingExitCodes({0});
+        now += kDeadlineMs + 1000;
+        EXPECT_EQ(Retry(now), c.outcome != Scanned);
+        EXPECT_FALSE(stage->HasWaiting());
+        const std::string after = LogBytes(L"ErrorFunctionLogs.txt");
+        EXPECT_EQ(after.find("PELMON: clamdscan scans again after") != std::string::npos, c.outcome == Outage);
+        EXPECT_EQ(after.find("scanned \"C:\\ProgramData\\a.exe\" at last, after 1 failed tries") != std::string::npos,
+                  c.outcome == FailsAlone);
+        if (c.codes.front() == 1)
+            EXPECT_EQ(LogBytes(L"SuccessScanLogs.txt"),
+                      Entry("PELMON: 2025-08-18 14:13:20 UTC: clamdscan found a threat in \"C:\\ProgramData\\a.exe\" "
+                            "and moved it to the quarantine folder \"C:\\ProgramData\\Pelorin\\Vault\"."));
         now += 1000;
     }
-    // exit 1: found and moved, recorded once with its time.
-    EXPECT_EQ(LogBytes(L"SuccessScanLogs.txt"),
-              Entry("PELMON: 2025-08-18 14:13:20 UTC: clamdscan found a threat in \"C:\\ProgramData\\a.exe\" "
-                    "and moved it to the quarantine folder \"C:\\ProgramData\\Pelorin\\Vault\"."));
 }
 
 TEST_F(ScannerStageTest, WhileItFailsOnlyTheOldestIsTriedAtIntervalsDoublingToThirtySeconds)
 {
     fake::SetScanExitCodes({2});
+    fake::SetPingExitCodes({21});
     Submit("a.exe", 0);
     uint64_t now = 0;
-    std::vector<uint64_t> tries;
     for (uint64_t interval : {1000, 2000, 4000, 8000, 16000, 30000, 30000}) {
         EXPECT_FALSE(Retry(now + interval - 1)) << "tried early";
         now += interval;
@@ -106,22 +175,32 @@ TEST_F(ScannerStageTest, WhileItFailsOnlyTheOldestIsTriedAtIntervalsDoublingToTh
     EXPECT_EQ(fake::ScanArguments().size(), 8u);
     EXPECT_EQ(LogBytes(L"ErrorFunctionLogs.txt"), Entry(kFailed)) << "said once";
 
-    // Gone by its next turn: dropped, and nothing is tried.
+    // Gone by its next turn: dropped, nothing is tried, and the next file
+    // that comes carries the tries at once.
     fake::EraseTreeEntry(L"C:\\ProgramData\\a.exe");
     EXPECT_FALSE(Retry(now + 30000));
-    EXPECT_FALSE(stage.HasWaiting());
+    EXPECT_FALSE(stage->Failing()) << "nothing waits: new files must be taken on";
+    Put("b.exe");
+    stage->Submit(u"b.exe", wxS("b.exe"), now + 30000);
+    EXPECT_TRUE(stage->Failing());
+    fake::SetScanExitCodes({0});
+    EXPECT_TRUE(Retry(now + 30000));
+    EXPECT_FALSE(stage->HasWaiting());
+    EXPECT_NE(LogBytes(L"ErrorFunctionLogs.txt").find("PELMON: clamdscan scans again after 121 s; the 1 new files"),
+              std::string::npos);
 }
 
 TEST_F(ScannerStageTest, AFailedScanOfAFileThatIsGoneIsNoOutage)
 {
     fake::SetScanExitCodes({2});
     fake::SetTreeEntry(L"C:\\ProgramData\\.clamav-unlink-x", fake::TreeEntry{});
-    stage.Submit(u".clamav-unlink-x", wxS(".clamav-unlink-x"), 0);
-    stage.StartReady(0);
+    stage->Submit(u".clamav-unlink-x", wxS(".clamav-unlink-x"), 0);
+    stage->StartReady(0);
     fake::EraseTreeEntry(L"C:\\ProgramData\\.clamav-unlink-x"); // gone while it was scanned
     Finish(0);
-    EXPECT_FALSE(stage.HasWaiting());
-    EXPECT_FALSE(stage.Failing());
+    EXPECT_FALSE(stage->HasWaiting());
+    EXPECT_FALSE(stage->Failing());
+    EXPECT_EQ(fake::Pings(), 0);
     EXPECT_FALSE(LogExists(L"ErrorFunctionLogs.txt"));
 }
 
@@ -133,19 +212,19 @@ TEST_F(ScannerStageTest, ACallIsDueWhenFullOrOnceItsFirstFileHasWaited)
         for (int i = 0; i < count; ++i) {
             const std::string name = "d" + std::to_string(nowMs) + "-" + std::to_string(i) + ".exe";
             fake::SetTreeEntry(L"C:\\ProgramData\\" + std::wstring(name.begin(), name.end()), fake::TreeEntry{});
-            stage.Submit(std::u16string(name.begin(), name.end()), wxString(name), nowMs);
+            stage->Submit(std::u16string(name.begin(), name.end()), wxString(name), nowMs);
         }
     };
-    EXPECT_FALSE(stage.CallDue(0));
+    EXPECT_FALSE(stage->CallDue(0));
     submit(1, 1000);
     submit(62, 1100);
-    EXPECT_FALSE(stage.CallDue(1000 + ScannerStage::kGatherMs - 1));
-    EXPECT_TRUE(stage.CallDue(1000 + ScannerStage::kGatherMs));
+    EXPECT_FALSE(stage->CallDue(1000 + ScannerStage::kGatherMs - 1));
+    EXPECT_TRUE(stage->CallDue(1000 + ScannerStage::kGatherMs));
     submit(1, 1200);
-    EXPECT_TRUE(stage.CallDue(1200)); // full
-    stage.StartReady(1200);
+    EXPECT_TRUE(stage->CallDue(1200)); // full
+    stage->StartReady(1200);
     Finish(1200);
-    EXPECT_FALSE(stage.HasReady());
+    EXPECT_FALSE(stage->HasReady());
 }
 
 TEST_F(ScannerStageTest, ACallTakesAtMostSixtyFourFilesWithinThirtyThousandCharacters)
@@ -153,11 +232,11 @@ TEST_F(ScannerStageTest, ACallTakesAtMostSixtyFourFilesWithinThirtyThousandChara
     const auto callSizes = [this](const std::vector<std::string>& names) {
         for (const std::string& name : names) {
             fake::SetTreeEntry(L"C:\\ProgramData\\" + std::wstring(name.begin(), name.end()), fake::TreeEntry{});
-            stage.Submit(std::u16string(name.begin(), name.end()), wxString(name), 0);
+            stage->Submit(std::u16string(name.begin(), name.end()), wxString(name), 0);
         }
         const std::size_t before = fake::ScannedPaths().size();
-        while (stage.HasReady()) {
-            stage.StartReady(0);
+        while (stage->HasReady()) {
+            stage->StartReady(0);
             Finish(0);
         }
         std::vector<std::size_t> sizes;
@@ -201,6 +280,7 @@ TEST(WaitingFilesTest, TheListIsBoundedInBytes)
 TEST_F(WatchersTest, FilesThatArriveDuringAnOutageAreScannedInOrderOnceItEnds)
 {
     fake::SetScanExitCodes({2});
+    fake::SetPingExitCodes({21});
     // a.exe's scan fails and is tried again a second later; b.exe and c.exe
     // arrive a quarter of that second in, and wait.
     Deliver(L"C:\\ProgramData", ChangeBatch({{Added, u"a.exe"}}));
@@ -258,24 +338,29 @@ TEST_F(WatchersTest, ABacklogIsScannedManyFilesACallInOrderOfArrival)
     EXPECT_EQ(fake::ScannedPaths(), Calls({{"first", {0, 1}}, {"f", {0, 20}}}));
 }
 
-// A call of several that fails is split: each file alone, so the one the
-// scanner fails for is found and waits; the others are scanned. Of a call
-// that found something, the files that left their place are recorded.
-TEST_F(WatchersTest, AFailedCallIsSplitAndOnlyTheFilesThatLeftAreRecordedAsFound)
+// A call of several that fails for one of its files while the scanner
+// works is halved until that file is found; it waits alone, and the others
+// are scanned. Of a call that found something, the files that left their
+// place are recorded.
+TEST_F(WatchersTest, AFailedCallIsHalvedAndOnlyTheFilesThatLeftAreRecordedAsFound)
 {
     fake::HoldScans();
     DeliverAndStartScan(L"C:\\ProgramData", ChangeBatch(AddedFiles("first", 1)));
     fake::DeliverBatch(L"C:\\ProgramData", ChangeBatch(AddedFiles("s", 3)));
     ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return p.takenBatches == 2 && p.parkedWaits == 2; }));
-    fake::SetScanExitCodes({2, 0, 2, 0});
+    fake::SetUnreadableFiles({L"s1001"});
     fake::ReleaseScans();
-    Pass();
-    EXPECT_EQ(fake::ScannedPaths(), Calls({{"first", {0, 1}}, {"s", {0, 3}}, {"s", {0, 1}}, {"s", {1, 2}},
+    Pass(500);
+    EXPECT_EQ(fake::ScannedPaths(), Calls({{"first", {0, 1}}, {"s", {0, 3}}, {"s", {0, 1}}, {"s", {1, 3}},
                                            {"s", {1, 2}}, {"s", {2, 3}}}));
+    EXPECT_EQ(fake::Pings(), 1) << "the call before it answered well; the halves' only ping is the last one";
     EXPECT_EQ(LogBytes(L"ErrorFunctionLogs.txt"),
-              Entry("In StartScan: clamdscan failed with exit status 2 for \"C:\\ProgramData\\s1001.exe\"; "
-                    "new files wait and are tried again while it fails.") +
-                  Entry("PELMON: clamdscan scans again after 1 s; the 2 new files that waited are scanned now."));
+              Entry("In StartScan: clamdscan failed with exit status 2 for \"C:\\ProgramData\\s1001.exe\", "
+                    "though it scans other files; that file is tried again alone, at intervals that grow to "
+                    "10 minutes, while it exists."));
+    fake::SetUnreadableFiles({});
+    Pass(1000);
+    EXPECT_EQ(fake::ScannedPaths().back(), Calls({{"s", {1, 2}}}).front());
 
     fake::HoldScans();
     fake::SetScanExitCodes({1});
@@ -288,4 +373,150 @@ TEST_F(WatchersTest, AFailedCallIsSplitAndOnlyTheFilesThatLeftAreRecordedAsFound
     EXPECT_NE(found.find("found a threat in \"C:\\ProgramData\\v1001.exe\""), std::string::npos);
     EXPECT_EQ(found.find("v1000.exe"), std::string::npos);
     EXPECT_EQ(found.find("v1002.exe"), std::string::npos);
+}
+
+// One unreadable file among 64 costs a few calls, not 64, wherever it is;
+// and the files after it are not held up.
+TEST_F(ScannerStageTest, TheFileThatFailsACallOfSixtyFourIsFoundByHalves)
+{
+    for (int bad : {0, 31, 63}) {
+        SCOPED_TRACE(bad);
+        TearDown();
+        SetUp();
+        const std::wstring badName = L"h" + std::to_wstring(1000 + bad);
+        fake::SetUnreadableFiles({badName});
+        for (int i = 0; i < 64; ++i) {
+            const std::string name = "h" + std::to_string(1000 + i) + ".exe";
+            Put(name);
+            stage->Submit(std::u16string(name.begin(), name.end()), wxString(name), 0);
+        }
+        RunDue(0);
+        const auto calls = fake::ScannedPaths();
+        EXPECT_LE(calls.size(), 13u);
+        EXPECT_LE(fake::Pings(), 4);
+        std::map<std::string, int> scanned;
+        for (std::size_t i = 0; i + 1 < calls.size() || (i < calls.size() && bad != 63); ++i)
+            for (const std::string& path : calls[i])
+                ++scanned[path];
+        for (int i = 0; i < 64; ++i) {
+            const std::string path = "C:\\ProgramData\\h" + std::to_string(1000 + i) + ".exe";
+            EXPECT_GE(scanned[path], 1) << path;
+        }
+        EXPECT_TRUE(stage->HasWaiting());
+        EXPECT_FALSE(stage->Failing());
+    }
+}
+
+// A file that keeps failing is tried alone at intervals doubling from 1 s
+// to 10 minutes, and named twice in all: when it first fails and once it
+// is scanned; new files go on meanwhile.
+TEST_F(ScannerStageTest, AFileThatFailsAloneIsTriedOnItsOwnBackOffAndNamedTwice)
+{
+    fake::SetUnreadableFiles({L"locked"});
+    Submit("locked.vhdx", 0);
+    uint64_t now = 0;
+    int tries = 1;
+    for (uint64_t interval = 2000; interval <= 3600000; interval *= 2) {
+        const uint64_t wait = std::min<uint64_t>(interval / 2, FileRetries::kLongestIntervalMs);
+        EXPECT_FALSE(RunDue(now + wait - 1)) << "tried early";
+        now += wait;
+        EXPECT_TRUE(RunDue(now));
+        ++tries;
+        Submit("new" + std::to_string(tries) + ".exe", now);
+        EXPECT_EQ(fake::ScannedPaths().back(), Paths{"C:\\ProgramData\\new" + std::to_string(tries) + ".exe"});
+    }
+    EXPECT_EQ(tries, 12) << "at 1 s, 2 s, ... 512 s, then 10 minutes later";
+    fake::SetUnreadableFiles({});
+    now += FileRetries::kLongestIntervalMs;
+    EXPECT_TRUE(RunDue(now));
+    EXPECT_FALSE(stage->HasWaiting());
+    const std::string log = LogBytes(L"ErrorFunctionLogs.txt");
+    EXPECT_EQ(log, Entry("In StartScan: clamdscan failed with exit status 2 for \"C:\\ProgramData\\locked.vhdx\", "
+                         "though it scans other files; that file is tried again alone, at intervals that grow to "
+                         "10 minutes, while it exists.") +
+                       Entry("PELMON: clamdscan scanned \"C:\\ProgramData\\locked.vhdx\" at last, after 12 failed "
+                             "tries."));
+}
+
+// The quarantine folder is made when it is missing, at start and when a
+// scan fails for want of it; something else in its place is reported
+// once, by its own name, and nothing is scanned until it is a folder.
+TEST_F(ScannerStageTest, TheQuarantineFolderIsMadeWhenMissingAndReportedWhenSomethingElseIsThere)
+{
+    const std::filesystem::path vault = ProductFolder() / "Vault";
+    const std::string made = Entry("PELMON: the quarantine folder \"C:\\ProgramData\\Pelorin\\Vault\" was missing; "
+                                   "it was made again.");
+    std::filesystem::remove_all(vault);
+    stage = std::make_unique<ScannerStage>(programData, programData, kWatchLimits);
+    EXPECT_TRUE(std::filesystem::is_directory(vault)) << "made at start";
+    EXPECT_EQ(LogBytes(L"ErrorFunctionLogs.txt"), made);
+
+    std::filesystem::remove_all(vault);
+    fake::SetScanExitCodes({2, 0}); // clamdscan refuses to scan without it
+    Submit("a.exe", 1000);
+    RunDue(1000);
+    EXPECT_TRUE(std::filesystem::is_directory(vault));
+    EXPECT_FALSE(stage->HasWaiting()) << "scanned once it was made again";
+    EXPECT_EQ(fake::ScannedPaths().size(), 2u);
+    EXPECT_EQ(LogBytes(L"ErrorFunctionLogs.txt"), made + made);
+
+    std::filesystem::remove_all(vault);
+    WriteFile(vault, "not a folder");
+    fake::SetScanExitCodes({2});
+    Submit("b.exe", 2000);
+    EXPECT_TRUE(stage->Failing());
+    for (uint64_t now = 3000; now < 120000; now += 1000)
+        RunDue(now);
+    EXPECT_EQ(fake::ScannedPaths().size(), 3u) << "nothing is tried while the folder is not one";
+    const std::string notAFolder =
+        Entry("In StartScan: the quarantine folder \"C:\\ProgramData\\Pelorin\\Vault\" is not a folder, and "
+              "clamdscan fails every scan without it; new files wait and are tried again until it is one.");
+    EXPECT_EQ(LogBytes(L"ErrorFunctionLogs.txt"), made + made + notAFolder) << "said once, naming no file";
+
+    std::filesystem::remove(vault);
+    fake::SetScanExitCodes({0});
+    EXPECT_TRUE(RunDue(150000));
+    EXPECT_FALSE(stage->HasWaiting());
+    EXPECT_EQ(fake::ScannedPaths().back(), Paths{"C:\\ProgramData\\b.exe"});
+    EXPECT_NE(LogBytes(L"ErrorFunctionLogs.txt").find("PELMON: clamdscan scans again after"), std::string::npos);
+}
+
+// The outage waits on no file that is gone: the next file to arrive
+// carries the tries, and once the scanner is back it is scanned within the
+// back-off, and the end of the outage is reported.
+TEST_F(WatchersTest, AnOutageWhoseFileWentAwayGoesOnWithTheNextFile)
+{
+    fake::SetScanExitCodes({2});
+    fake::SetPingExitCodes({21});
+    Deliver(L"C:\\ProgramData", ChangeBatch({{Added, u"gone.exe"}}));
+    ASSERT_EQ(ScannedFiles(), Paths{"C:\\ProgramData\\gone.exe"});
+    fake::EraseTreeEntry(L"C:\\ProgramData\\gone.exe");
+    Pass(1000); // its try finds it gone
+    Deliver(L"C:\\ProgramData", ChangeBatch({{Added, u"next.exe"}}));
+    fake::SetScanExitCodes({0});
+    Pass(4000);
+    EXPECT_EQ(ScannedFiles().back(), "C:\\ProgramData\\next.exe");
+    EXPECT_NE(LogBytes(L"ErrorFunctionLogs.txt").find("PELMON: clamdscan scans again after"), std::string::npos);
+}
+
+// A call that never ends is ended at its deadline; the files behind it go
+// on, and the one it hung on is tried again alone.
+TEST_F(WatchersTest, ACallThatNeverEndsIsEndedAtItsDeadlineAndTheFilesBehindItGoOn)
+{
+    fake::HoldScans();
+    DeliverAndStartScan(L"C:\\ProgramData", ChangeBatch({{Added, u"hangs.exe"}}));
+    fake::DeliverBatch(L"C:\\ProgramData", ChangeBatch({{Added, u"after.exe"}}));
+    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return p.takenBatches == 2 && p.parkedWaits == 2; }));
+    fake::AdvanceClock(kDeadlineMs - 1);
+    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return p.parkedWaits == 2; }));
+    EXPECT_EQ(fake::EndedScans(), 0);
+    fake::AdvanceClock(1);
+    ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return p.endedScans == 1 && p.pings == 1; }));
+    fake::ReleaseScans();
+    Pass(ArrivedFiles::kLookEveryMs * 2);
+    const Paths scans = ScannedFiles();
+    EXPECT_NE(std::find(scans.begin(), scans.end(), "C:\\ProgramData\\after.exe"), scans.end());
+    EXPECT_NE(LogBytes(L"ErrorFunctionLogs.txt").find("clamdscan did not end within 125 s"), std::string::npos);
+    Pass(1000);
+    EXPECT_EQ(ScannedFiles().back(), "C:\\ProgramData\\hangs.exe") << "tried again alone";
 }

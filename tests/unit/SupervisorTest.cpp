@@ -150,11 +150,19 @@ TEST_F(SupervisorTest, WatcherWhoseLoopEndedEarlyIsStoppedAndItsHandleClosed)
     // A refused change request ends the loop; the watcher is finished, not
     // parked, when the service stops, and is neither restarted nor killed.
     fake::RefuseChangeRequests();
+    fake::SetSystemMessages({{5, "Access is denied.\r\n"}});
     fake::SetServiceAnswers({Running(), Running(), Running(), InState(1)});
     EXPECT_EQ(RunMonitor(), 0);
     EXPECT_EQ(fake::OpenedRoots().size(), 2u);
     EXPECT_TRUE(Closed(hMonitorDir1));
     EXPECT_TRUE(Closed(hMonitorDir2));
+    // Each says so, with the system's text.
+    const std::string log = LogBytes(L"ErrorFunctionLogs.txt");
+    for (const char* root : {"C:\\ProgramData", "C:\\users"})
+        EXPECT_NE(log.find(Entry(std::string("In ReadDirectoryChangesW: the watch of \"") + root +
+                                 "\" ended: Access is denied; new files there are not scanned.")),
+                  std::string::npos)
+            << log;
 }
 
 TEST_F(SupervisorTest, MonitorCanBeRunAgainAfterAStop)
