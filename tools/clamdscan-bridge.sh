@@ -152,16 +152,25 @@ to_unix() {
 
 vault_win=""
 targets_win=()
+ping=""
 for a in "$@"; do
     case "$a" in
         --move=*) vault_win="${a#--move=}" ;;
+        --ping=*) ping="${a#--ping=}" ;;
         -*) fail "unsupported option: $a" ;;
         *) targets_win+=("$a") ;;
     esac
 done
+[[ -n "${CLAMD_CONF:-}" ]] || fail "CLAMD_CONF is not set (source scripts/clamd-env.sh and run clamd_start)"
+# The monitor asks whether the daemon answers after a call failed.
+if [[ -n "$ping" ]]; then
+    output="$("$clamdscan_bin" --config-file="$CLAMD_CONF" --ping="$ping" 2>&1)"
+    code=$?
+    [[ -n "$output" ]] && printf '%s\n' "$output"
+    finish "$code" "$output"
+fi
 [[ -n "$vault_win" ]] || fail "missing --move=DIR"
 ((${#targets_win[@]} > 0)) || fail "no file to scan"
-[[ -n "${CLAMD_CONF:-}" ]] || fail "CLAMD_CONF is not set (source scripts/clamd-env.sh and run clamd_start)"
 [[ -x "$clamdscan_bin" ]] || fail "$clamdscan_bin not found"
 
 to_unix "$vault_win" || fail "cannot map vault path: $vault_win"
@@ -172,9 +181,8 @@ for t in "${targets_win[@]}"; do
     targets+=("$UNIX_PATH")
 done
 
-# The product's installer creates the vault on a real installation; the
-# monitor relies on it, and clamdscan refuses to scan when it is missing.
-[[ -d "$vault" ]] || mkdir -p -- "$vault" || fail "cannot create vault $vault"
+# The vault is not made here: clamdscan refuses every scan without it, as
+# it would on a real installation, and keeping it is the monitor's job.
 
 output="$("$clamdscan_bin" --config-file="$CLAMD_CONF" --move="$vault" -- "${targets[@]}" 2>&1)"
 code=$?

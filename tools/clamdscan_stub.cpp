@@ -14,6 +14,11 @@
 // A slow call also runs on while a file clamdscan-hold lies beside it.
 // A target that starts with the EICAR test string is moved into the
 // --move folder, and the stub exits 1, as clamdscan does for a detection.
+// Like clamdscan, it exits 2 for a target it cannot open (held by a
+// program that shares nothing, missing, or named in PELMON_STUB_UNREADABLE)
+// unless it found something, and for every call while the --move folder is
+// not a folder; "--ping=N" answers 0, or 21 while the daemon is away.
+// Each target's verdict is printed as clamdscan prints it.
 #include <windows.h>
 // after windows.h, which it needs
 #include <shellapi.h>
@@ -142,42 +147,77 @@ std::wstring OwnFolder()
     return path.substr(0, path.find_last_of(L'\\') + 1);
 }
 
-bool StartsWithTestSignature(const std::wstring& path)
+enum class Verdict { Clean, Infected, Unreadable };
+
+Verdict ReadVerdict(const std::wstring& path)
 {
     static const char kEicar[] = "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR";
+    const std::string unreadable = EnvironmentText("PELMON_STUB_UNREADABLE");
+    if (!unreadable.empty() && Ansi(path).find(unreadable) != std::string::npos)
+        return Verdict::Unreadable;
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return false;
+        return Verdict::Unreadable;
     char head[sizeof(kEicar) - 1] = {};
     DWORD got = 0;
     ReadFile(file, head, sizeof(head), &got, nullptr);
     CloseHandle(file);
-    return got == sizeof(head) && std::string(head, got) == std::string(kEicar, sizeof(kEicar) - 1);
+    return got == sizeof(head) && std::string(head, got) == std::string(kEicar, sizeof(kEicar) - 1)
+               ? Verdict::Infected
+               : Verdict::Clean;
 }
 
-// Moves every infected target into the folder of --move=; true when one was.
-bool QuarantineInfected()
+bool StartsWithTestSignature(const std::wstring& path)
+{
+    return ReadVerdict(path) == Verdict::Infected;
+}
+
+// Moves every infected target into the folder of --move=, and answers as
+// clamdscan does: 1 when one was found, else 2 when a target could not be
+// read, else 0.
+int QuarantineInfected()
 {
     const std::vector<std::wstring> arguments = Split(GetCommandLineW());
     std::wstring vault;
-    bool found = false;
     for (std::size_t i = 1; i < arguments.size(); ++i) {
-        if (arguments[i].compare(0, 7, L"--move=") == 0) {
+        if (arguments[i].compare(0, 7, L"--move=") == 0)
             vault = arguments[i].substr(7);
+    }
+    const DWORD vaultAttributes = GetFileAttributesW(vault.c_str());
+    if (vaultAttributes == INVALID_FILE_ATTRIBUTES || !(vaultAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        std::printf("ERROR: action_setup: Failed to get realpath of %s\n", Ansi(vault).c_str());
+        return 2;
+    }
+    bool found = false;
+    bool failed = false;
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        if (arguments[i].compare(0, 7, L"--move=") == 0)
+            continue;
+        const DWORD attributes = GetFileAttributesW(arguments[i].c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            std::printf("%s: OK\n", Ansi(arguments[i]).c_str());
             continue;
         }
-        if (!StartsWithTestSignature(arguments[i]))
+        const Verdict verdict = ReadVerdict(arguments[i]);
+        if (verdict == Verdict::Unreadable) {
+            std::printf("%s: Can't open file or directory ERROR\n", Ansi(arguments[i]).c_str());
+            failed = true;
             continue;
+        }
+        if (verdict == Verdict::Clean) {
+            std::printf("%s: OK\n", Ansi(arguments[i]).c_str());
+            continue;
+        }
+        std::printf("%s: Eicar-Test-Signature FOUND\n", Ansi(arguments[i]).c_str());
         found = true;
-        CreateDirectoryW(vault.c_str(), nullptr);
         const std::wstring name = arguments[i].substr(arguments[i].find_last_of(L'\\') + 1);
         std::wstring target = vault + L"\\" + name;
         for (int n = 1; GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES; ++n)
             target = vault + L"\\" + name + L"." + std::to_wstring(n);
         MoveFileW(arguments[i].c_str(), target.c_str());
     }
-    return found;
+    return found ? 1 : failed ? 2 : 0;
 }
 
 } // namespace
@@ -186,6 +226,14 @@ int wmain()
 {
     const unsigned long long start = UnixMilliseconds();
     const std::string commandLine = GetCommandLineA();
+    if (commandLine.find(" --ping=") != std::string::npos) {
+        if (GetFileAttributesW((OwnFolder() + L"clamdscan-no-daemon").c_str()) != INVALID_FILE_ATTRIBUTES) {
+            std::printf("PING timeout exceeded; No response from clamd\n");
+            return 21;
+        }
+        std::printf("PONG\n");
+        return 0;
+    }
     const std::string path = LogPath();
     const bool noDaemon =
         GetFileAttributesW((OwnFolder() + L"clamdscan-no-daemon").c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -204,7 +252,7 @@ int wmain()
     for (int i = 0; isSlow && i < 30000 && GetFileAttributesW(hold.c_str()) != INVALID_FILE_ATTRIBUTES; ++i)
         Sleep(20);
 
-    const int status = noDaemon ? 2 : QuarantineInfected() ? 1 : 0;
+    const int status = noDaemon ? 2 : QuarantineInfected();
     if (noDaemon)
         std::fprintf(stderr, "ERROR: Could not connect to clamd on LocalSocket /run/clamav/clamd.ctl: "
                              "No such file or directory\n");

@@ -2,7 +2,8 @@
 // (only Wine processes take Windows share locks): each file is written in
 // parts, then closed, and, for a download, renamed to its final name.
 // usage: slow_writer.exe [--parts N] [--interval MS] [--reopen] [--stagger MS]
-//                        [--replace] [--log FILE] SOURCE ITEM...
+//                        [--share-nothing] [--hold MS] [--replace] [--log FILE]
+//                        SOURCE ITEM...
 //   SOURCE  the content to write, a file
 //   ITEM    WRITTEN, or WRITTEN>FINAL to rename WRITTEN to FINAL once closed
 //           (replacing FINAL when --replace is given)
@@ -12,9 +13,14 @@
 //              the file is kept open from the first part to the last
 //   --stagger  each item starts this long after the one before; the parts of
 //              items written at the same time interleave
+//   --share-nothing  the file is open sharing nothing, as a program that
+//           makes a virtual disk or a mail store may keep it: no other
+//           process can read it meanwhile
+//   --hold  keeps the file open this long (ms) after its last part
 //   --log   appends "<ms> created <WRITTEN>", "<ms> closed <WRITTEN>" (after
 //           the last part) and "<ms> renamed <FINAL>"
-// Every open shares reading and deleting, as a browser's does. An open that
+// Unless told otherwise, every open shares reading and deleting, as a
+// browser's does. An open that
 // fails with a sharing violation is counted and tried again; at the end it
 // prints "<opens> opens, <refused> refused with a sharing violation".
 // Exits non-zero when a step fails.
@@ -77,13 +83,14 @@ int Fail(const char* what, const std::wstring& path)
 
 unsigned long opens = 0;
 unsigned long refused = 0;
+DWORD sharing = FILE_SHARE_READ | FILE_SHARE_DELETE;
 
 // Opens for writing, trying again while another handle refuses the sharing.
 HANDLE OpenForWriting(const std::wstring& path, bool create)
 {
     for (int tries = 0; tries < 10000; ++tries) {
         HANDLE file = CreateFileW(path.c_str(), create ? GENERIC_WRITE : FILE_APPEND_DATA,
-                                  FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, create ? CREATE_ALWAYS : OPEN_EXISTING,
+                                  sharing, nullptr, create ? CREATE_ALWAYS : OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
         ++opens;
         if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION)
@@ -107,6 +114,7 @@ int wmain(int argc, wchar_t** argv)
     int parts = 1;
     DWORD interval = 0;
     DWORD stagger = 0;
+    DWORD hold = 0;
     bool reopen = false;
     bool replace = false;
     std::wstring log;
@@ -117,6 +125,10 @@ int wmain(int argc, wchar_t** argv)
             replace = true;
         else if (option == L"--reopen")
             reopen = true;
+        else if (option == L"--share-nothing")
+            sharing = 0;
+        else if (i + 1 < argc && option == L"--hold")
+            hold = static_cast<DWORD>(_wtoi(argv[++i]));
         else if (i + 1 < argc && option == L"--parts")
             parts = std::max(1, _wtoi(argv[++i]));
         else if (i + 1 < argc && option == L"--interval")
@@ -130,7 +142,7 @@ int wmain(int argc, wchar_t** argv)
     }
     if (argc - i < 2) {
         std::fprintf(stderr, "usage: slow_writer.exe [--parts N] [--interval MS] [--reopen] [--stagger MS] "
-                             "[--replace] [--log FILE] SOURCE ITEM...\n");
+                             "[--share-nothing] [--hold MS] [--replace] [--log FILE] SOURCE ITEM...\n");
         return 2;
     }
     std::string content;
@@ -174,6 +186,10 @@ int wmain(int argc, wchar_t** argv)
         if (!reopen && !last) {
             FlushFileBuffers(item.file);
             continue;
+        }
+        if (last && hold > 0) {
+            FlushFileBuffers(item.file);
+            Sleep(hold);
         }
         CloseHandle(item.file);
         item.file = INVALID_HANDLE_VALUE;

@@ -299,6 +299,8 @@ void ScannerStage::PutBack(std::vector<Ready> call, bool asOne)
 void ScannerStage::NotScanned(const std::wstring& how, bool askDaemon, uint64_t nowMs)
 {
     m_failedHow = how;
+    const bool answeredJustBefore = m_scannerAnswered;
+    m_scannerAnswered = false;
     // The scanner's own short-lived files, and files deleted meanwhile, fail
     // because they are gone: nothing to scan, and no sign of an outage. The
     // others of the call go again together.
@@ -342,10 +344,12 @@ void ScannerStage::NotScanned(const std::wstring& how, bool askDaemon, uint64_t 
         break;
     }
     m_vaultReported = false;
-    // A scanner that hangs or cannot be started may be out even right after
-    // a good answer; a plain failure then was the files'.
-    if (m_scannerAnswered && !askDaemon) {
-        m_scannerAnswered = false;
+    // A part of a failed call that fails right after a good answer (its
+    // other half scanned, or the daemon answered) failed for its files; a
+    // scanner that hangs or cannot be started may be out all the same, and
+    // any other call may be the first to meet a daemon that just went away.
+    const bool part = m_kind == CallKind::Files && m_call.front().group != 0;
+    if (answeredJustBefore && part && !askDaemon) {
         Blame(nowMs);
         return;
     }

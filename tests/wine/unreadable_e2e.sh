@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Nothing one file does switches scanning off.
+# 1. A Wine process writes locked.vhdx and keeps it open sharing nothing,
+#    so the stub cannot read it (clamdscan's "Can't open file" and exit 2).
+#    Files made after it, one infected, are scanned as usual and the
+#    infected one reaches the vault; locked.vhdx is tried a few times,
+#    named once, and scanned once its writer lets go of it. No outage.
+# 2. A call that hangs on one file (the stub held) is ended at its
+#    deadline (4 s in this build); the files behind it are scanned then.
+set -u
+lib="$(dirname "$0")/../../scripts/lib"
+source "$lib/monitor.sh"
+source "$lib/stub_log.sh"
+wine_session_start
+logs="$(product_folder)"
+mkdir -p "$logs"
+c="$(unix_path_of 'C:\')"
+install_service
+install_stub_scanner 'C:\scanner'
+export WINEPATH='C:\scanner'
+export PELMON_STUB_SLOW='hangs.exe'
+PELMON_EXE="$PELMON_WIN_BIN_DIR/pelmon_hasty.exe" start_watching
+
+eicar='X5O!P%@AP[4\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*'
+new_folder ProgramData/held
+new_folder staging
+printf 'a virtual disk' >"$c/staging/disk.bin"
+# Open from the first byte to 14 s after the last, sharing nothing.
+wine_run 60 "$PELMON_WIN_BIN_DIR/slow_writer.exe" --share-nothing --hold 14000 \
+    'C:\staging\disk.bin' 'C:\ProgramData\held\locked.vhdx' >/dev/null &
+writer=$!
+await_scan_start 'C:\ProgramData\held\locked.vhdx'
+made=()
+for name in one.exe two.exe three.exe four.exe; do
+    sleep 1.5
+    printf 'clean %s' "$name" >"$c/staging/$name"
+    mv "$c/staging/$name" "$c/ProgramData/held/$name"
+    made+=("$(date +%s%3N)")
+done
+printf '%s' "$eicar" >"$c/staging/bad.exe"
+mv "$c/staging/bad.exe" "$c/ProgramData/held/bad.exe"
+bad_at=$(date +%s%3N)
+for name in one.exe two.exe three.exe four.exe; do
+    await_scan 'C:\ProgramData\held\'"$name"
+done
+for ((i = 0; i < 100; i++)); do
+    [[ -f "$logs/Vault/bad.exe" ]] && break
+    sleep 0.05
+done
+[[ -f "$logs/Vault/bad.exe" ]] || fail "the infected file did not reach the quarantine folder"
+echo "the files after the unreadable one were scanned; the infected one reached the vault" \
+    "$(( $(date +%s%3N) - bad_at )) ms after it was made"
+latest=$(scan_end 'C:\ProgramData\held\four.exe' | head -n 1)
+(( latest - made[3] < 3000 )) || fail "four.exe waited $(( latest - made[3] )) ms for its scan"
+
+wait "$writer" || fail "the writer failed"
+for ((i = 0; i < 200; i++)); do
+    grep -qF 'scanned "C:\ProgramData\held\locked.vhdx" at last' "$logs/ErrorFunctionLogs.txt" 2>/dev/null && break
+    sleep 0.1
+done
+assert_file_contains "$logs/ErrorFunctionLogs.txt" 'scanned "C:\ProgramData\held\locked.vhdx" at last'
+assert_eq 1 "$(grep -c 'for "C:\\ProgramData\\held\\locked.vhdx", though it scans other files' \
+    "$logs/ErrorFunctionLogs.txt")" "entries naming the unreadable file when it first failed"
+tries=$(stub_calls finished | grep -cF 'locked.vhdx')
+(( tries >= 2 && tries <= 9 )) || fail "locked.vhdx was handed over $tries times in about 15 s"
+grep -q 'new files wait and are tried again' "$logs/ErrorFunctionLogs.txt" &&
+    fail "an unreadable file was taken for an outage"
+echo "locked.vhdx: $tries calls while it was held, named once when it failed and once when scanned"
+
+# A call that never ends on its own.
+stub_hold on
+printf 'hangs' >"$c/staging/hangs.exe"
+mv "$c/staging/hangs.exe" "$c/ProgramData/held/hangs.exe"
+await_scan_start 'C:\ProgramData\held\hangs.exe'
+hung_at=$(date +%s%3N)
+printf 'after' >"$c/staging/after.exe"
+mv "$c/staging/after.exe" "$c/ProgramData/held/after.exe"
+for ((i = 0; i < 300; i++)); do
+    [[ -n "$(scan_records_of 'C:\ProgramData\held\after.exe')" ]] && break
+    sleep 0.05
+done
+await_scan 'C:\ProgramData\held\after.exe'
+waited=$(( $(scan_end 'C:\ProgramData\held\after.exe' | head -n 1) - hung_at ))
+(( waited >= 4000 && waited < 9000 )) || fail "after.exe was scanned $waited ms after the hung call began"
+assert_file_contains "$logs/ErrorFunctionLogs.txt" 'clamdscan did not end within 5 s'
+stub_hold off
+for ((i = 0; i < 200; i++)); do
+    [[ -n "$(scan_records_of 'C:\ProgramData\held\hangs.exe')" ]] && break
+    sleep 0.1
+done
+await_scan 'C:\ProgramData\held\hangs.exe'
+echo "a hung call was ended at its deadline; the file behind it was scanned $waited ms after it began"
+stop_watching
+echo "PASS unreadable_e2e"
