@@ -279,9 +279,10 @@ void ScannerStage::Found()
                       VaultFolderOf(m_programDataPath).c_str());
         ++recorded;
     }
-    if (recorded == 0)
+    if (recorded == 0) {
         PutBack(std::move(m_call), false);
-    m_call.clear();
+        m_call.clear();
+    }
 }
 
 // The files of a call go back to the head of the ready files, in their

@@ -183,7 +183,7 @@ TEST_F(ScannerStageTest, WhileItFailsOnlyTheOldestIsTriedAtIntervalsDoublingToTh
     Put("b.exe");
     stage->Submit(u"b.exe", wxS("b.exe"), now + 30000);
     EXPECT_TRUE(stage->Failing());
-    fake::SetScanExitCodes({0});
+    fake::SetScanExitCodes({1}); // a detection ends the outage as well
     EXPECT_TRUE(Retry(now + 30000));
     EXPECT_FALSE(stage->HasWaiting());
     EXPECT_NE(LogBytes(L"ErrorFunctionLogs.txt").find("PELMON: clamdscan scans again after 121 s; the 1 new files"),
