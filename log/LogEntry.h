@@ -18,15 +18,3 @@ std::string FormatLogMessage(const wchar_t* format, ...);
 // A file time (100 ns units since 1601, UTC) as "YYYY-MM-DD hh:mm:ss UTC",
 // for entries that say when something happened.
 std::wstring FormatUtcTime(uint64_t fileTime);
-
-// The whole entry, framed, as it lands in the file.
-std::string FrameLogEntry(const std::string& message);
-
-// Where an entry for `logFileName` goes when the program-data folder is
-// `folder` (possibly empty). Empty when the path would exceed the longest
-// log path the product allows.
-std::wstring LogFilePath(const std::wstring& folder, const wchar_t* logFileName);
-
-// Frames `message` and appends it to the log file below `folder`.
-void AppendLogEntry(const std::wstring& folder, const wchar_t* logFileName,
-                    const std::string& message);

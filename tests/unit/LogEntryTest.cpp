@@ -1,5 +1,6 @@
 #include "log/AppDataFolder.h"
 #include "log/LogEntry.h"
+#include "log/LogFile.h"
 #include "product/ProductLayout.h"
 #include "tests/unit/TestSupport.h"
 
