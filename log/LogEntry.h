@@ -11,7 +11,9 @@ void WriteLogEntry(const wchar_t* logFileName, const wchar_t* format, ...);
 
 // The message bytes: wide characters up to U+00FF become the byte of the
 // same value, every other UTF-16 unit becomes '?'; "%S" text is copied byte
-// for byte.
+// for byte. In the arguments, every control character (below 0x20, 0x7F to
+// 0x9F) is written "<HH>", its value in two hex digits, and "<" is written
+// "<3C>": no argument can break a line or forge an entry.
 std::string FormatLogMessageV(const wchar_t* format, va_list args);
 std::string FormatLogMessage(const wchar_t* format, ...);
 
