@@ -134,12 +134,22 @@ ArrivalState QueryArrivalState(const std::wstring& root, const std::u16string& r
     return LookAtAttributes(LongPathOf(root, relative)).state;
 }
 
-bool ShortPathOf(const std::wstring& path, std::wstring& shortPath)
+namespace {
+
+// Asks `convert` (GetShortPathNameW or GetLongPathNameW) about `path` in its
+// \\?\ form, so that the system's path rules change nothing on the way (a
+// component named CON.exe would be the console, one ending in a dot would
+// lose it), and gives the answer back in the form of `path`.
+bool ConvertedPath(DWORD(WINAPI* convert)(LPCWSTR, LPWSTR, DWORD), const std::wstring& path,
+                   std::wstring& converted)
 {
-    shortPath.clear();
+    converted.clear();
+    // Only a full path has a \\?\ form; the rest (none is expected) goes as it is.
+    const bool full = (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') || path.compare(0, 2, L"\\\\") == 0;
+    const std::wstring literal = full ? LongPathOf(path, std::u16string()) : path;
     std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD length = GetShortPathNameW(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+        const DWORD length = convert(literal.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
         if (length == 0)
             return false;
         if (length < buffer.size()) {
@@ -148,8 +158,26 @@ bool ShortPathOf(const std::wstring& path, std::wstring& shortPath)
         }
         buffer.resize(length + 1);
     }
-    shortPath = std::move(buffer);
+    if (full && path.compare(0, 4, L"\\\\?\\") != 0) {
+        if (buffer.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+            buffer.replace(0, 8, L"\\\\");
+        else if (buffer.compare(0, 4, L"\\\\?\\") == 0)
+            buffer.erase(0, 4);
+    }
+    converted = std::move(buffer);
     return true;
+}
+
+} // namespace
+
+bool ShortPathOf(const std::wstring& path, std::wstring& shortPath)
+{
+    return ConvertedPath(GetShortPathNameW, path, shortPath);
+}
+
+bool LongNamePathOf(const std::wstring& path, std::wstring& longPath)
+{
+    return ConvertedPath(GetLongPathNameW, path, longPath);
 }
 
 PathKind QueryPathKind(const std::wstring& path)
