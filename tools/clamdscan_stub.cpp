@@ -13,7 +13,8 @@
 // answers as clamdscan does when it cannot reach its daemon (exit 2).
 // A slow call also runs on while a file clamdscan-hold lies beside it.
 // A target that starts with the EICAR test string is moved into the
-// --move folder, and the stub exits 1, as clamdscan does for a detection.
+// --move folder, and the stub exits 1, as clamdscan does for a detection;
+// a folder target, each such file in it.
 #include <windows.h>
 // after windows.h, which it needs
 #include <shellapi.h>
@@ -156,6 +157,34 @@ bool StartsWithTestSignature(const std::wstring& path)
     return got == sizeof(head) && std::string(head, got) == std::string(kEicar, sizeof(kEicar) - 1);
 }
 
+// A folder target is scanned as clamdscan scans one: each file in it (one
+// level is all the tests need) is looked at and, when infected, moved. By
+// the literal path, so that a file named CON.exe is read and moved, not the
+// console; so the tests see whether the monitor's folder fallback reaches
+// files that no plain path can name.
+bool QuarantineInfectedInFolder(const std::wstring& folder, const std::wstring& vault)
+{
+    const std::wstring literal = L"\\\\?\\" + folder + L"\\";
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((literal + L"*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return false;
+    bool found = false;
+    do {
+        const std::wstring file = literal + entry.cFileName;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !StartsWithTestSignature(file))
+            continue;
+        found = true;
+        CreateDirectoryW(vault.c_str(), nullptr);
+        std::wstring target = L"\\\\?\\" + vault + L"\\" + entry.cFileName;
+        for (int n = 1; GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES; ++n)
+            target = L"\\\\?\\" + vault + L"\\" + entry.cFileName + L"." + std::to_wstring(n);
+        MoveFileW(file.c_str(), target.c_str());
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    return found;
+}
+
 // Moves every infected target into the folder of --move=; true when one was.
 bool QuarantineInfected()
 {
@@ -165,6 +194,11 @@ bool QuarantineInfected()
     for (std::size_t i = 1; i < arguments.size(); ++i) {
         if (arguments[i].compare(0, 7, L"--move=") == 0) {
             vault = arguments[i].substr(7);
+            continue;
+        }
+        const DWORD attributes = GetFileAttributesW(arguments[i].c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            found = QuarantineInfectedInFolder(arguments[i], vault) || found;
             continue;
         }
         if (!StartsWithTestSignature(arguments[i]))
