@@ -10,7 +10,7 @@
 // "con2.exe" are files.
 bool IsDeviceName(std::wstring_view component);
 
-// Whether any component of `path` is a device name. The rules are applied
-// to the last component only; a folder of such a name counts too, as a
-// scanner handed the path may walk it a component at a time.
+// Whether any component of `path` is a device name. The system applies
+// its rules to the last component; a folder of such a name counts here
+// too, as a scanner handed the path may open it a component at a time.
 bool HasDeviceComponent(const std::wstring& path);
