@@ -1,6 +1,6 @@
 #include "log/AppDataFolder.h"
 
-#include "log/LogEntry.h"
+#include "log/LogFile.h"
 #include "product/ProductLayout.h"
 #include "platform/KnownFolders.h"
 
@@ -12,7 +12,6 @@ std::wstring GetAppDataFolderPath()
     // The folder is known to be unresolvable, so the report goes straight to
     // the fallback location instead of looking the folder up again (which
     // would report again, without end).
-    AppendLogEntry(std::wstring(), kErrorFunctionLogs,
-                   FormatLogMessage(L"In GetAppDataFolderPath, SHGetKnownFolderPath failed."));
+    AppendLogEntry(std::wstring(), kErrorFunctionLogs, "In GetAppDataFolderPath, SHGetKnownFolderPath failed.");
     return std::wstring();
 }

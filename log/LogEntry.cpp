@@ -1,28 +1,58 @@
 #include "log/LogEntry.h"
 
-#include <wx/thread.h>
-
 #include <cwchar>
 
 #include "log/AppDataFolder.h"
-#include "product/ProductLayout.h"
-#include "platform/LogAppend.h"
+#include "log/LogFile.h"
 
 namespace {
 
-constexpr std::size_t kMaxLogPathChars = 1023;
-constexpr std::size_t kSeparatorLength = 75;
+// Text from outside (paths, which a file's creator names; system texts)
+// must not shape the log: a CR LF and 75 hyphens inside a file name would
+// otherwise start an entry of its own. So each control character of an
+// argument (C0, DEL and C1, which a Latin-1 reader may split lines on:
+// U+0085 is a line break there) is written as "<" and two hex digits of
+// its value, and "<" itself as "<3C>", so every "<" of an argument's text
+// begins an escape and the original can be read back. Not a backslash
+// form: paths are full of backslashes, and "C:\x\r" would read as a CR.
+// Windows forbids "<" in file names, so paths read as they always did.
+bool NeedsEscape(unsigned long c)
+{
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == '<';
+}
+
+void AppendEscaped(std::string& out, unsigned long c)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    out += '<';
+    out += kHex[(c >> 4) & 0xF];
+    out += kHex[c & 0xF];
+    out += '>';
+}
 
 void AppendWideAsLatin1(std::string& out, const wchar_t* text)
 {
     for (; *text; ++text) {
         const unsigned long c = static_cast<unsigned long>(*text);
-        if (c <= 0xFF)
+        if (NeedsEscape(c))
+            AppendEscaped(out, c);
+        else if (c <= 0xFF)
             out += static_cast<char>(c);
         else if (c > 0xFFFF)
             out += "??"; // a surrogate pair where wchar_t is UTF-16
         else
             out += '?';
+    }
+}
+
+void AppendNarrow(std::string& out, const char* text)
+{
+    for (; *text; ++text) {
+        const unsigned long c = static_cast<unsigned char>(*text);
+        if (NeedsEscape(c))
+            AppendEscaped(out, c);
+        else
+            out += *text;
     }
 }
 
@@ -32,9 +62,10 @@ std::string FormatLogMessageV(const wchar_t* format, va_list args)
 {
     std::string out;
     for (const wchar_t* p = format; *p; ++p) {
+        // The format is the program's own text, taken as it stands.
         if (*p != L'%') {
-            const wchar_t one[2] = {*p, 0};
-            AppendWideAsLatin1(out, one);
+            const unsigned long c = static_cast<unsigned long>(*p);
+            out += c <= 0xFF ? static_cast<char>(c) : '?';
             continue;
         }
         switch (p[1]) {
@@ -46,7 +77,7 @@ std::string FormatLogMessageV(const wchar_t* format, va_list args)
         }
         case L'S': {
             const char* narrow = va_arg(args, const char*);
-            out += narrow ? narrow : "(null)";
+            AppendNarrow(out, narrow ? narrow : "(null)");
             ++p;
             break;
         }
@@ -96,43 +127,6 @@ std::string FormatLogMessage(const wchar_t* format, ...)
     std::string message = FormatLogMessageV(format, args);
     va_end(args);
     return message;
-}
-
-std::string FrameLogEntry(const std::string& message)
-{
-    std::string entry;
-    entry.reserve(4 + kSeparatorLength + message.size());
-    entry += "\r\n";
-    entry.append(kSeparatorLength, '-');
-    entry += "\r\n";
-    entry += message;
-    return entry;
-}
-
-std::wstring LogFilePath(const std::wstring& folder, const wchar_t* logFileName)
-{
-    std::wstring path = ProductFileOf(folder, logFileName);
-    if (path.size() > kMaxLogPathChars)
-        return std::wstring();
-    return path;
-}
-
-void AppendLogEntry(const std::wstring& folder, const wchar_t* logFileName,
-                    const std::string& message)
-{
-    const std::wstring path = LogFilePath(folder, logFileName);
-    if (path.empty())
-        return;
-    // The whole entry in one append, so a writer killed later cannot leave
-    // half an entry and other processes' appends cannot split it. Appends
-    // from threads of this process are also serialised: an append-only
-    // handle is not atomic everywhere (measured under Wine: one entry in a
-    // few thousand was overwritten by a concurrent one). Watchers are only
-    // ever killed while parked, never while they hold this lock.
-    static wxCriticalSection appendLock;
-    const std::string entry = FrameLogEntry(message);
-    wxCriticalSectionLocker locker(appendLock);
-    platform::AppendToFile(path, entry);
 }
 
 void WriteLogEntry(const wchar_t* logFileName, const wchar_t* format, ...)

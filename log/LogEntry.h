@@ -11,22 +11,12 @@ void WriteLogEntry(const wchar_t* logFileName, const wchar_t* format, ...);
 
 // The message bytes: wide characters up to U+00FF become the byte of the
 // same value, every other UTF-16 unit becomes '?'; "%S" text is copied byte
-// for byte.
+// for byte. In the arguments, every control character (below 0x20, 0x7F to
+// 0x9F) is written "<HH>", its value in two hex digits, and "<" is written
+// "<3C>": no argument can break a line or forge an entry.
 std::string FormatLogMessageV(const wchar_t* format, va_list args);
 std::string FormatLogMessage(const wchar_t* format, ...);
 
 // A file time (100 ns units since 1601, UTC) as "YYYY-MM-DD hh:mm:ss UTC",
 // for entries that say when something happened.
 std::wstring FormatUtcTime(uint64_t fileTime);
-
-// The whole entry, framed, as it lands in the file.
-std::string FrameLogEntry(const std::string& message);
-
-// Where an entry for `logFileName` goes when the program-data folder is
-// `folder` (possibly empty). Empty when the path would exceed the longest
-// log path the product allows.
-std::wstring LogFilePath(const std::wstring& folder, const wchar_t* logFileName);
-
-// Frames `message` and appends it to the log file below `folder`.
-void AppendLogEntry(const std::wstring& folder, const wchar_t* logFileName,
-                    const std::string& message);

@@ -46,13 +46,20 @@ bool LooksByAttributesAlone(const std::wstring& root);
 ArrivalState QueryArrivalState(const std::wstring& root, const std::u16string& relative);
 
 // The short (8.3) form of an existing path, where its volume keeps short
-// names. False when the path does not exist or has no short form.
+// names. False when the path does not exist or has no short form. The path
+// is taken literally: no component is read as a device or loses a
+// trailing dot.
 bool ShortPathOf(const std::wstring& path, std::wstring& shortPath);
 
 // Creates a folder with the permissions its parent passes on. False with
 // the system's error code when it could not be created, also when
 // something already stands there.
 bool CreateFolder(const std::wstring& path, uint32_t& error);
+
+// The long form of an existing path: each component that is a short (8.3)
+// alias replaced by the name it stands for, as the volume holds it. Taken
+// literally as ShortPathOf. False when the path does not exist.
+bool LongNamePathOf(const std::wstring& path, std::wstring& longPath);
 
 // Reads a whole file in byte mode without denying readers, writers or a
 // replace of it by a rename. False when it cannot be opened or read.

@@ -13,8 +13,8 @@
 // answers as clamdscan does when it cannot reach its daemon (exit 2).
 // A slow call also runs on while a file clamdscan-hold lies beside it.
 // A target that starts with the EICAR test string is moved into the
-// --move folder, and the stub exits 1, as clamdscan does for a detection.
-// Like clamdscan, it exits 2 for a target it cannot open (held by a
+// --move folder, and the stub exits 1, as clamdscan does for a detection;
+// a folder target, each such file in it. Like clamdscan, it exits 2 for a target it cannot open (held by a
 // program that shares nothing, missing, or named in PELMON_STUB_UNREADABLE)
 // unless it found something, and for every call while the --move folder is
 // not a folder; "--ping=N" answers 0, or 21 while the daemon is away.
@@ -173,6 +173,34 @@ bool StartsWithTestSignature(const std::wstring& path)
     return ReadVerdict(path) == Verdict::Infected;
 }
 
+// A folder target is scanned as clamdscan scans one: each file in it (one
+// level is all the tests need) is looked at and, when infected, moved. By
+// the literal path, so that a file named CON.exe is read and moved, not the
+// console; so the tests see whether the monitor's folder fallback reaches
+// files that no plain path can name.
+bool QuarantineInfectedInFolder(const std::wstring& folder, const std::wstring& vault)
+{
+    const std::wstring literal = L"\\\\?\\" + folder + L"\\";
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((literal + L"*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return false;
+    bool found = false;
+    do {
+        const std::wstring file = literal + entry.cFileName;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !StartsWithTestSignature(file))
+            continue;
+        found = true;
+        CreateDirectoryW(vault.c_str(), nullptr);
+        std::wstring target = L"\\\\?\\" + vault + L"\\" + entry.cFileName;
+        for (int n = 1; GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES; ++n)
+            target = L"\\\\?\\" + vault + L"\\" + entry.cFileName + L"." + std::to_wstring(n);
+        MoveFileW(file.c_str(), target.c_str());
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    return found;
+}
+
 // Moves every infected target into the folder of --move=, and answers as
 // clamdscan does: 1 when one was found, else 2 when a target could not be
 // read, else 0.
@@ -196,7 +224,7 @@ int QuarantineInfected()
             continue;
         const DWORD attributes = GetFileAttributesW(arguments[i].c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            std::printf("%s: OK\n", Ansi(arguments[i]).c_str());
+            found = QuarantineInfectedInFolder(arguments[i], vault) || found;
             continue;
         }
         const Verdict verdict = ReadVerdict(arguments[i]);

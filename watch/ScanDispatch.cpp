@@ -4,6 +4,7 @@
 #include "platform/CodePage.h"
 #include "platform/FileAccess.h"
 #include "product/ProductLayout.h"
+#include "watch/DeviceNames.h"
 #include "watch/Invariant.h"
 
 namespace {
@@ -58,7 +59,7 @@ std::wstring BuildPingCommand()
 bool ReachesScannerExactly(const std::wstring& path)
 {
     std::string ansi;
-    if (!platform::WideToAnsiExact(path, ansi))
+    if (!platform::WideToAnsiExact(path, ansi) || HasDeviceComponent(path))
         return false;
     for (std::size_t i = 0; i < path.size(); ++i) {
         const bool componentEnds = i + 1 == path.size() || path[i + 1] == L'\\';
@@ -100,7 +101,7 @@ bool PrepareScanTarget(const std::wstring& watchRoot, const wxString& candidate,
         return true;
     case ScanTargetForm::Folder:
         WriteLogEntry(kErrorFunctionLogs,
-                      L"In StartScan: \"%s\" has no exact form in the ANSI code page; its folder "
+                      L"In StartScan: \"%s\" cannot be named to the scanner exactly; its folder "
                       L"\"%s\" is scanned instead.",
                       path.c_str(), target.c_str());
         return true;
@@ -108,7 +109,7 @@ bool PrepareScanTarget(const std::wstring& watchRoot, const wxString& candidate,
         break;
     }
     WriteLogEntry(kErrorFunctionLogs,
-                  L"In StartScan: \"%s\" has no exact form in the ANSI code page, nor has "
+                  L"In StartScan: \"%s\" cannot be named to the scanner exactly, nor can "
                   L"any folder above it; it was not scanned.",
                   path.c_str());
     return false;

@@ -19,8 +19,9 @@ std::wstring BuildPingCommand();
 
 // True when a program that reads its command line in the ANSI code page
 // gets exactly `path`, and the system's path rules open exactly it: every
-// character exists there as it is, and no component ends in a dot or a
-// blank, which those rules strip.
+// character exists there as it is, no component ends in a dot or a blank,
+// which those rules strip, and none is a device name (CON.exe, nul, COM1),
+// which they turn into the device.
 bool ReachesScannerExactly(const std::wstring& path);
 
 enum class ScanTargetForm { Exact, ShortPath, Folder, None };

@@ -39,6 +39,7 @@
 #include "platform/WatcherWait.h"
 #include "watch/ArrivedFiles.h"
 #include "watch/ChangeIntake.h"
+#include "watch/LongNames.h"
 #include "watch/RecoveryPass.h"
 #include "watch/ScanFilters.h"
 #include "watch/ScannerStage.h"
@@ -65,7 +66,7 @@ private:
     bool TakeNextWork();
     void PollBetweenUnits();
     bool LookAtSetAsideFile(uint64_t now);
-    void Offer(const PendingChange& change, uint64_t now);
+    void Offer(PendingChange change, uint64_t now);
     bool RecoveryDue(uint64_t now) const;
     bool StepRecovery();
     bool Finished() const;
@@ -199,8 +200,11 @@ bool WatchLoop::LookAtSetAsideFile(uint64_t now)
 // The filter steps for one candidate; a file that they all admit is set
 // aside until it is quiet. The candidate is the name exactly as the file
 // system holds it.
-void WatchLoop::Offer(const PendingChange& change, uint64_t now)
+void WatchLoop::Offer(PendingChange change, uint64_t now)
 {
+    // A record may name the file by a short alias, which the filters and
+    // the cache would take for another name.
+    change.name = LongNameOf(m_context.watchRoot, change.name);
     const wxString candidate = TextOfUnits(change.name);
     // An empty candidate would make the scanner target the whole root.
     if (candidate.empty())

@@ -134,12 +134,15 @@ ArrivalState QueryArrivalState(const std::wstring& root, const std::u16string& r
     return LookAtAttributes(LongPathOf(root, relative)).state;
 }
 
-bool ShortPathOf(const std::wstring& path, std::wstring& shortPath)
+namespace {
+
+using PathConversion = DWORD(WINAPI*)(LPCWSTR, LPWSTR, DWORD);
+
+bool Ask(PathConversion convert, const std::wstring& path, std::wstring& answer)
 {
-    shortPath.clear();
     std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD length = GetShortPathNameW(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+        const DWORD length = convert(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
         if (length == 0)
             return false;
         if (length < buffer.size()) {
@@ -148,7 +151,61 @@ bool ShortPathOf(const std::wstring& path, std::wstring& shortPath)
         }
         buffer.resize(length + 1);
     }
-    shortPath = std::move(buffer);
+    answer = std::move(buffer);
+    return true;
+}
+
+bool IsFullPath(const std::wstring& path)
+{
+    return (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') || path.compare(0, 2, L"\\\\") == 0;
+}
+
+// Asks `convert` (GetShortPathNameW or GetLongPathNameW) about `path` in its
+// \\?\ form, so that the system's path rules change nothing on the way (a
+// component named CON.exe would be the console, one ending in a dot would
+// lose it), and gives the answer back in the form of `path`.
+bool ConvertedPath(PathConversion convert, const std::wstring& path, std::wstring& converted)
+{
+    converted.clear();
+    // Only a full path has a \\?\ form; the rest (none is expected) goes as it is.
+    const bool full = IsFullPath(path);
+    if (!Ask(convert, full ? LongPathOf(path, std::u16string()) : path, converted))
+        return false;
+    if (full && path.compare(0, 4, L"\\\\?\\") != 0) {
+        if (converted.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+            converted.replace(0, 8, L"\\\\");
+        else if (converted.compare(0, 4, L"\\\\?\\") == 0)
+            converted.erase(0, 4);
+    }
+    return true;
+}
+
+// Whether the system's path rules leave the plain path as it is: no device
+// name, no trailing dot or blank, nothing to resolve. A string operation.
+bool PlainPathIsLiteral(const std::wstring& path)
+{
+    std::wstring full;
+    return Ask([](LPCWSTR in, LPWSTR out, DWORD size) { return GetFullPathNameW(in, size, out, nullptr); }, path,
+               full) &&
+           full == path;
+}
+
+} // namespace
+
+bool ShortPathOf(const std::wstring& path, std::wstring& shortPath)
+{
+    return ConvertedPath(GetShortPathNameW, path, shortPath);
+}
+
+bool LongNamePathOf(const std::wstring& path, std::wstring& longPath)
+{
+    if (!ConvertedPath(GetLongPathNameW, path, longPath))
+        return false;
+    // Wine answers a \\?\ path with the path itself, aliases and all (8.0);
+    // the plain path, where the path rules take it as it is, it answers.
+    std::wstring plain;
+    if (longPath == path && PlainPathIsLiteral(path) && Ask(GetLongPathNameW, path, plain))
+        longPath = std::move(plain);
     return true;
 }
 

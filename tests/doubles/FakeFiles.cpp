@@ -92,6 +92,29 @@ bool CreateFolder(const std::wstring& path, uint32_t& error)
     return false;
 }
 
+// The long form from the short paths the test set: the longest short path
+// that is the path or a folder above it stands for its long path. Only an
+// existing entry of the tree has a long form.
+bool LongNamePathOf(const std::wstring& path, std::wstring& longPath)
+{
+    std::lock_guard<std::mutex> lock(fake::State().mutex);
+    longPath = path;
+    std::size_t matched = 0;
+    for (const auto& [longForm, shortForm] : fake::State().shortPaths) {
+        const bool above = path.size() > shortForm.size() && path[shortForm.size()] == L'\\';
+        if (shortForm.size() > matched && path.compare(0, shortForm.size(), shortForm) == 0 &&
+            (above || path.size() == shortForm.size())) {
+            longPath = longForm + path.substr(shortForm.size());
+            matched = shortForm.size();
+        }
+    }
+    if (fake::State().tree.count(longPath) == 0) {
+        longPath.clear();
+        return false;
+    }
+    return true;
+}
+
 bool ReadWholeFile(const std::wstring& path, std::string& bytes)
 {
     bytes.clear();

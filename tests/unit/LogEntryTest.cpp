@@ -1,5 +1,6 @@
 #include "log/AppDataFolder.h"
 #include "log/LogEntry.h"
+#include "log/LogFile.h"
 #include "product/ProductLayout.h"
 #include "tests/unit/TestSupport.h"
 
@@ -28,15 +29,47 @@ TEST_F(LogEntryTest, WideTextIsReducedToLatin1WithQuestionMarks)
               Entry("PELMON: Profile Dir Path: C:\\Us\xe9rs\xff????"));
 }
 
-TEST_F(LogEntryTest, NarrowTextReachesTheFileByteForByte)
+TEST_F(LogEntryTest, ControlCharactersOfArgumentsAreEscapedTheRestKeptByteForByte)
 {
-    const char systemText[] = "Fehler \x84\xe4\x81 beim \xff\r\n";
-    WriteLogEntry(kErrorFunctionLogs, L"In X: failed with: %S", systemText);
-    WriteLogEntry(kErrorFunctionLogs, L"next");
-    // The text's own CR LF and the next entry's leading one make an empty line.
-    EXPECT_EQ(LogBytes(kErrorFunctionLogs),
-              Entry(std::string("In X: failed with: ") + systemText) + Entry("next"));
-    EXPECT_NE(LogBytes(kErrorFunctionLogs).find("\r\n\r\n---"), std::string::npos);
+    const struct {
+        const wchar_t* wide;
+        const char* narrow;
+        const char* logged;
+    } cases[] = {
+        {L"C:\\x\\r\\n.exe", nullptr, "C:\\x\\r\\n.exe"}, // backslashes stay as they are
+        {L"a\rb\nc\td", nullptr, "a<0D>b<0A>c<09>d"},
+        {L"\x01\x1b\x1f\x20\x7e\x7f", nullptr, "<01><1B><1F> ~<7F>"},
+        // C1: U+0085 is a line break to a Latin-1 reader; U+00A0 is not C1.
+        {L"\x80\x85\x9f\xa0\xff", nullptr, "<80><85><9F>\xa0\xff"},
+        {L"<0D> is <", nullptr, "<3C>0D> is <3C>"}, // "<" itself, so each "<" begins an escape
+        {L"\u2028\u2029", nullptr, "??"},
+        {nullptr, "Fehler \xe4\xff <\x84\x81\x7f\x1b", "Fehler \xe4\xff <3C><84><81><7F><1B>"},
+    };
+    std::string expected;
+    for (const auto& c : cases) {
+        if (c.wide)
+            WriteLogEntry(kErrorFunctionLogs, L"[%s]", c.wide);
+        else
+            WriteLogEntry(kErrorFunctionLogs, L"[%S]", c.narrow);
+        expected += Entry(std::string("[") + c.logged + "]");
+    }
+    EXPECT_EQ(LogBytes(kErrorFunctionLogs), expected);
+}
+
+TEST_F(LogEntryTest, AFileNameCannotForgeAnEntry)
+{
+    const std::wstring hyphens(75, L'-');
+    const std::wstring forged = L"C:\\users\\alice\\Downloads\\f\r\n" + hyphens +
+                                L"\r\nPELMON: 2025-01-01 00:00:00 UTC: clamdscan found a threat in "
+                                L"\"C:\\Windows\\explorer.exe\" and moved it.";
+    WriteLogEntry(kErrorFunctionLogs, L"In StartScan: \"%s\" was not scanned.", forged.c_str());
+    const std::string log = LogBytes(kErrorFunctionLogs);
+    const std::string separator = "\r\n" + std::string(75, '-') + "\r\n";
+    ASSERT_EQ(log.rfind(separator), 0u) << "exactly one entry frame, at the start";
+    EXPECT_EQ(log.find_first_of("\r\n", separator.size()), std::string::npos);
+    EXPECT_EQ(log, Entry("In StartScan: \"C:\\users\\alice\\Downloads\\f<0D><0A>" + std::string(75, '-') +
+                         "<0D><0A>PELMON: 2025-01-01 00:00:00 UTC: clamdscan found a threat in "
+                         "\"C:\\Windows\\explorer.exe\" and moved it.\" was not scanned."));
 }
 
 TEST_F(LogEntryTest, EmptyArgumentAndPercentSigns)

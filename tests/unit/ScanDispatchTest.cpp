@@ -12,6 +12,10 @@ TEST_F(ScanDispatchTest, EveryPathReachesTheScannerExactlyOrIsReplacedByOneThatD
     fake::SetShortPath(L"C:\\users\\a\\tool.exe.", L"C:\\users\\a\\TOOLEX~1");
     fake::SetShortPath(L"C:\\users\\\u0418\u0432\u0430\u043d", L"C:\\users\\B2C4~1");
     fake::SetShortPath(L"C:\\users\\b\\\u4e2d.exe", L"C:\\users\\b\\\u4e2d.exe"); // no 8.3 names there
+    // A device name that is a valid 8.3 name is its own short name.
+    fake::SetShortPath(L"C:\\users\\a\\CON.exe", L"C:\\users\\a\\CON.exe");
+    fake::SetShortPath(L"C:\\users\\a\\con .exe", L"C:\\users\\a\\CON_~EO0.EXE");
+    fake::SetShortPath(L"C:\\users\\a\\nul\\x", L"C:\\users\\a\\NUL~1\\x");
     const struct {
         std::wstring root;
         std::wstring candidate;
@@ -27,6 +31,11 @@ TEST_F(ScanDispatchTest, EveryPathReachesTheScannerExactlyOrIsReplacedByOneThatD
         {L"C:\\users", L"a\\Downloads\\\u043e\u0442\u0447\u0451\u0442.exe", ScanTargetForm::Folder,
          L"C:\\users\\a\\Downloads"},
         {L"C:\\users", L"b\\\u4e2d.exe", ScanTargetForm::Folder, L"C:\\users\\b"},
+        // The system's path rules would open a device for these.
+        {L"C:\\users", L"a\\CON.exe", ScanTargetForm::Folder, L"C:\\users\\a"},
+        {L"C:\\users", L"a\\con .exe", ScanTargetForm::ShortPath, L"C:\\users\\a\\CON_~EO0.EXE"},
+        {L"C:\\users", L"a\\nul\\x", ScanTargetForm::ShortPath, L"C:\\users\\a\\NUL~1\\x"},
+        {L"C:\\users", L"a\\aux\\b\\y.exe", ScanTargetForm::Folder, L"C:\\users\\a"},
         {L"C:\\users", L"\u0418\u0432\u0430\u043d\\Downloads\\a\u200bb.exe", ScanTargetForm::Folder,
          L"C:\\users\\B2C4~1"},
         {L"C:\\users", L"\u0418\u0432\u0430\u043d \\a.exe", ScanTargetForm::Folder, L"C:\\users"},
@@ -59,10 +68,10 @@ TEST_F(ScanDispatchTest, AFileScannedByItsFolderOrNotAtAllIsReported)
     EXPECT_EQ(fake::ScanArguments()[0],
               (Paths{"clamdscan.exe", "--move=C:\\ProgramData\\Pelorin\\Vault", "C:\\users\\a\\caf\xc3\xa9.exe"}));
     EXPECT_EQ(LogBytes(L"ErrorFunctionLogs.txt"),
-              Entry("In StartScan: \"C:\\users\\a\\?.exe\" has no exact form in the ANSI code page; "
+              Entry("In StartScan: \"C:\\users\\a\\?.exe\" cannot be named to the scanner exactly; "
                     "its folder \"C:\\users\\a\" is scanned instead.") +
-                  Entry("In StartScan: \"C:\\?\\b.exe\" has no exact form in the ANSI code page, nor "
-                        "has any folder above it; it was not scanned."));
+                  Entry("In StartScan: \"C:\\?\\b.exe\" cannot be named to the scanner exactly, nor "
+                        "can any folder above it; it was not scanned."));
 }
 
 TEST_F(ScanDispatchTest, NoScanWithoutAnExactQuarantineFolderOrAScanner)

@@ -1,10 +1,12 @@
-// The extension filter, the recent-name cache and the scan command line.
+// The extension filter, the recent-name cache, device names and the scan
+// command line.
 // Pure logic: these run in both builds.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "watch/DeviceNames.h"
 #include "watch/RecentNameCache.h"
 #include "watch/ScanDispatch.h"
 #include "watch/ScanFilters.h"
@@ -93,4 +95,38 @@ TEST(BuildScanCommandTest, EachArgumentComesBackWholeAndPlainPathsReadAsEver)
     };
     for (const auto& c : cases)
         EXPECT_EQ(BuildScanCommand(c.vault, c.targets), c.line);
+}
+
+// A path the scanner is given must open the file, not the device that the
+// system's path rules would open for such a name.
+TEST(DeviceNameTest, DeviceNamesWithAnyExtensionCaseOrTrailerAndNothingThatMerelyStartsLikeOne)
+{
+    const struct {
+        const wchar_t* component;
+        bool device;
+    } cases[] = {
+        {L"CON", true}, {L"con", true}, {L"CON.exe", true}, {L"nul", true}, {L"aux.exe", true},
+        {L"COM1.exe", true}, {L"lpt1", true}, {L"prn.exe", true}, {L"Lpt9.tar.gz", true},
+        {L"CON.", true}, {L"nul. .", true}, {L"aux ", true}, {L"con .exe", true}, {L"PRN  .txt", true},
+        {L"con:stream", true}, {L"CONIN$", true}, {L"conout$.txt", true},
+        {L"COM0", true}, {L"lpt0.exe", true}, // listed in the naming rules of recent versions
+        {L"COM\u00b9.exe", true}, {L"com\u00b2", true}, {L"LPT\u00b3.exe", true},
+        {L"con\u0131n$", true}, // a dotless i is an I to the system's upcase table
+        {L"CONSOLE.exe", false}, {L"COM10.exe", false}, {L"con2.exe", false}, {L"LPT\u00b4.exe", false},
+        {L"COM.exe", false}, {L" con.exe", false}, {L"xcon", false}, {L"nul_", false}, {L"", false},
+        {L"C\uFF2FN.exe", false}, // a fullwidth O is no O
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IsDeviceName(c.component), c.device) << testing::PrintToString(std::wstring(c.component));
+
+    // In any component, folders too, and a slash separates like a backslash.
+    for (const wchar_t* path : {L"C:\\x\\CON\\a.exe", L"C:\\users\\alice\\Downloads\\COM1.exe",
+                                L"C:\\x/nul/a.exe", L"C:\\aux.d\\a.exe"}) {
+        EXPECT_TRUE(HasDeviceComponent(path)) << testing::PrintToString(std::wstring(path));
+        EXPECT_FALSE(ReachesScannerExactly(path)) << testing::PrintToString(std::wstring(path));
+    }
+    for (const wchar_t* path : {L"C:\\x\\CONSOLE\\COM10.exe", L"C:\\", L"\\\\server\\share\\con2.exe"}) {
+        EXPECT_FALSE(HasDeviceComponent(path)) << testing::PrintToString(std::wstring(path));
+        EXPECT_TRUE(ReachesScannerExactly(path)) << testing::PrintToString(std::wstring(path));
+    }
 }

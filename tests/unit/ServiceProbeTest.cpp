@@ -26,18 +26,20 @@ TEST_F(ServiceProbeTest, EachFailingCallWritesItsEntryAndReturnsItsCode)
     using F = fake::ServiceAnswer;
     // Code 0 has a system message ("The operation completed successfully."),
     // which must not be fetched; nor can a code without one.
+    // The system's texts end in CR LF and may break lines inside: an entry
+    // holds them as one line.
     fake::SetSystemMessages({{5, "Access denied.\r\n"},
                              {1060, "Service does not exist.\r\n"},
-                             {6, "Invalid handle.\r\n"},
+                             {6, "Invalid handle.\r\nTry again\rlater.\n\r\n"},
                              {0, "The operation completed successfully.\r\n"}});
     const struct {
         F::Failing failing;
         uint32_t error;
         const char* entry;
     } cases[] = {
-        {F::Manager, 5, "OpenSCManagerW failed with: Access denied.\r\n"},
-        {F::Service, 1060, "OpenServiceW failed with: Service does not exist.\r\n"},
-        {F::Query, 6, "QueryServiceStatusEx failed with: Invalid handle.\r\n"},
+        {F::Manager, 5, "OpenSCManagerW failed with: Access denied."},
+        {F::Service, 1060, "OpenServiceW failed with: Service does not exist."},
+        {F::Query, 6, "QueryServiceStatusEx failed with: Invalid handle. Try again later."},
         {F::Service, 1234567, "OpenServiceW failed with: "},
         {F::Manager, 0, "OpenSCManagerW failed with: "},
         {F::Service, 0, "OpenServiceW failed with: "},

@@ -56,7 +56,7 @@ TEST_F(SupervisorTest, AnythingButRunningAtStartCreatesNoWatcher)
         cases.push_back({InState(state), ""});
     // Not installed: one entry, and still status 0.
     cases.push_back({fake::ServiceAnswer{fake::ServiceAnswer::Service, 1060, 0},
-                     Entry("In GetServiceStatusW: OpenServiceW failed with: Service does not exist.\r\n")});
+                     Entry("In GetServiceStatusW: OpenServiceW failed with: Service does not exist.")});
     for (const auto& [answer, error] : cases) {
         SCOPED_TRACE(testing::Message() << "state " << answer.state << ", error " << answer.error);
         fake::Reset(scratch);
@@ -81,7 +81,7 @@ TEST_F(SupervisorTest, EveryStateButRunningAndAFailedProbeStopRunningWatchers)
     for (uint32_t state : {1u, 2u, 3u, 5u, 6u, 7u})
         cases.push_back({InState(state), ""});
     cases.push_back({fake::ServiceAnswer{fake::ServiceAnswer::Query, 6, 0},
-                     Entry("In GetServiceStatusW: QueryServiceStatusEx failed with: The handle is invalid.\r\n")});
+                     Entry("In GetServiceStatusW: QueryServiceStatusEx failed with: The handle is invalid.")});
     for (const auto& [answer, error] : cases) {
         SCOPED_TRACE(testing::Message() << "state " << answer.state << ", error " << answer.error);
         fake::Reset(scratch);

@@ -104,6 +104,18 @@ TEST_F(WatchersTest, NamesArriveExactlyAsTheFileSystemHoldsThem)
                                      "C:\\users\\a", "C:\\ProgramData\\PELORI~1"}));
 }
 
+// A record names a file as the program that made it opened it: by a short
+// alias too, which the list line would miss.
+TEST_F(WatchersTest, ShortAliasesInRecordsAreMadeLongBeforeTheFilters)
+{
+    fake::SetShortPath(L"C:\\users\\alice\\Downloads", L"C:\\users\\alice\\DOWNLO~1");
+    fake::SetTreeEntry(L"C:\\users\\alice\\Downloads\\x.exe", fake::TreeEntry{});
+    Deliver(L"C:\\users", ChangeBatch({{Added, u"alice\\DOWNLO~1\\x.exe"}}));
+    EXPECT_EQ(ScannedFiles(), Paths{"C:\\users\\alice\\Downloads\\x.exe"});
+    Deliver(L"C:\\users", ChangeBatch({{Added, u"alice\\Downloads\\x.exe"}}));
+    EXPECT_EQ(ScannedFiles(), Paths{"C:\\users\\alice\\Downloads\\x.exe"}) << "one name in the cache";
+}
+
 TEST_F(WatchersTest, AFileGoneWhenItsTurnComesIsNotScannedNorRemembered)
 {
     Deliver(L"C:\\ProgramData", ChangeBatch({{Added, u".clamav-unlink-1.exe"},

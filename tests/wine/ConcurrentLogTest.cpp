@@ -9,6 +9,7 @@
 
 #include "log/AppDataFolder.h"
 #include "log/LogEntry.h"
+#include "log/LogFile.h"
 #include "platform/FileAccess.h"
 
 TEST(ConcurrentLogTest, EveryEntryLandsWhole)

@@ -17,7 +17,10 @@ prefix=$(entry_bytes "In GetServiceStatusW: OpenServiceW failed with: ")
 head -c ${#prefix} "$logs/ErrorFunctionLogs.txt" | cmp -s - <(printf '%s' "$prefix") \
     || fail "entry does not start with the framed OpenServiceW message: $bytes"
 [[ $(grep -c 'failed with' "$logs/ErrorFunctionLogs.txt") == 1 ]] || fail "more than one probe entry"
-tail -c 2 "$logs/ErrorFunctionLogs.txt" | cmp -s - <(printf '\r\n') || fail "system text lost its CR LF"
+# The system's text is one line: its closing CR LF gone, not escaped.
+system_text=$(tail -c +$(( ${#prefix} + 1 )) "$logs/ErrorFunctionLogs.txt" | od -An -c | tr -s ' ')
+[[ $(tail -c +$(( ${#prefix} + 1 )) "$logs/ErrorFunctionLogs.txt" | tr -dc '\r\n<' | wc -c) == 0 ]] ||
+    fail "the system text breaks the line or was escaped: $system_text"
 (( $(stat -c %s "$logs/ErrorFunctionLogs.txt") > ${#prefix} + 2 )) || fail "no system text after the colon"
 echo "not installed: exit 0, one entry"
 
