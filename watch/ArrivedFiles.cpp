@@ -41,7 +41,8 @@ bool ArrivedFiles::MakeRoomFor(const std::u16string& name, uint64_t nowMs)
     return fits();
 }
 
-void ArrivedFiles::Arrived(const std::u16string& name, const platform::ArrivalLook& look, uint64_t nowMs)
+void ArrivedFiles::Arrived(const std::u16string& name, const platform::ArrivalLook& look, uint64_t nowMs,
+                           bool listed)
 {
     const auto known = m_index.find(name);
     if (known != m_index.end())
@@ -49,6 +50,7 @@ void ArrivedFiles::Arrived(const std::u16string& name, const platform::ArrivalLo
     File file;
     file.name = name;
     file.arrivedMs = nowMs;
+    file.listed = listed;
     file.nextLookMs = nowMs + std::min(kLookEveryMs, m_firstScanLimitMs);
     file.hasReference = look.state != platform::ArrivalState::BeingWritten;
     file.reference = look;
@@ -59,6 +61,17 @@ void ArrivedFiles::Arrived(const std::u16string& name, const platform::ArrivalLo
     m_bytes += CostOf(name);
     // Only a name that alone exceeds the bound is let in beyond it.
     PELMON_INVARIANT(m_bytes <= m_limit || m_index.size() == 1);
+}
+
+ArrivedFiles::Held ArrivedFiles::HeldAs(const std::u16string& name, uint64_t nowMs) const
+{
+    const auto known = m_index.find(name);
+    if (known == m_index.end())
+        return Held::No;
+    const File& file = *known->second;
+    if (!file.setAside && nowMs - file.arrivedMs >= m_watchForMs)
+        return Held::No; // too old to be watched: forgotten at the next chance
+    return file.listed ? Held::ByListing : Held::ByRecord;
 }
 
 void ArrivedFiles::Changed(const std::u16string& name, uint64_t nowMs)
@@ -106,10 +119,11 @@ ArrivedFiles::Step ArrivedFiles::LookAtNext(uint64_t nowMs,
         Forget(file);
         return Step::Looked;
     case platform::ArrivalState::Folder:
-        // A folder now has the name; folders are scanned as they come.
+        // A folder now has the name: what it holds is listed, as for any
+        // folder that arrives.
         name = file->name;
         Forget(file);
-        return Step::Scan;
+        return Step::Folder;
     case platform::ArrivalState::BeingWritten:
         file->hasReference = false;
         break;

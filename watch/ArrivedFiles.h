@@ -50,7 +50,14 @@ public:
 
     // A new file, after MakeRoomFor, with the first look at it: set aside
     // until it is quiet. A file already known by the name starts over.
-    void Arrived(const std::u16string& name, const platform::ArrivalLook& look, uint64_t nowMs);
+    // `listed`: found by listing a folder that arrived.
+    void Arrived(const std::u16string& name, const platform::ArrivalLook& look, uint64_t nowMs,
+                 bool listed = false);
+
+    // Whether a file by this name is set aside, or watched while young, and
+    // how it came: by a record of its own, or listed with its folder.
+    enum class Held { No, ByRecord, ByListing };
+    Held HeldAs(const std::u16string& name, uint64_t nowMs) const;
 
     // The system reported a change to the content of `name`.
     void Changed(const std::u16string& name, uint64_t nowMs);
@@ -59,9 +66,10 @@ public:
     // How long until the next look is due; only while files are set aside.
     uint64_t MillisecondsToNextLook(uint64_t nowMs) const;
 
-    enum class Step { None, Looked, Scan };
+    enum class Step { None, Looked, Scan, Folder };
     // Takes the due look that comes first in the order the files were set
-    // aside. Scan: `name` is to be scanned now. None: no look is due.
+    // aside. Scan: `name` is to be scanned now. Folder: a folder now has
+    // the name `name`, and is forgotten here. None: no look is due.
     Step LookAtNext(uint64_t nowMs, const std::function<platform::ArrivalLook(const std::u16string&)>& lookAt,
                     std::u16string& name);
 
@@ -71,6 +79,7 @@ private:
     struct File {
         std::u16string name;
         uint64_t arrivedMs = 0;
+        bool listed = false;
         bool setAside = true;
         bool scanned = false;
         uint64_t nextLookMs = 0;

@@ -22,7 +22,7 @@ constexpr platform::FileTime kClockStepTolerance = 1000 * kFileTicksPerMs;
 ChangeIntake::ChangeIntake(platform::ChangeRequest& request, std::size_t pendingBytes, std::size_t takenBytes,
                            WatchStats& stats, ChangedName changed)
     : m_request(request), m_stats(stats), m_changed(std::move(changed)), m_pending(pendingBytes),
-      m_taken(takenBytes)
+      m_taken(takenBytes), m_folders(pendingBytes / 4)
 {
 }
 
@@ -102,6 +102,14 @@ void ChangeIntake::TakeIn()
     ++m_stats.losses;
 }
 
+bool ChangeIntake::FolderArrived(const std::u16string& name, Arrival arrival)
+{
+    // What is taken in from a little before now is remembered until the
+    // folder is listed: its files' own records need not be handed back.
+    const uint64_t now = ReadClocks().monotonicMs;
+    return m_folders.Add(name, arrival, now - std::min(now, kClockSlackMs));
+}
+
 bool ChangeIntake::TakeRecovered(const RecoveryPass& pass)
 {
     const std::vector<RecoveredEntry>& found = pass.Found();
@@ -112,6 +120,11 @@ bool ChangeIntake::TakeRecovered(const RecoveryPass& pass)
     std::unordered_set<std::u16string_view> pending;
     for (const PendingChange& change : m_pending.Changes())
         pending.insert(change.name);
+    // A new folder's files arrived as it did; what a loss window found
+    // changed in the lost time is scanned even if the cache holds its name,
+    // as a name that arrives by a rename is.
+    const bool newFolder = pass.ForNewFolder();
+    const Arrival arrival = newFolder ? m_folders.Listed().arrival : Arrival::Recovered;
     std::size_t taken = 0;
     std::size_t bytes = 0;
     std::vector<PendingChange> recovered;
@@ -121,9 +134,7 @@ bool ChangeIntake::TakeRecovered(const RecoveryPass& pass)
             if (!m_pending.Fits(bytes + cost) && !(m_pending.Empty() && recovered.empty()))
                 break;
             bytes += cost;
-            // Changed in the lost time: scanned even if the cache holds the
-            // name, as a name that arrives by a rename is.
-            recovered.push_back(PendingChange{entry.path, Arrival::Recovered});
+            recovered.push_back(PendingChange{entry.path, arrival, newFolder});
         }
         ++taken;
     }
@@ -133,11 +144,17 @@ bool ChangeIntake::TakeRecovered(const RecoveryPass& pass)
         m_taken.Add(now, change.name); // a later pass over the same time hands it back no more
         m_pending.Push(std::move(change));
     }
-    m_stats.recovered += recovered.size();
-    ++m_stats.recoveryPasses;
     if (m_pending.Bytes() > m_stats.peakPendingBytes)
         m_stats.peakPendingBytes = m_pending.Bytes();
-    m_losses.EndPass(found, pass.More(), taken);
+    if (newFolder) {
+        m_stats.listedInNewFolders += recovered.size();
+        ++m_stats.newFolderPasses;
+        m_folders.EndPass(found, pass.More(), taken);
+    } else {
+        m_stats.recovered += recovered.size();
+        ++m_stats.recoveryPasses;
+        m_losses.EndPass(found, pass.More(), taken);
+    }
     ForgetTaken();
     return true;
 }
@@ -154,11 +171,12 @@ ClockMark ChangeIntake::ReadClocks()
 }
 
 // Names are remembered from a little before the last request that
-// completed normally, for a loss that may follow, and for the whole window
-// while there is one.
+// completed normally, for a loss that may follow, for the whole window
+// while there is one, and since the oldest new folder that waits for its
+// listing was taken in.
 void ChangeIntake::ForgetTaken()
 {
     m_stats.takenForgotten = m_taken.ForgottenByBound();
     const uint64_t lastGood = m_lastGoodIssue.monotonicMs - std::min(m_lastGoodIssue.monotonicMs, kClockSlackMs);
-    m_taken.ForgetBefore(std::min(lastGood, m_losses.StartMonotonicMs()));
+    m_taken.ForgetBefore(std::min({lastGood, m_losses.StartMonotonicMs(), m_folders.StartMonotonicMs()}));
 }

@@ -5,6 +5,7 @@
 
 #include "platform/DirectoryChanges.h"
 #include "watch/LossWindows.h"
+#include "watch/NewFolders.h"
 #include "watch/PendingChanges.h"
 #include "watch/TakenNames.h"
 #include "watch/WatchStats.h"
@@ -15,8 +16,9 @@ class RecoveryPass;
 // outstanding, takes the records of each completed one into the queue of
 // pending names and issues the next at once, and notes when records were
 // lost (by the system, or refused by the queue's bound) as a window of time
-// for a recovery pass to list the tree for. It reads only: it never offers
-// or scans anything itself.
+// for a recovery pass to list the tree for, and the folders that arrived,
+// for a pass to list what they hold. It reads only: it never offers or
+// scans anything itself.
 class ChangeIntake {
 public:
     // `changed` hears of each name whose content a record says changed, as
@@ -58,9 +60,15 @@ public:
     // began, from records or by an earlier pass.
     const TakenNames& Taken() const { return m_taken; }
 
-    // After a pass has listed the whole tree: the names it found that were
-    // not taken in since they changed join the queue, and the window moves
-    // on past them. Only when they all fit, or the queue is empty (then as
+    // A folder arrived: what lies below it is to be listed. False when the
+    // folders that wait hold all they may (a quarter of the queue's bound).
+    bool FolderArrived(const std::u16string& name, Arrival arrival);
+    NewFolders& Folders() { return m_folders; }
+    const NewFolders& Folders() const { return m_folders; }
+
+    // After a pass has listed the whole tree, or a new folder: the names it
+    // found that were not taken in since they changed join the queue, and
+    // the window, or the folder, moves on past them. Only when they all fit, or the queue is empty (then as
     // many as it holds, at least one, or a tiny bound would stall): false,
     // taking nothing, while the queue has too little room; the pass waits.
     bool TakeRecovered(const RecoveryPass& pass);
@@ -77,6 +85,7 @@ private:
     PendingChanges m_pending;
     TakenNames m_taken;
     LossWindows m_losses;
+    NewFolders m_folders;
     ClockMark m_issuedAt;
     ClockMark m_lastGoodIssue;
     ClockMark m_lastReading;

@@ -10,6 +10,8 @@ enum class Arrival { Added, Renamed, Recovered };
 struct PendingChange {
     std::u16string name; // relative to the watched root, as the system reports it
     Arrival arrival = Arrival::Added;
+    // Found by listing a folder that arrived: `arrival` is the folder's.
+    bool inNewFolder = false;
 };
 
 // The names a watcher has taken in but not yet offered, oldest first. Its

@@ -9,12 +9,25 @@
 
 void RecoveryPass::Begin(const LossWindow& window, std::size_t budgetBytes)
 {
+    m_newFolder = false;
+    m_window = window;
+    Start(std::u16string(), budgetBytes);
+}
+
+void RecoveryPass::Begin(const NewFolder& folder, std::size_t budgetBytes)
+{
+    m_newFolder = true;
+    m_window = LossWindow{ClockMark{}, ClockMark{}, folder.after};
+    Start(folder.path, budgetBytes);
+}
+
+void RecoveryPass::Start(std::u16string from, std::size_t budgetBytes)
+{
     PELMON_INVARIANT(!m_active && !m_listing);
     m_active = true;
     m_listed = false;
-    m_window = window;
     m_budgetBytes = budgetBytes;
-    m_folders.assign(1, Folder{});
+    m_folders.assign(1, Folder{std::move(from), false, 0});
     m_kept.clear();
     m_keptBytes = 0;
     m_found.clear();
@@ -79,10 +92,14 @@ bool RecoveryPass::InWindow(platform::FileTime time) const
 void RecoveryPass::Consider(const platform::DirectoryEntry& entry, const TakenNames& taken)
 {
     ++m_listedByStep;
+    std::u16string path = m_folder.path.empty() ? entry.name : m_folder.path + u'\\' + entry.name;
+    if (m_newFolder) {
+        ConsiderInNewFolder(entry, std::move(path), taken);
+        return;
+    }
     const platform::FileTime start = m_window.start.wall;
     if (entry.created < start && entry.written < start && entry.changed < start)
         m_folder.keptIfNoOlderEntry = false; // the folder was there before the window
-    std::u16string path = m_folder.path.empty() ? entry.name : m_folder.path + u'\\' + entry.name;
     const bool created = InWindow(entry.created);
     const bool written = InWindow(entry.written);
     const bool changed = InWindow(entry.changed);
@@ -102,6 +119,19 @@ void RecoveryPass::Consider(const platform::DirectoryEntry& entry, const TakenNa
             return; // decided once it has been read
     }
     if (wanted)
+        Keep(std::move(path), latest);
+}
+
+void RecoveryPass::ConsiderInNewFolder(const platform::DirectoryEntry& entry, std::u16string path,
+                                       const TakenNames& taken)
+{
+    if (entry.directory) {
+        if (!entry.reparsePoint)
+            m_folders.push_back(Folder{std::move(path), false, 0});
+        return;
+    }
+    const platform::FileTime latest = std::max({entry.created, entry.written, entry.changed});
+    if ((m_window.after.empty() || path > m_window.after) && !taken.TakenSince(path, latest))
         Keep(std::move(path), latest);
 }
 

@@ -6,6 +6,7 @@
 
 #include "platform/DirectoryListing.h"
 #include "watch/LossWindows.h"
+#include "watch/NewFolders.h"
 #include "watch/TakenNames.h"
 
 // One listing of the tree below a watched root for a loss window, as
@@ -27,6 +28,11 @@
 // without creation times (Wine's) reports the last write in their place;
 // so a folder new by its creation time alone that holds an entry older than
 // the window was there before after all.
+//
+// A pass for a new folder lists only below it, and collects every file
+// there whatever its times (all of them arrived with the folder), except
+// those taken in since they last changed. The folders below it are entered,
+// not collected: what they hold is collected itself.
 class RecoveryPass {
 public:
     // Most folders are read the first time in a few ms: that is waited for
@@ -40,7 +46,10 @@ public:
     ~RecoveryPass() { CloseListing(); }
 
     void Begin(const LossWindow& window, std::size_t budgetBytes);
+    void Begin(const NewFolder& folder, std::size_t budgetBytes);
     bool Active() const { return m_active; }
+    // The pass lists a new folder rather than for lost time.
+    bool ForNewFolder() const { return m_newFolder; }
 
     // Reads the next batch of entries, opening the next folder when none is
     // open. True once the last folder is read to its end: the result below
@@ -71,7 +80,9 @@ private:
         platform::FileTime latest = 0;
     };
 
+    void Start(std::u16string from, std::size_t budgetBytes);
     void Consider(const platform::DirectoryEntry& entry, const TakenNames& taken);
+    void ConsiderInNewFolder(const platform::DirectoryEntry& entry, std::u16string path, const TakenNames& taken);
     void Keep(std::u16string path, platform::FileTime latest);
     bool InWindow(platform::FileTime time) const;
     void EndFolder();
@@ -79,7 +90,8 @@ private:
 
     bool m_active = false;
     bool m_listed = false;
-    LossWindow m_window{};
+    bool m_newFolder = false;
+    LossWindow m_window{}; // a new folder's pass uses only its `after`
     std::size_t m_budgetBytes = 0;
     std::vector<Folder> m_folders; // still to be listed
     Folder m_folder;               // the one being listed

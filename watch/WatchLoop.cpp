@@ -4,12 +4,13 @@
 //                  are taken into the queue of pending names after every
 //                  wait and every unit of work, and changes to the content
 //                  of new files go to ArrivedFiles; lost records widen the
-//                  one window of time to recover
+//                  one window of time to recover; folders that arrive wait
+//                  there to be listed
 //   ArrivedFiles   new files set aside until they are quiet, then watched
 //                  while they are young, and set aside again when they
 //                  change, for a scan of their final content
-//   RecoveryPass   the listing of the tree for that window, a batch of
-//                  entries a step
+//   RecoveryPass   the listing of the tree for that window, or of a folder
+//                  that arrived, a batch of entries a step
 //   ScannerStage   the files ready to scan, the one running scanner call
 //                  (several files a call), its answer, and the files that
 //                  wait while the scanner fails
@@ -67,6 +68,7 @@ private:
     void PollBetweenUnits();
     bool LookAtSetAsideFile(uint64_t now);
     void Offer(PendingChange change, uint64_t now);
+    void FolderArrived(const std::u16string& name, Arrival arrival, uint64_t now);
     bool RecoveryDue(uint64_t now) const;
     bool StepRecovery();
     bool Finished() const;
@@ -193,6 +195,10 @@ bool WatchLoop::LookAtSetAsideFile(uint64_t now)
     case ArrivedFiles::Step::Scan:
         m_scanner.Submit(name, TextOfUnits(name), now);
         return true;
+    case ArrivedFiles::Step::Folder:
+        // It took the place of a file: what it holds arrived by a rename.
+        FolderArrived(name, Arrival::Renamed, now);
+        return true;
     }
     return false;
 }
@@ -221,31 +227,58 @@ void WatchLoop::Offer(PendingChange change, uint64_t now)
     const platform::ArrivalLook look = platform::LookAtArrival(m_context.watchRoot, change.name);
     if (look.state == platform::ArrivalState::Missing)
         return;
+    // A folder is not handed over: the scanner would read all of it, the
+    // files the filters exclude too, while they are still being written,
+    // and name no file when it finds one. What it holds is listed and
+    // offered here file by file, arriving as the folder did. It passes no
+    // cache: it is never handed over itself.
+    if (look.state == platform::ArrivalState::Folder) {
+        FolderArrived(change.name, change.arrival, now);
+        return;
+    }
+    // A file set aside or watched already came by its own record or by its
+    // folder's listing: the other names the same arrival, and what is
+    // written to it is reported as changes to it.
+    const ArrivedFiles::Held held = m_arrived.HeldAs(change.name, now);
+    if ((change.inNewFolder && held != ArrivedFiles::Held::No) ||
+        (change.arrival == Arrival::Added && held == ArrivedFiles::Held::ByListing))
+        return;
     // A name that arrives by a rename is scanned even when the cache holds
     // it: a download is often renamed over a placeholder scanned empty. So
     // is one a recovery found changed while records were lost: that may
-    // have been the rename.
+    // have been the rename. A file inside a new folder arrived as the
+    // folder did.
     if (!m_context.cache.AdmitCandidate(candidate) && change.arrival != Arrival::Renamed &&
         change.arrival != Arrival::Recovered)
         return;
-    // A folder has no content of its own to wait for.
-    if (look.state == platform::ArrivalState::Folder) {
-        m_scanner.Submit(change.name, candidate, now);
-        return;
-    }
-    m_arrived.Arrived(change.name, look, now);
+    m_arrived.Arrived(change.name, look, now, change.inNewFolder);
 }
 
-// Lists the next batch of entries for the lost time; a pass that has listed
-// the whole tree hands what it found to the intake, once the queue has room
-// for it. False when there was nothing to do.
+void WatchLoop::FolderArrived(const std::u16string& name, Arrival arrival, uint64_t now)
+{
+    if (m_intake.FolderArrived(name, arrival))
+        return;
+    // More folders wait for their listing than their bound holds: this one
+    // is scanned whole, as before folders were listed, rather than not at
+    // all.
+    m_scanner.Submit(name, TextOfUnits(name), now);
+}
+
+// Lists the next batch of entries for the lost time, or below a folder that
+// arrived (lost time first: it may hold anything); a pass that has listed
+// all it lists for hands what it found to the intake, once the queue has
+// room for it. False when there was nothing to do.
 bool WatchLoop::StepRecovery()
 {
     if (!m_recovery.Active()) {
-        if (!m_intake.Losses().Pending() || !m_intake.RoomForRecovery() ||
-            platform::MonotonicMilliseconds() < m_nextPassAt)
+        if (!m_intake.RoomForRecovery())
             return false;
-        m_recovery.Begin(m_intake.Losses().BeginPass(), m_intake.FreeBytes());
+        if (m_intake.Losses().Pending() && platform::MonotonicMilliseconds() >= m_nextPassAt)
+            m_recovery.Begin(m_intake.Losses().BeginPass(), m_intake.FreeBytes());
+        else if (m_intake.Folders().Pending())
+            m_recovery.Begin(m_intake.Folders().BeginPass(), m_intake.FreeBytes());
+        else
+            return false;
         m_passListingMs = 0;
     }
     bool stepped = false;
@@ -268,18 +301,21 @@ bool WatchLoop::StepRecovery()
     }
     if (!m_intake.TakeRecovered(m_recovery))
         return stepped;
+    const bool forLoss = !m_recovery.ForNewFolder();
     m_recovery.End();
     // Losses that go on through a flood would have the tree listed again
     // and again; a pass that follows rests first as long as this one listed,
     // so the listing takes at most half the time even then.
-    m_nextPassAt = platform::MonotonicMilliseconds() + m_passListingMs;
+    if (forLoss)
+        m_nextPassAt = platform::MonotonicMilliseconds() + m_passListingMs;
     return true;
 }
 
 bool WatchLoop::Finished() const
 {
     return m_intake.Refused() && m_scanner.Idle() && !m_scanner.HasWaiting() && !m_scanner.HasReady() &&
-           !m_intake.HasPending() && !m_intake.Losses().Pending() && !m_recovery.Active() &&
+           !m_intake.HasPending() && !m_intake.Losses().Pending() && !m_intake.Folders().Pending() &&
+           !m_recovery.Active() &&
            !m_arrived.SetAside();
 }
 

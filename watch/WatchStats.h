@@ -14,11 +14,14 @@ struct WatchStats {
     std::atomic<uint64_t> peakPendingBytes{0};
     std::atomic<uint64_t> takenForgotten{0}; // names forgotten early to stay within their bound
     std::atomic<uint64_t> scanCalls{0}; // scanner calls started
+    std::atomic<uint64_t> newFolderPasses{0};    // passes that listed a folder that arrived
+    std::atomic<uint64_t> listedInNewFolders{0}; // names those passes handed over
 
     void Reset()
     {
         for (auto* counter : {&batches, &losses, &recoveryPasses, &recoveryListed, &recovered,
-                              &recoveryMilliseconds, &peakPendingBytes, &takenForgotten, &scanCalls})
+                              &recoveryMilliseconds, &peakPendingBytes, &takenForgotten, &scanCalls, &newFolderPasses,
+                              &listedInNewFolders})
             counter->store(0);
     }
 };

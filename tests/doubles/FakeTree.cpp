@@ -28,7 +28,9 @@ FolderListing OpenFolderListing(const std::wstring& root, const std::u16string& 
     std::lock_guard<std::mutex> lock(p.mutex);
     ++p.listings;
     p.changed.notify_all();
-    if (p.unreadableFolders.count(folder))
+    // A reparse point is opened itself, not followed: nothing is listed.
+    const auto own = p.tree.find(folder);
+    if (p.unreadableFolders.count(folder) || (own != p.tree.end() && own->second.reparsePoint))
         return nullptr;
     const std::uintptr_t id = p.nextListing++;
     p.openListings[id] = fake::ListingCursor{folder, std::wstring()};
