@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -11,8 +12,13 @@ using ProcessHandle = ProcessHandleTag*;
 // processor would find it (the current directory, then the search path),
 // with exactly `commandLine` as its command line (CreateProcessW: a program
 // with a narrow main gets it in the ANSI code page), and returns at once.
-// Null when it is not found or cannot be started.
+// What it prints goes to a temporary file of its own. Null when it is not
+// found or cannot be started.
 ProcessHandle StartScanner(const std::wstring& commandLine);
+
+// Once it has ended: what it printed, at most `limit` bytes of it. False
+// when its output could not be kept.
+bool ScannerOutput(ProcessHandle process, std::size_t limit, std::string& output);
 
 // True once the process has exited; never blocks.
 bool ProcessExited(ProcessHandle process);

@@ -92,19 +92,20 @@ std::wstring FullPathOf(const std::wstring& watchRoot, const wxString& candidate
     return watchRoot + L"\\" + candidate.ToStdWstring();
 }
 
-bool PrepareScanTarget(const std::wstring& watchRoot, const wxString& candidate, std::wstring& target)
+ScanTargetForm PrepareScanTarget(const std::wstring& watchRoot, const wxString& candidate, std::wstring& target)
 {
     const std::wstring path = FullPathOf(watchRoot, candidate);
-    switch (ScanTargetOf(watchRoot, candidate, target)) {
+    const ScanTargetForm form = ScanTargetOf(watchRoot, candidate, target);
+    switch (form) {
     case ScanTargetForm::Exact:
     case ScanTargetForm::ShortPath:
-        return true;
+        return form;
     case ScanTargetForm::Folder:
         WriteLogEntry(kErrorFunctionLogs,
                       L"In StartScan: \"%s\" cannot be named to the scanner exactly; its folder "
                       L"\"%s\" is scanned instead.",
                       path.c_str(), target.c_str());
-        return true;
+        return form;
     case ScanTargetForm::None:
         break;
     }
@@ -112,7 +113,7 @@ bool PrepareScanTarget(const std::wstring& watchRoot, const wxString& candidate,
                   L"In StartScan: \"%s\" cannot be named to the scanner exactly, nor can "
                   L"any folder above it; it was not scanned.",
                   path.c_str());
-    return false;
+    return ScanTargetForm::None;
 }
 
 ScanStart StartScanCall(const std::wstring& programDataPath, const std::vector<std::wstring>& targets)
@@ -142,7 +143,7 @@ ScanStart StartScan(const std::wstring& programDataPath, const std::wstring& wat
                     const wxString& candidate)
 {
     std::wstring target;
-    if (!PrepareScanTarget(watchRoot, candidate, target)) {
+    if (PrepareScanTarget(watchRoot, candidate, target) == ScanTargetForm::None) {
         ScanStart start;
         start.unscannable = true;
         return start;

@@ -48,8 +48,8 @@ std::wstring FullPathOf(const std::wstring& watchRoot, const wxString& candidate
 
 // Resolves the target of root\candidate (ScanTargetOf), reporting in
 // "ErrorFunctionLogs.txt" a file handed over by its folder, or not at all.
-// False when there is no target: trying again changes nothing.
-bool PrepareScanTarget(const std::wstring& watchRoot, const wxString& candidate, std::wstring& target);
+// None when there is no target: trying again changes nothing.
+ScanTargetForm PrepareScanTarget(const std::wstring& watchRoot, const wxString& candidate, std::wstring& target);
 
 // Starts one scanner call for prepared targets, with the quarantine folder
 // below the program-data folder. It is started directly rather than through

@@ -9,7 +9,9 @@
 #include "platform/FileAccess.h"
 #include "product/ProductLayout.h"
 #include "watch/Invariant.h"
+#include "platform/CodePage.h"
 #include "watch/ScanDispatch.h"
+#include "watch/ScanVerdicts.h"
 #include "watch/VaultFolder.h"
 
 namespace {
@@ -62,10 +64,24 @@ void ScannerStage::Submit(const std::u16string& name, const wxString& candidate,
         return;
     }
     Ready ready{std::move(file), std::wstring(), 0, nowMs};
-    if (!PrepareScanTarget(m_watchRoot, ready.file.candidate, ready.target))
+    if (!Prepare(ready))
         return; // reported; no later try would find a path either
     m_readyChars += CharsOf(ready.target);
     m_ready.push_back(std::move(ready));
+}
+
+// The target of the file; one whose verdict could not be read from a
+// shared call's output goes alone: a folder (the scanner reports the files
+// in it), or a path that could pass for the start of another's line.
+bool ScannerStage::Prepare(Ready& ready)
+{
+    const ScanTargetForm form = PrepareScanTarget(m_watchRoot, ready.file.candidate, ready.target);
+    if (form == ScanTargetForm::None)
+        return false;
+    ready.byFolder = form == ScanTargetForm::Folder;
+    if (ready.byFolder || MustGoAlone(ready.target))
+        ready.group = ++m_lastGroup;
+    return true;
 }
 
 bool ScannerStage::ReadyFull() const
@@ -95,6 +111,18 @@ void ScannerStage::StartReady(uint64_t nowMs)
         call.push_back(std::move(next));
         m_ready.pop_front();
     } while (!m_ready.empty());
+    // Files handed over by the same folder share its call: it is scanned once.
+    if (call.front().byFolder) {
+        for (auto it = m_ready.begin(); it != m_ready.end();) {
+            if (!it->byFolder || it->target != call.front().target) {
+                ++it;
+                continue;
+            }
+            m_readyChars -= CharsOf(it->target);
+            call.push_back(std::move(*it));
+            it = m_ready.erase(it);
+        }
+    }
     Start(std::move(call), CallKind::Files, nowMs);
 }
 
@@ -136,7 +164,7 @@ bool ScannerStage::StartDueRetry(uint64_t nowMs)
     while (m_waiting.TakeDue(nowMs, file)) {
         Ready ready{std::move(file), std::wstring(), 0, nowMs};
         if (platform::QueryArrivalState(m_watchRoot, ready.file.name) != platform::ArrivalState::Missing &&
-            PrepareScanTarget(m_watchRoot, ready.file.candidate, ready.target))
+            Prepare(ready))
             back.push_back(std::move(ready));
     }
     if (!back.empty()) {
@@ -165,7 +193,7 @@ bool ScannerStage::StartDueRetry(uint64_t nowMs)
 bool ScannerStage::StartPrepared(WaitingFiles::File file, CallKind kind, uint64_t nowMs)
 {
     Ready ready{std::move(file), std::wstring(), 0, nowMs};
-    if (!PrepareScanTarget(m_watchRoot, ready.file.candidate, ready.target))
+    if (!Prepare(ready))
         return false;
     std::vector<Ready> call;
     call.push_back(std::move(ready));
@@ -224,33 +252,37 @@ void ScannerStage::Poll(uint64_t nowMs, std::size_t queuedElsewhere)
     } else {
         return;
     }
+    // A detection in a call of several, or by a folder, is told file by file.
+    const bool readPrinted =
+        how.empty() && code == kFound && m_kind != CallKind::Ping && (m_call.size() > 1 || m_call.front().byFolder);
+    // (m_call holds several files of one folder when they share its call.)
+    const bool printed = readPrinted && platform::ScannerOutput(m_running, kOutputLimit, m_printed);
     platform::CloseProcess(m_running);
     m_running = nullptr;
     if (m_kind == CallKind::Ping)
         PingAnswered(how.empty(), nowMs);
     else if (how.empty())
-        Scanned(code, nowMs, queuedElsewhere);
+        Scanned(code, printed ? &m_printed : nullptr, nowMs, queuedElsewhere);
     else
         NotScanned(how, hung, nowMs);
 }
 
-void ScannerStage::Scanned(uint32_t code, uint64_t nowMs, std::size_t queuedElsewhere)
+void ScannerStage::Scanned(uint32_t code, const std::string* printed, uint64_t nowMs, std::size_t queuedElsewhere)
 {
     m_scannerAnswered = true;
     if (m_kind == CallKind::FileRetry)
         WriteLogEntry(kErrorFunctionLogs, L"PELMON: clamdscan scanned \"%s\" at last, after %s failed tries.",
                       FullPathOf(m_watchRoot, m_call.front().file.candidate).c_str(),
                       std::to_wstring(m_retryTries).c_str());
+    const std::size_t waited = Pending(queuedElsewhere);
     if (code == kFound)
-        Found();
-    if (m_call.empty())
-        return; // found in a call of several: each is scanned alone
+        Found(printed);
     if (m_waiting.Failing()) {
         const uint64_t waitedSeconds = (nowMs - m_waiting.FailingSinceMs()) / 1000;
         WriteLogEntry(kErrorFunctionLogs,
                       L"PELMON: clamdscan scans again after %s s; the %s new files that waited "
                       L"are scanned now.",
-                      std::to_wstring(waitedSeconds).c_str(), std::to_wstring(Pending(queuedElsewhere)).c_str());
+                      std::to_wstring(waitedSeconds).c_str(), std::to_wstring(waited).c_str());
         m_waiting.Succeeded();
     }
     m_call.clear();
@@ -261,28 +293,76 @@ std::size_t ScannerStage::Pending(std::size_t queuedElsewhere) const
     return m_waiting.Size() + m_call.size() + m_ready.size() + queuedElsewhere;
 }
 
-// The scanner found something and moved it: each file of the call that left
-// its place is recorded. When none did in a call of several, which one it
-// was is found by scanning each alone.
-void ScannerStage::Found()
+void ScannerStage::RecordFound(const std::wstring& when, const std::wstring& path)
+{
+    WriteLogEntry(kSuccessScanLogs,
+                  L"PELMON: %s: clamdscan found a threat in \"%s\" and moved it to the quarantine folder \"%s\".",
+                  when.c_str(), path.c_str(), VaultFolderOf(m_programDataPath).c_str());
+}
+
+// The scanner found something and moved it. A file given alone is what it
+// found. Of a call of several, a detection is recorded for each file whose
+// own line says so; a file it reported failed, or did not report at all,
+// was not scanned and goes again (as a part of a failed call). A folder's
+// detections are the files it reported found below it that left their
+// place. When what it printed could not be kept, each file goes again
+// alone, where its exit status tells.
+void ScannerStage::Found(const std::string* printed)
 {
     const std::wstring when = FormatUtcTime(platform::CurrentFileTime());
-    std::size_t recorded = 0;
-    for (const Ready& ready : m_call) {
-        if (m_call.size() > 1 &&
-            platform::QueryArrivalState(m_watchRoot, ready.file.name) != platform::ArrivalState::Missing)
-            continue;
-        WriteLogEntry(kSuccessScanLogs,
-                      L"PELMON: %s: clamdscan found a threat in \"%s\" and moved it to the "
-                      L"quarantine folder \"%s\".",
-                      when.c_str(), FullPathOf(m_watchRoot, ready.file.candidate).c_str(),
-                      VaultFolderOf(m_programDataPath).c_str());
-        ++recorded;
+    const Ready& first = m_call.front();
+    if (m_call.size() == 1 && !first.byFolder) {
+        RecordFound(when, FullPathOf(m_watchRoot, first.file.candidate));
+        return;
     }
-    if (recorded == 0) {
-        PutBack(std::move(m_call), false);
+    if (!printed && !first.byFolder) {
+        std::vector<Ready> again;
+        for (Ready& ready : m_call) {
+            if (platform::QueryArrivalState(m_watchRoot, ready.file.name) == platform::ArrivalState::Missing)
+                RecordFound(when, FullPathOf(m_watchRoot, ready.file.candidate));
+            else
+                again.push_back(std::move(ready));
+        }
+        PutBack(std::move(again), false);
         m_call.clear();
+        return;
     }
+    std::vector<std::string> targets;
+    for (const Ready& ready : m_call) {
+        targets.emplace_back();
+        platform::WideToAnsiExact(ready.target, targets.back()); // it reached the scanner exactly
+    }
+    if (first.byFolder) {
+        std::size_t recorded = 0;
+        for (const std::string& path : printed ? FoundBelow(*printed, targets.front()) : std::vector<std::string>()) {
+            // Read back only where the code page's bytes are the characters
+            // of the same value; otherwise the folder is recorded.
+            std::wstring wide;
+            for (char c : path)
+                wide += static_cast<wchar_t>(static_cast<unsigned char>(c));
+            std::string again;
+            if (!platform::WideToAnsiExact(wide, again) || again != path ||
+                platform::QueryPathKind(wide) != platform::PathKind::Missing)
+                continue; // said of a file that is still there: not a detection
+            RecordFound(when, wide);
+            ++recorded;
+        }
+        // Which file it was is not known: the folder is what was found.
+        if (recorded == 0)
+            RecordFound(when, m_call.size() == 1 ? FullPathOf(m_watchRoot, first.file.candidate) : first.target);
+        return;
+    }
+    const std::vector<TargetVerdict> verdicts = ReadVerdicts(*printed, targets);
+    std::vector<Ready> again;
+    for (std::size_t i = 0; i < m_call.size(); ++i) {
+        if (verdicts[i] == TargetVerdict::Found)
+            RecordFound(when, FullPathOf(m_watchRoot, m_call[i].file.candidate));
+        else if (verdicts[i] != TargetVerdict::Clean)
+            again.push_back(std::move(m_call[i]));
+    }
+    if (!again.empty())
+        PutBack(std::move(again), true);
+    m_call.clear();
 }
 
 // The files of a call go back to the head of the ready files, in their

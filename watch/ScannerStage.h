@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -102,14 +103,21 @@ private:
     struct Ready {
         WaitingFiles::File file;
         std::wstring target;  // the path the scanner is given
-        unsigned group = 0;   // a part of a failed call: it goes as it is
+        unsigned group = 0;   // a part of a failed call, or a file that goes alone
         uint64_t readyAtMs = 0;
+        bool byFolder = false; // the target is the folder above the file
     };
 
+    // What a call's client printed is read only for a detection; it is
+    // small (a line a file), and what a bigger one says past this is lost.
+    static constexpr std::size_t kOutputLimit = 1 << 20;
+
+    bool Prepare(Ready& ready);
     void Start(std::vector<Ready> call, CallKind kind, uint64_t nowMs);
     bool StartPrepared(WaitingFiles::File file, CallKind kind, uint64_t nowMs);
-    void Scanned(uint32_t code, uint64_t nowMs, std::size_t queuedElsewhere);
-    void Found();
+    void Scanned(uint32_t code, const std::string* printed, uint64_t nowMs, std::size_t queuedElsewhere);
+    void Found(const std::string* printed);
+    void RecordFound(const std::wstring& when, const std::wstring& path);
     void NotScanned(const std::wstring& how, bool askDaemon, uint64_t nowMs);
     void PingAnswered(bool works, uint64_t nowMs);
     void Blame(uint64_t nowMs);
@@ -132,6 +140,7 @@ private:
     uint64_t m_startedMs = 0;
     uint64_t m_deadlineMs = 0;
     std::vector<Ready> m_call; // during a ping, the files whose call failed
+    std::string m_printed;     // what the last call printed, when kept
     CallKind m_kind = CallKind::Files;
     CallKind m_failedKind = CallKind::Files; // the call a ping is about
     std::wstring m_failedHow;

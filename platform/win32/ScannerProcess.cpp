@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
+
+#include "platform/win32/ScannerRunStorage.h"
 
 namespace platform {
 
@@ -38,6 +41,26 @@ bool FindScanner(std::wstring& found)
     }
 }
 
+// A temporary file, inherited by the scanner as its output and deleted once
+// both have closed it; null when none can be made. Its name ends in .tmp,
+// which no watcher hands to the scanner.
+HANDLE CreateOutputFile()
+{
+    wchar_t folder[MAX_PATH + 1];
+    wchar_t name[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    if (length == 0 || length > MAX_PATH || GetTempFileNameW(folder, L"pel", 0, name) == 0)
+        return nullptr;
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    const HANDLE file = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        DeleteFileW(name);
+        return nullptr;
+    }
+    return file;
+}
+
 } // namespace
 
 ProcessHandle StartScanner(const std::wstring& commandLine)
@@ -45,12 +68,19 @@ ProcessHandle StartScanner(const std::wstring& commandLine)
     std::wstring application;
     if (!FindScanner(application))
         return nullptr;
-    // Handles are inherited as the command processor would pass them, so the
-    // scanner writes where the monitor writes.
     std::vector<wchar_t> mutableLine(commandLine.begin(), commandLine.end());
     mutableLine.push_back(L'\0');
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
+    // What the scanner prints is kept, for its verdict on each file; without
+    // a file for it, it writes where the monitor writes.
+    const HANDLE output = CreateOutputFile();
+    if (output) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = output;
+        startup.hStdError = output;
+    }
     PROCESS_INFORMATION info = {};
     // A start can fail for a moment (measured under Wine: one in a few
     // thousand, with ERROR_INTERNAL_ERROR); a file must not go unscanned
@@ -59,27 +89,51 @@ ProcessHandle StartScanner(const std::wstring& commandLine)
     for (int attempt = 0; attempt < kStartAttempts && !started; ++attempt)
         started = CreateProcessW(application.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, 0,
                                  nullptr, nullptr, &startup, &info) != FALSE;
-    if (!started)
-        return nullptr;
     // Wine starts a Unix program with no process to wait for; the handles
     // it returns then are not valid ones.
-    if (!info.hProcess)
+    if (!started || !info.hProcess) {
+        if (output)
+            CloseHandle(output);
         return nullptr;
+    }
     CloseHandle(info.hThread);
-    return static_cast<ProcessHandle>(info.hProcess);
+    auto* run = new ScannerRun;
+    run->process = info.hProcess;
+    run->output = output;
+    return reinterpret_cast<ProcessHandle>(run);
+}
+
+bool ScannerOutput(ProcessHandle process, std::size_t limit, std::string& output)
+{
+    output.clear();
+    const HANDLE file = RunOf(process)->output;
+    LARGE_INTEGER start = {};
+    if (!file || !SetFilePointerEx(file, start, nullptr, FILE_BEGIN))
+        return false;
+    char chunk[16384];
+    while (output.size() < limit) {
+        DWORD got = 0;
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(sizeof(chunk), limit - output.size()));
+        if (!ReadFile(file, chunk, want, &got, nullptr))
+            return false;
+        if (got == 0)
+            break;
+        output.append(chunk, got);
+    }
+    return true;
 }
 
 bool ProcessExited(ProcessHandle process)
 {
     // A handle that cannot be waited on counts as ended, or it would be
     // waited for in vain.
-    return WaitForSingleObject(process, 0) != WAIT_TIMEOUT;
+    return WaitForSingleObject(RunOf(process)->process, 0) != WAIT_TIMEOUT;
 }
 
 bool ProcessExitCode(ProcessHandle process, uint32_t& code)
 {
     DWORD exitCode = 0;
-    if (!GetExitCodeProcess(process, &exitCode) || exitCode == STILL_ACTIVE)
+    if (!GetExitCodeProcess(RunOf(process)->process, &exitCode) || exitCode == STILL_ACTIVE)
         return false;
     code = exitCode;
     return true;
@@ -88,12 +142,16 @@ bool ProcessExitCode(ProcessHandle process, uint32_t& code)
 void EndProcess(ProcessHandle process)
 {
     // The exit code is never read: a call ended this way failed.
-    TerminateProcess(process, ERROR_TIMEOUT);
+    TerminateProcess(RunOf(process)->process, ERROR_TIMEOUT);
 }
 
 void CloseProcess(ProcessHandle process)
 {
-    CloseHandle(process);
+    ScannerRun* run = RunOf(process);
+    CloseHandle(run->process);
+    if (run->output)
+        CloseHandle(run->output);
+    delete run;
 }
 
 } // namespace platform

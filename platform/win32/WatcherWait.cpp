@@ -4,6 +4,7 @@
 
 #include "platform/win32/ChangeRequestStorage.h"
 #include "platform/win32/FolderListingStorage.h"
+#include "platform/win32/ScannerRunStorage.h"
 
 namespace platform {
 
@@ -14,7 +15,7 @@ void WaitForWork(ChangeRequest* request, ProcessHandle scanner, FolderListing li
     if (request)
         handles[count++] = request->overlapped.hEvent;
     if (scanner)
-        handles[count++] = scanner;
+        handles[count++] = RunOf(scanner)->process;
     if (listing)
         handles[count++] = listing->firstReadEnded;
     if (count == 0) {

@@ -110,8 +110,14 @@ struct PlatformData {
     bool holdScans = false; // scans run until ReleaseScans
     int runningScans = 0;   // started and not yet closed by the watcher
     // A scan whose command line holds one of these fails (exit status 2),
-    // as clamdscan does for a file it cannot open, whatever scanExitCodes say.
+    // as clamdscan does for a file it cannot open, unless it found something.
     std::vector<std::wstring> unreadableNames;
+    // What each scan prints, as clamdscan does, a line a target: ERROR for
+    // the unreadable, FOUND for these, OK for the rest; then extraOutput.
+    // Without outputKept, what it printed could not be kept.
+    std::vector<std::wstring> infectedNames;
+    std::string extraOutput;
+    bool outputKept = true;
     // The daemon's answers to pings ("--ping"), in turn, the last repeats.
     // Pings are never held, and are not among the scans above.
     std::vector<uint32_t> pingExitCodes{0};
@@ -202,6 +208,11 @@ void HoldScans();
 void ReleaseScans();
 // Scans that name one of these fail, as for a file the scanner cannot open.
 void SetUnreadableFiles(std::vector<std::wstring> names);
+// Targets whose scan prints a detection (the exit code is the test's to set).
+void SetInfectedFiles(std::vector<std::wstring> names);
+// Lines every scan prints after its own, as a file name might try to forge.
+void SetExtraOutput(std::string text);
+void SetOutputKept(bool kept);
 void SetPingExitCodes(std::vector<uint32_t> codes);
 int Pings();
 int EndedScans();

@@ -6,6 +6,7 @@
 #include <deque>
 #include <set>
 
+#include "platform/CodePage.h"
 #include "tests/doubles/FakeState.h"
 
 namespace {
@@ -14,6 +15,8 @@ namespace {
 struct FakeProcess {
     int exit[2] = {-1, -1};
     uint32_t exitCode = 0;
+    std::string output;
+    bool outputKept = true;
 };
 
 std::deque<FakeProcess*>& HeldScans()
@@ -44,6 +47,37 @@ void End(FakeProcess& process)
 
 } // namespace
 
+namespace fake {
+std::vector<std::wstring> SplitCommandLineWide(const std::wstring& line);
+
+// What clamdscan prints for the targets of a command line.
+std::string PrintedBy(const std::wstring& commandLine, const PlatformData& p)
+{
+    std::string printed;
+    const auto holds = [](const std::wstring& path, const std::vector<std::wstring>& names) {
+        for (const std::wstring& name : names) {
+            if (path.find(name) != std::wstring::npos)
+                return true;
+        }
+        return false;
+    };
+    const std::vector<std::wstring> arguments = SplitCommandLineWide(commandLine);
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        const std::wstring& argument = arguments[i];
+        std::string path;
+        if (argument.rfind(L"--", 0) == 0 || !platform::WideToAnsiExact(argument, path))
+            continue;
+        if (holds(argument, p.unreadableNames))
+            printed += path + ": Can't open file or directory ERROR\n";
+        else if (holds(argument, p.infectedNames))
+            printed += path + ": Eicar-Test-Signature FOUND\n" + path + ": moved to 'C:\\ProgramData\\Pelorin\\Vault'\n";
+        else
+            printed += path + ": OK\n";
+    }
+    return printed + p.extraOutput;
+}
+} // namespace fake
+
 namespace platform {
 
 ProcessHandle StartScanner(const std::wstring& commandLine)
@@ -62,14 +96,18 @@ ProcessHandle StartScanner(const std::wstring& commandLine)
     process->exitCode = codes.front();
     if (codes.size() > 1)
         codes.erase(codes.begin());
+    // As clamdscan, a detection outweighs an error in its exit status.
     for (const std::wstring& name : p.unreadableNames) {
-        if (!ping && commandLine.find(name) != std::wstring::npos)
+        if (!ping && commandLine.find(name) != std::wstring::npos && process->exitCode != 1)
             process->exitCode = 2;
     }
-    if (ping)
+    if (ping) {
         ++p.pings;
-    else
+    } else {
         p.scanCommandLines.push_back(commandLine);
+        process->output = fake::PrintedBy(commandLine, p);
+        process->outputKept = p.outputKept;
+    }
     ++p.runningScans;
     Running().insert(process);
     if (p.holdScans && !ping)
@@ -78,6 +116,12 @@ ProcessHandle StartScanner(const std::wstring& commandLine)
         End(*process);
     p.changed.notify_all();
     return reinterpret_cast<ProcessHandle>(process);
+}
+
+bool ScannerOutput(ProcessHandle process, std::size_t limit, std::string& output)
+{
+    output = ProcessOf(process)->output.substr(0, limit);
+    return ProcessOf(process)->outputKept;
 }
 
 bool ProcessExited(ProcessHandle process)
@@ -153,14 +197,14 @@ void ResetScanner()
     HeldScans().clear();
 }
 
-namespace {
+// Splitting, as the scanner would.
 
-// Splits a command line as CommandLineToArgvW does. The program's name
+// Splits a command line as CommandLineToArgvW does, in UTF-16. The program's name
 // runs to the first blank, or between quotes, as it is. In the arguments,
 // blanks outside quotes separate; 2n backslashes before a quote are n and
 // the quote opens or closes a quoted part, 2n+1 are n and a quote; other
 // backslashes are themselves, and "" inside a quoted part is one quote.
-std::vector<std::string> SplitCommandLine(const std::wstring& line)
+std::vector<std::wstring> SplitCommandLineWide(const std::wstring& line)
 {
     const auto blank = [&](std::size_t i) { return line[i] == L' ' || line[i] == L'\t'; };
     std::size_t i = 0;
@@ -173,7 +217,7 @@ std::vector<std::string> SplitCommandLine(const std::wstring& line)
         for (; i < line.size() && !blank(i); ++i)
             program += line[i];
     }
-    std::vector<std::string> arguments{Utf8Of(program)};
+    std::vector<std::wstring> arguments{program};
     for (;;) {
         while (i < line.size() && blank(i))
             ++i;
@@ -204,11 +248,19 @@ std::vector<std::string> SplitCommandLine(const std::wstring& line)
                 argument += line[i++];
             }
         }
-        arguments.push_back(Utf8Of(argument));
+        arguments.push_back(argument);
     }
 }
 
-} // namespace
+std::vector<std::string> SplitCommandLine(const std::wstring& line)
+{
+    std::vector<std::string> arguments;
+    for (const std::wstring& argument : SplitCommandLineWide(line))
+        arguments.push_back(Utf8Of(argument));
+    return arguments;
+}
+
+
 
 std::vector<std::vector<std::string>> ScanArguments()
 {

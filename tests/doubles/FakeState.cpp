@@ -42,6 +42,9 @@ void RunReadsOutOfMemory() { Set(&Platform::readsRunOutOfMemory, true); }
 void SetScannerFound(bool found) { Set(&Platform::scannerFound, found); }
 void SetScanExitCodes(std::vector<uint32_t> codes) { Set(&Platform::scanExitCodes, std::move(codes)); }
 void SetUnreadableFiles(std::vector<std::wstring> names) { Set(&Platform::unreadableNames, std::move(names)); }
+void SetInfectedFiles(std::vector<std::wstring> names) { Set(&Platform::infectedNames, std::move(names)); }
+void SetExtraOutput(std::string text) { Set(&Platform::extraOutput, std::move(text)); }
+void SetOutputKept(bool kept) { Set(&Platform::outputKept, kept); }
 void SetPingExitCodes(std::vector<uint32_t> codes) { Set(&Platform::pingExitCodes, std::move(codes)); }
 int Pings() { return Read(&Platform::pings); }
 int EndedScans() { return Read(&Platform::endedScans); }

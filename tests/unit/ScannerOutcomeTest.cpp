@@ -340,9 +340,9 @@ TEST_F(WatchersTest, ABacklogIsScannedManyFilesACallInOrderOfArrival)
 
 // A call of several that fails for one of its files while the scanner
 // works is halved until that file is found; it waits alone, and the others
-// are scanned. Of a call that found something, the files that left their
-// place are recorded.
-TEST_F(WatchersTest, AFailedCallIsHalvedAndOnlyTheFilesThatLeftAreRecordedAsFound)
+// are scanned. Of a call that found something, only the file it reported
+// found is recorded.
+TEST_F(WatchersTest, AFailedCallIsHalvedAndOnlyAFileReportedFoundIsRecorded)
 {
     fake::HoldScans();
     DeliverAndStartScan(L"C:\\ProgramData", ChangeBatch(AddedFiles("first", 1)));
@@ -362,10 +362,14 @@ TEST_F(WatchersTest, AFailedCallIsHalvedAndOnlyTheFilesThatLeftAreRecordedAsFoun
     Pass(1000);
     EXPECT_EQ(fake::ScannedPaths().back(), Calls({{"s", {1, 2}}}).front());
 
+    // A call that found something: only the file it reported found is
+    // recorded, not the clean one deleted during the call.
     fake::HoldScans();
-    fake::SetScanExitCodes({1});
+    fake::SetScanExitCodes({1, 0});
+    fake::SetInfectedFiles({L"v1001"});
     DeliverAndStartScan(L"C:\\ProgramData", ChangeBatch(AddedFiles("v", 3)));
     fake::EraseTreeEntry(L"C:\\ProgramData\\v1001.exe"); // the scanner moved it
+    fake::EraseTreeEntry(L"C:\\ProgramData\\v1002.exe"); // its owner deleted it
     fake::ReleaseScans();
     Pass();
     ASSERT_EQ(fake::ScannedPaths().back(), Calls({{"v", {0, 3}}}).front());
@@ -519,4 +523,40 @@ TEST_F(WatchersTest, ACallThatNeverEndsIsEndedAtItsDeadlineAndTheFilesBehindItGo
     EXPECT_NE(LogBytes(L"ErrorFunctionLogs.txt").find("clamdscan did not end within 125 s"), std::string::npos);
     Pass(1000);
     EXPECT_EQ(ScannedFiles().back(), "C:\\ProgramData\\hangs.exe") << "tried again alone";
+}
+
+// A call of several that found something is told file by file from what
+// the client printed: the file it reported found is recorded; one it
+// reported failed, or did not report, was not scanned and goes again; when
+// what it printed was not kept, a file that left its place is taken for
+// the detection, and the others go again alone.
+TEST_F(ScannerStageTest, ACallThatFoundSomethingIsToldFileByFile)
+{
+    for (bool kept : {true, false}) {
+        SCOPED_TRACE(kept ? "what it printed was kept" : "what it printed was lost");
+        TearDown();
+        SetUp();
+        fake::SetOutputKept(kept);
+        fake::SetInfectedFiles({L"v.exe"});
+        fake::SetUnreadableFiles({L"e.exe"});
+        fake::SetScanExitCodes({1, 0});
+        for (const std::string name : {"v.exe", "e.exe", "c.exe"}) {
+            Put(name);
+            stage->Submit(std::u16string(name.begin(), name.end()), wxString(name), 0);
+        }
+        fake::HoldScans();
+        stage->StartReady(0);
+        fake::EraseTreeEntry(L"C:\\ProgramData\\v.exe"); // moved to the vault
+        fake::ReleaseScans();
+        Finish(0);
+        RunDue(0);
+        const auto calls = fake::ScannedPaths();
+        const Paths e{"C:\\ProgramData\\e.exe"}, c{"C:\\ProgramData\\c.exe"};
+        EXPECT_EQ(calls, kept ? (std::vector<Paths>{{"C:\\ProgramData\\v.exe", e[0], c[0]}, e})
+                              : (std::vector<Paths>{{"C:\\ProgramData\\v.exe", e[0], c[0]}, e, c}));
+        EXPECT_EQ(LogBytes(L"SuccessScanLogs.txt"),
+                  Entry("PELMON: 2025-08-18 14:13:20 UTC: clamdscan found a threat in \"C:\\ProgramData\\v.exe\" "
+                        "and moved it to the quarantine folder \"C:\\ProgramData\\Pelorin\\Vault\"."));
+        EXPECT_TRUE(stage->HasWaiting()) << "e.exe waits to be tried alone again";
+    }
 }
