@@ -29,8 +29,8 @@ using FolderListing = FolderListingTag*;
 
 // Opens the folder `relative` (UTF-16 units as change records give them,
 // without a leading separator; empty for the root itself) below `root` for
-// listing, without following it if it is a reparse point. Paths of any
-// length. Null when it cannot be opened.
+// listing. Paths of any length. Null when it cannot be opened, and for a
+// reparse point below the root, which is never followed.
 FolderListing OpenFolderListing(const std::wstring& root, const std::u16string& relative);
 
 enum class ListingRead {

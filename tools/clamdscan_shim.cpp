@@ -48,10 +48,16 @@ int wmain(int argc, wchar_t** argv)
     DeleteFileW(status);
     SetEnvironmentVariableW(L"PELMON_BRIDGE_STATUS", status);
 
+    // The bridge prints clamdscan's verdicts where this program prints: the
+    // monitor reads them, file by file.
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(bridge.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+    if (!CreateProcessW(bridge.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                         nullptr, &startup, &info))
         return 2;
     if (info.hProcess) {

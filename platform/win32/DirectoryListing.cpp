@@ -69,9 +69,18 @@ void TakeBatch(const std::vector<DWORD>& buffer, std::vector<DirectoryEntry>& en
 
 FolderListing OpenFolderListing(const std::wstring& root, const std::u16string& relative)
 {
+    const std::wstring path = LongPathOf(root, relative);
+    // A link below the root leads elsewhere: what lies behind it did not
+    // arrive in this tree. Asked by its path: Wine opens a link's target
+    // whatever the flags, and the handle's attributes are the target's.
+    if (!relative.empty()) {
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            return nullptr;
+    }
     // Made first: if memory runs out, no handle is left open.
     auto listing = std::make_unique<FolderListingTag>();
-    listing->folder = CreateFileW(LongPathOf(root, relative).c_str(), FILE_LIST_DIRECTORY | SYNCHRONIZE,
+    listing->folder = CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | SYNCHRONIZE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);

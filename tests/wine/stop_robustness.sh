@@ -11,7 +11,7 @@ trials="${PELMON_STOP_TRIALS:-30}"
 files=10000
 wine_session_start
 logs="$(product_folder)"
-mkdir -p "$logs"
+mkdir -p "$logs/Vault" # as the product's installer leaves it
 users="$(unix_path_of 'C:\users')"
 install_service
 

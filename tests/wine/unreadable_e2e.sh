@@ -7,6 +7,9 @@
 #    named once, and scanned once its writer lets go of it. No outage.
 # 2. A call that hangs on one file (the stub held) is ended at its
 #    deadline (4 s in this build); the files behind it are scanned then.
+# 3. A call of two files that finds one: the other, deleted by its owner
+#    while the call ran, is no detection; and a call of an infected file
+#    and one the client cannot read: the unreadable one is scanned again.
 set -u
 lib="$(dirname "$0")/../../scripts/lib"
 source "$lib/monitor.sh"
@@ -90,5 +93,29 @@ for ((i = 0; i < 200; i++)); do
 done
 await_scan 'C:\ProgramData\held\hangs.exe'
 echo "a hung call was ended at its deadline; the file behind it was scanned $waited ms after it began"
+
+# Two files in one call, held until the clean one is deleted.
+stub_hold on
+printf '%s' "$eicar" >"$c/staging/pair-v.exe"
+printf 'clean' >"$c/staging/pair-hangs.exe"
+mv "$c/staging/pair-v.exe" "$c/staging/pair-hangs.exe" "$c/ProgramData/held/"
+for ((i = 0; i < 100; i++)); do
+    scanner_calls started | grep -qE 'pair-v.exe" "C:[^"]*pair-hangs.exe|pair-hangs.exe" "C:[^"]*pair-v.exe' && break
+    sleep 0.05
+done
+scanner_calls started | grep -qE 'pair-v.exe" "C:[^"]*pair-hangs.exe|pair-hangs.exe" "C:[^"]*pair-v.exe' ||
+    fail "the two files did not share a call: $(scanner_calls started | grep pair)"
+rm -f "$c/ProgramData/held/pair-hangs.exe"
+stub_hold off
+for ((i = 0; i < 100; i++)); do
+    [[ -f "$logs/Vault/pair-v.exe" ]] && break
+    sleep 0.05
+done
+[[ -f "$logs/Vault/pair-v.exe" ]] || fail "pair-v.exe did not reach the quarantine folder"
+sleep 1
+assert_eq 1 "$(grep -cF 'found a threat in "C:\ProgramData\held\pair-v.exe"' "$logs/SuccessScanLogs.txt")" \
+    "detections of the infected file"
+assert_eq 0 "$(grep -c 'pair-hangs.exe' "$logs/SuccessScanLogs.txt")" "detections of the deleted clean file"
+echo "of a call that found one file, only that one was recorded; the deleted clean file was not"
 stop_watching
 echo "PASS unreadable_e2e"

@@ -5,7 +5,7 @@ set -u
 source "$(dirname "$0")/../../scripts/lib/monitor.sh"
 wine_session_start
 logs="$(product_folder)"
-mkdir -p "$logs"
+mkdir -p "$logs/Vault" # as the product's installer leaves it
 install_service --stop-delay-ms 1500
 
 expected_a=$( { entry_bytes 'PELMON: AppData Dir Path: C:\ProgramData'; entry_bytes 'PELMON: Profile Dir Path: C:\users'; } | od -An -tx1)
