@@ -16,6 +16,11 @@
 #   outage:   the scanner cannot reach its daemon for 10 s while 200 files
 #             arrive: files lost, scanner starts meanwhile, and the time from
 #             its return to the last of them scanned
+#   unreadable: N files at once, 1 in 100 of them unreadable to the scanner
+#             (the stub fails them as clamdscan fails a file it cannot
+#             open), T ms scans, beside the same burst without them: scanner
+#             calls and the time from the first file made to the last
+#             readable one scanned, and the ratio of the two times
 #   stop:     the service stopped in the middle of a flood: time to exit
 #   real:     the demo's real clamd: 1000 small files (20 EICAR test files)
 #             at once into a monitored folder, beside one clamdscan call
@@ -196,6 +201,46 @@ echo "files lost: $(( 200 - $(wc -l <"$work/outage-ok") )) of 200"
 echo "scanner starts while the daemon was away: $(no_daemon_tries)"
 echo "from the daemon's return to the last file scanned: $(( ${last_ms:-$up_ms} - up_ms )) ms"
 stop_watching
+
+fi
+if wants unreadable; then
+echo
+unreadable=$(( files / 100 ))
+echo "== unreadable: $files files at once, $unreadable of them unreadable to the scanner," \
+     "beside the same burst without them; the scanner taking its start plus $delay ms a file"
+export PELMON_STUB_DELAY_MS="$delay" PELMON_STUB_UNREADABLE='.unreadable.'
+MONITOR_OUTPUT="$work/unreadable-monitor.out" # the stub's verdicts
+declare -A spent # ms from the first file made to the last readable one scanned
+start_watching
+for run in readable mixed; do
+    bad=$([[ $run == mixed ]] && echo "$unreadable" || echo 0)
+    clear_stub_calls
+    : >"$MONITOR_OUTPUT"
+    new_folder "ProgramData/$run"
+    python3 bench/burst_report.py create "$c/ProgramData/$run" "$files" "$work/$run-times" 1 "$bad"
+    await_scans_settled "$files" "ProgramData\\$run\\f"
+    # Only a call that named an unreadable file failed.
+    grep -vF "$PELMON_STUB_UNREADABLE" "$STUB_CALLS" >"$work/$run-good-calls"
+    STUB_CALLS="$work/$run-good-calls" stub_calls finished >"$work/$run-scans"
+    python3 bench/burst_report.py report "$run: scanned" "$work/$run-times" "$work/$run-scans" "$run"
+    read -r first last < <(python3 bench/burst_report.py span "$work/$run-times" "$work/$run-scans" "$run")
+    [[ $last == - ]] && { echo "$run: no figures"; continue; }
+    spent[$run]=$(( last - first ))
+    # The calls until then: all, those that failed for an unreadable file
+    # among others, and the tries of one alone; the stub logs no pings, the
+    # monitor's output has their answers.
+    read -r calls several alone < <(scanner_calls finished | awk -v t="$last" -v bad="$PELMON_STUB_UNREADABLE" '
+        $1 <= t { calls++; if (index($0, bad)) { if (split($0, parts, "\" \"") > 2) several++; else alone++ } }
+        END { print calls + 0, several + 0, alone + 0 }')
+    echo "$run: $calls scanner calls ($several failed for an unreadable file among others, $alone tries of one" \
+         "alone) and $(grep -c PONG "$MONITOR_OUTPUT") pings until the last readable file was scanned," \
+         "${spent[$run]} ms after the first file was made"
+done
+[[ -n "${spent[readable]:-}" && -n "${spent[mixed]:-}" ]] &&
+    echo "with $unreadable unreadable files: $(awk -v a="${spent[mixed]}" -v b="${spent[readable]}" \
+        'BEGIN { printf "%.2f", a / b }') x the time without them"
+stop_watching
+unset PELMON_STUB_DELAY_MS PELMON_STUB_UNREADABLE MONITOR_OUTPUT
 
 fi
 if wants stop; then

@@ -131,8 +131,9 @@ uint64_t ScannerStage::MillisecondsToNextRetry(uint64_t nowMs) const
     uint64_t next = UINT64_MAX;
     if (!m_waiting.Empty())
         next = m_waiting.MillisecondsToNextTry(nowMs);
-    // A file that failed alone is not tried while the scanner is out.
-    if (!m_waiting.Failing() && !m_retries.Empty())
+    // A file that failed alone is not tried while the scanner is out and
+    // another file carries the tries.
+    if (!Failing() && !m_retries.Empty())
         next = std::min(next, m_retries.MillisecondsToNextTry(nowMs));
     return next;
 }
@@ -156,7 +157,12 @@ bool ScannerStage::StartDueRetry(uint64_t nowMs)
             if (StartPrepared(std::move(file), CallKind::OutageTry, nowMs))
                 return true;
         }
-        return false;
+        // With none waiting (the last went away, or was taken for a file
+        // that fails alone as the daemon came back between its try and the
+        // ping), the files that fail alone carry the tries, or the outage
+        // would wait on nothing: the first of them scanned ends it.
+        if (!m_waiting.Empty())
+            return false;
     }
     // Working again: every waiting file is ready, ahead of the files that
     // came after them.

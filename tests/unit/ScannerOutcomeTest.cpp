@@ -190,6 +190,27 @@ TEST_F(ScannerStageTest, WhileItFailsOnlyTheOldestIsTriedAtIntervalsDoublingToTh
               std::string::npos);
 }
 
+// The daemon comes back between a try that failed and the ping after it:
+// the file tried is taken for one that fails alone. With no other file
+// waiting to carry the tries, it is tried alone all the same, and its scan
+// ends the outage.
+TEST_F(ScannerStageTest, AFileBlamedAsTheDaemonCameBackIsTriedAloneAndEndsTheOutage)
+{
+    fake::SetScanExitCodes({2});
+    fake::SetPingExitCodes({21, 0});
+    Submit("a.exe", 0);
+    ASSERT_TRUE(Retry(1000));
+    ASSERT_EQ(fake::Pings(), 2);
+    fake::SetScanExitCodes({0});
+    EXPECT_FALSE(RunDue(1999)) << "tried early";
+    EXPECT_TRUE(RunDue(2000));
+    EXPECT_EQ(fake::ScannedPaths().size(), 3u);
+    EXPECT_FALSE(stage->HasWaiting());
+    const std::string log = LogBytes(L"ErrorFunctionLogs.txt");
+    EXPECT_NE(log.find("PELMON: clamdscan scanned \"C:\\ProgramData\\a.exe\" at last"), std::string::npos);
+    EXPECT_NE(log.find("PELMON: clamdscan scans again after 2 s"), std::string::npos);
+}
+
 TEST_F(ScannerStageTest, AFailedScanOfAFileThatIsGoneIsNoOutage)
 {
     fake::SetScanExitCodes({2});

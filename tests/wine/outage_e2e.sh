@@ -5,6 +5,10 @@
 # every one of them is scanned, exactly once successfully, the infected one
 # ends in the quarantine folder with its detection recorded, and the outage
 # is reported once when it began and once when it ended.
+# Then the daemon goes away again, and the file whose tries the outage
+# hangs on is deleted before the daemon is back: the next file to arrive,
+# an infected one, carries the tries, and is scanned at its next try once
+# the daemon answers again; the end of that outage is reported too.
 set -u
 lib="$(dirname "$0")/../../scripts/lib"
 source "$lib/monitor.sh"
@@ -61,5 +65,44 @@ assert_eq 1 "$(grep -c 'found a threat in "C:\\ProgramData\\outage\\eicar.com"' 
 grep -qE '^PELMON: [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9:]{8} UTC: .*moved it to the quarantine folder "C:\\ProgramData\\Pelorin\\Vault"' \
     "$logs/SuccessScanLogs.txt" || fail "the detection entry lacks its time or the vault"
 echo "outage reported once at its start and once at its end; detection recorded"
+
+stub_daemon down
+printf 'gone' >"$c/staging/gone.exe"
+mv "$c/staging/gone.exe" "$c/ProgramData/outage/gone.exe"
+for ((i = 0; i < 200; i++)); do
+    [[ $(grep -c 'new files wait and are tried again' "$logs/ErrorFunctionLogs.txt") == 2 ]] && break
+    sleep 0.05
+done
+tries=$(scan_records_of 'C:\ProgramData\outage\gone.exe' | awk '$3 == "nodaemon"' | wc -l)
+(( tries >= 1 )) || fail "the second outage was reported with no failed call for gone.exe"
+assert_eq 2 "$(grep -c 'new files wait and are tried again' "$logs/ErrorFunctionLogs.txt")" "outage entries"
+rm "$c/ProgramData/outage/gone.exe"
+# Its next try, 1 s after it failed, finds it gone: nothing waits then.
+sleep 2
+printf '%s' "$eicar" >"$c/staging/late.com"
+mv "$c/staging/late.com" "$c/ProgramData/outage/late.com"
+for ((i = 0; i < 200; i++)); do
+    [[ -n "$(scan_records_of 'C:\ProgramData\outage\late.com')" ]] && break
+    sleep 0.05
+done
+assert_eq nodaemon "$(scan_records_of 'C:\ProgramData\outage\late.com' | awk '{ print $3 }' | head -n 1)" \
+    "the first call for late.com while the daemon was away"
+# Past the ping that follows the failed try: a daemon back before it would
+# have late.com taken for a file that fails alone (a case of its own).
+sleep 0.5
+stub_daemon up
+up_at=$(date +%s%3N)
+for ((i = 0; i < 200; i++)); do
+    [[ -f "$logs/Vault/late.com" ]] && break
+    sleep 0.05
+done
+[[ -f "$logs/Vault/late.com" ]] || fail "late.com did not reach the quarantine folder within 10 s of the daemon's return"
+echo "late.com carried the tries once gone.exe was deleted; it reached the vault" \
+    "$(( $(date +%s%3N) - up_at )) ms after the daemon came back"
+for ((i = 0; i < 100; i++)); do
+    [[ $(grep -c 'clamdscan scans again after' "$logs/ErrorFunctionLogs.txt") == 2 ]] && break
+    sleep 0.05
+done
+assert_eq 2 "$(grep -c 'clamdscan scans again after' "$logs/ErrorFunctionLogs.txt")" "recovery entries"
 stop_watching
 echo "PASS outage_e2e"
