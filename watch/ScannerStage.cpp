@@ -259,9 +259,13 @@ void ScannerStage::Poll(uint64_t nowMs, std::size_t queuedElsewhere)
         return;
     }
     // A detection in a call of several, or by a folder, is told file by file.
+    // A detection in a call of several, or by a folder, is told file by
+    // file; so is a failure of a call of several, which names the files it
+    // could not read. (m_call holds several files of one folder when they
+    // share its call.)
     const bool readPrinted =
-        how.empty() && code == kFound && m_kind != CallKind::Ping && (m_call.size() > 1 || m_call.front().byFolder);
-    // (m_call holds several files of one folder when they share its call.)
+        m_kind != CallKind::Ping && !hung && (m_call.size() > 1 || (code == kFound && m_call.front().byFolder)) &&
+        (how.empty() ? code == kFound : code != 0);
     const bool printed = readPrinted && platform::ScannerOutput(m_running, kOutputLimit, m_printed);
     platform::CloseProcess(m_running);
     m_running = nullptr;
@@ -270,7 +274,7 @@ void ScannerStage::Poll(uint64_t nowMs, std::size_t queuedElsewhere)
     else if (how.empty())
         Scanned(code, printed ? &m_printed : nullptr, nowMs, queuedElsewhere);
     else
-        NotScanned(how, hung, nowMs);
+        NotScanned(how, hung, nowMs, printed ? &m_printed : nullptr);
 }
 
 void ScannerStage::Scanned(uint32_t code, const std::string* printed, uint64_t nowMs, std::size_t queuedElsewhere)
@@ -383,7 +387,7 @@ void ScannerStage::PutBack(std::vector<Ready> call, bool asOne)
     }
 }
 
-void ScannerStage::NotScanned(const std::wstring& how, bool askDaemon, uint64_t nowMs)
+void ScannerStage::NotScanned(const std::wstring& how, bool askDaemon, uint64_t nowMs, const std::string* printed)
 {
     m_failedHow = how;
     const bool answeredJustBefore = m_scannerAnswered;
@@ -431,6 +435,32 @@ void ScannerStage::NotScanned(const std::wstring& how, bool askDaemon, uint64_t 
         break;
     }
     m_vaultReported = false;
+    // The files the client reported scanned were; the others failed, and
+    // as it answered for some, the scanner works: they were at fault.
+    if (printed && m_kind == CallKind::Files && m_call.size() > 1 && !askDaemon) {
+        std::vector<std::string> targets;
+        for (const Ready& ready : m_call) {
+            targets.emplace_back();
+            platform::WideToAnsiExact(ready.target, targets.back()); // it reached the scanner exactly
+        }
+        const std::vector<TargetVerdict> verdicts = ReadVerdicts(*printed, targets);
+        std::vector<Ready> failed;
+        for (std::size_t i = 0; i < m_call.size(); ++i) {
+            if (verdicts[i] != TargetVerdict::Clean)
+                failed.push_back(std::move(m_call[i]));
+        }
+        if (failed.size() < m_call.size()) {
+            m_scannerAnswered = true;
+            m_call = std::move(failed);
+            if (m_call.size() == 1) {
+                Blame(nowMs);
+            } else {
+                PutBack(std::move(m_call), true);
+                m_call.clear();
+            }
+            return;
+        }
+    }
     // A part of a failed call that fails right after a good answer (its
     // other half scanned, or the daemon answered) failed for its files; a
     // scanner that hangs or cannot be started may be out all the same, and

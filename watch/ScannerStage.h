@@ -118,7 +118,7 @@ private:
     void Scanned(uint32_t code, const std::string* printed, uint64_t nowMs, std::size_t queuedElsewhere);
     void Found(const std::string* printed);
     void RecordFound(const std::wstring& when, const std::wstring& path);
-    void NotScanned(const std::wstring& how, bool askDaemon, uint64_t nowMs);
+    void NotScanned(const std::wstring& how, bool askDaemon, uint64_t nowMs, const std::string* printed = nullptr);
     void PingAnswered(bool works, uint64_t nowMs);
     void Blame(uint64_t nowMs);
     void Outage(const std::wstring& how, uint64_t nowMs);

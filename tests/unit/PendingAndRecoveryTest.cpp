@@ -194,9 +194,10 @@ TEST_F(WatchersTest, LossesWidenOneWindowThatOneListingAnswers)
         for (int i = 0; i < 30; ++i)
             Put(L"dir" + std::to_wstring(i), fake::FileTimeNow() - 3600 * kSecond, true);
         const uint64_t passesBefore = Stats().recoveryPasses;
-        const int batchesBefore = fake::ListingBatches();
+        const int listingsBefore = fake::Listings();
         if (c.whileListing) {
-            fake::SetListingDelay(10000); // a third of a second a pass
+            // The pass cannot end before the test lets the first read end.
+            fake::HoldFirstReads(true);
         } else {
             fake::HoldScans();
             NewFile(Wide("held-" + tag + ".exe"));
@@ -209,8 +210,7 @@ TEST_F(WatchersTest, LossesWidenOneWindowThatOneListingAnswers)
             LoseNewFile(lost);
             eligible.push_back(Path(lost));
             if (c.whileListing && loss == 0)
-                ASSERT_TRUE(fake::WaitUntil(
-                    [&](const fake::Platform& p) { return p.listingBatches > batchesBefore; }));
+                ASSERT_TRUE(fake::WaitUntil([&](const fake::Platform& p) { return p.listings > listingsBefore; }));
             for (int good = 0; loss < 2 && good < 2; ++good) {
                 fake::AdvanceClock(1000);
                 const std::string seen =
@@ -222,9 +222,9 @@ TEST_F(WatchersTest, LossesWidenOneWindowThatOneListingAnswers)
         }
         ASSERT_EQ(Stats().recoveryPasses, passesBefore) << "a pass ended before the last loss";
         fake::ReleaseScans();
+        fake::HoldFirstReads(false);
         ASSERT_TRUE(fake::WaitUntil(
             [&](const fake::Platform& p) { return Idle(p) && Stats().recoveryPasses > passesBefore; }));
-        fake::SetListingDelay(0);
         // A pass that follows another rests as long as that one listed.
         fake::AdvanceClock(60000);
         DeliverAndTake(ChangeBatch({{Removed, u"nothing.tmp"}}));

@@ -6,6 +6,7 @@
 #include "watch/WaitingFiles.h"
 #include "watch/WatchLimits.h"
 
+#include <algorithm>
 #include <map>
 #include <memory>
 
@@ -360,8 +361,8 @@ TEST_F(WatchersTest, ABacklogIsScannedManyFilesACallInOrderOfArrival)
 }
 
 // A call of several that fails for one of its files while the scanner
-// works is halved until that file is found; it waits alone, and the others
-// are scanned. Of a call that found something, only the file it reported
+// works, and whose output was lost, is halved until that file is found; it
+// waits alone, and the others are scanned. Of a call that found something, only the file it reported
 // found is recorded.
 TEST_F(WatchersTest, AFailedCallIsHalvedAndOnlyAFileReportedFoundIsRecorded)
 {
@@ -370,6 +371,7 @@ TEST_F(WatchersTest, AFailedCallIsHalvedAndOnlyAFileReportedFoundIsRecorded)
     fake::DeliverBatch(L"C:\\ProgramData", ChangeBatch(AddedFiles("s", 3)));
     ASSERT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return p.takenBatches == 2 && p.parkedWaits == 2; }));
     fake::SetUnreadableFiles({L"s1001"});
+    fake::SetOutputKept(false);
     fake::ReleaseScans();
     Pass(500);
     EXPECT_EQ(fake::ScannedPaths(), Calls({{"first", {0, 1}}, {"s", {0, 3}}, {"s", {0, 1}}, {"s", {1, 3}},
@@ -386,6 +388,7 @@ TEST_F(WatchersTest, AFailedCallIsHalvedAndOnlyAFileReportedFoundIsRecorded)
     // A call that found something: only the file it reported found is
     // recorded, not the clean one deleted during the call.
     fake::HoldScans();
+    fake::SetOutputKept(true);
     fake::SetScanExitCodes({1, 0});
     fake::SetInfectedFiles({L"v1001"});
     DeliverAndStartScan(L"C:\\ProgramData", ChangeBatch(AddedFiles("v", 3)));
@@ -400,14 +403,16 @@ TEST_F(WatchersTest, AFailedCallIsHalvedAndOnlyAFileReportedFoundIsRecorded)
     EXPECT_EQ(found.find("v1002.exe"), std::string::npos);
 }
 
-// One unreadable file among 64 costs a few calls, not 64, wherever it is;
-// and the files after it are not held up.
-TEST_F(ScannerStageTest, TheFileThatFailsACallOfSixtyFourIsFoundByHalves)
+// One unreadable file among 64 costs a few calls, not 64, wherever it is:
+// one, when the client's output names it; by halves, when that was lost.
+TEST_F(ScannerStageTest, TheFileThatFailsACallOfSixtyFourIsFoundInAFewCalls)
 {
+    for (const bool kept : {true, false})
     for (int bad : {0, 31, 63}) {
-        SCOPED_TRACE(bad);
+        SCOPED_TRACE(std::to_string(bad) + (kept ? " named by the output" : " found by halves"));
         TearDown();
         SetUp();
+        fake::SetOutputKept(kept);
         const std::wstring badName = L"h" + std::to_wstring(1000 + bad);
         fake::SetUnreadableFiles({badName});
         for (int i = 0; i < 64; ++i) {
@@ -417,16 +422,24 @@ TEST_F(ScannerStageTest, TheFileThatFailsACallOfSixtyFourIsFoundByHalves)
         }
         RunDue(0);
         const auto calls = fake::ScannedPaths();
-        EXPECT_LE(calls.size(), 13u);
-        EXPECT_LE(fake::Pings(), 4);
+        EXPECT_LE(calls.size(), kept ? 1u : 13u);
+        EXPECT_LE(fake::Pings(), kept ? 0 : 4);
+        // Every other file was in a call that passed, or was reported
+        // clean by the call that failed.
+        const std::string badPath = "C:\\ProgramData\\h" + std::to_string(1000 + bad) + ".exe";
         std::map<std::string, int> scanned;
-        for (std::size_t i = 0; i + 1 < calls.size() || (i < calls.size() && bad != 63); ++i)
-            for (const std::string& path : calls[i])
-                ++scanned[path];
+        for (const Paths& call : calls) {
+            if (kept || std::find(call.begin(), call.end(), badPath) == call.end())
+                for (const std::string& path : call)
+                    ++scanned[path];
+        }
         for (int i = 0; i < 64; ++i) {
             const std::string path = "C:\\ProgramData\\h" + std::to_string(1000 + i) + ".exe";
-            EXPECT_GE(scanned[path], 1) << path;
+            if (path != badPath)
+                EXPECT_GE(scanned[path], 1) << path;
         }
+        EXPECT_NE(LogBytes(L"ErrorFunctionLogs.txt").find("for \"" + badPath + "\", though it scans other files"),
+                  std::string::npos);
         EXPECT_TRUE(stage->HasWaiting());
         EXPECT_FALSE(stage->Failing());
     }
