@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/WatcherWait.h"
+#include "watch/ScanCommand.h"
 #include "watch/ScanDispatch.h"
 
 namespace {
@@ -47,7 +48,9 @@ int main(int argc, char** argv)
 
     // Started and waited for as a watcher does, with its combined wait.
     const double dispatch = ScansPerSecond(iterations, [&](int) {
-        if (const platform::ProcessHandle scanner = StartScan(L"C:\\ProgramData", L"C:\\users", candidate).process) {
+        std::wstring target;
+        PrepareScanTarget(L"C:\\users", candidate, target);
+        if (const platform::ProcessHandle scanner = StartScanCall(L"C:\\ProgramData", {target}).process) {
             platform::WaitForWork(nullptr, scanner, nullptr, platform::kWaitForever);
             platform::CloseProcess(scanner);
         }

@@ -8,13 +8,13 @@ namespace platform {
 struct ProcessHandleTag;
 using ProcessHandle = ProcessHandleTag*;
 
-// Starts the scanner client "clamdscan.exe", found where the command
-// processor would find it (the current directory, then the search path),
-// with exactly `commandLine` as its command line (CreateProcessW: a program
+// Starts the scanner client `program`, found where the command processor
+// would find it (the current directory, then the search path), with
+// exactly `commandLine` as its command line (CreateProcessW: a program
 // with a narrow main gets it in the ANSI code page), and returns at once.
 // What it prints goes to a temporary file of its own. Null when it is not
 // found or cannot be started.
-ProcessHandle StartScanner(const std::wstring& commandLine);
+ProcessHandle StartScanner(const std::wstring& program, const std::wstring& commandLine);
 
 // Once it has ended: what it printed, at most `limit` bytes of it. False
 // when its output could not be kept.

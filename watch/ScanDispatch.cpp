@@ -5,25 +5,10 @@
 #include "platform/FileAccess.h"
 #include "product/ProductLayout.h"
 #include "watch/DeviceNames.h"
+#include "watch/ScanCommand.h"
 #include "watch/Invariant.h"
 
 namespace {
-
-void AppendQuoted(std::wstring& line, const std::wstring& argument)
-{
-    // Backslashes are literal except before a quote: there each one is
-    // doubled, and the quote is escaped, so neither ends the argument.
-    line += L'"';
-    std::size_t backslashes = 0;
-    for (wchar_t c : argument) {
-        if (c == L'"')
-            line.append(backslashes + 1, L'\\');
-        backslashes = c == L'\\' ? backslashes + 1 : 0;
-        line += c;
-    }
-    line.append(backslashes, L'\\');
-    line += L'"';
-}
 
 // The path itself, or its short path, when either reaches the scanner
 // exactly.
@@ -37,24 +22,6 @@ bool ExactFormOf(const std::wstring& path, std::wstring& exact)
 }
 
 } // namespace
-
-constexpr wchar_t kScannerProgram[] = L"clamdscan.exe";
-
-std::wstring BuildScanCommand(const std::wstring& vault, const std::vector<std::wstring>& targets)
-{
-    std::wstring command = std::wstring(kScannerProgram) + L" --move=";
-    AppendQuoted(command, vault);
-    for (const std::wstring& target : targets) {
-        command += L' ';
-        AppendQuoted(command, target);
-    }
-    return command;
-}
-
-std::wstring BuildPingCommand()
-{
-    return std::wstring(kScannerProgram) + L" --ping=1";
-}
 
 bool ReachesScannerExactly(const std::wstring& path)
 {
@@ -135,18 +102,6 @@ ScanStart StartScanCall(const std::wstring& programDataPath, const std::vector<s
     std::string narrow;
     start.unscannable = !platform::WideToAnsiExact(command, narrow);
     if (!start.unscannable)
-        start.process = platform::StartScanner(command);
+        start.process = platform::StartScanner(kScannerProgram, command);
     return start;
-}
-
-ScanStart StartScan(const std::wstring& programDataPath, const std::wstring& watchRoot,
-                    const wxString& candidate)
-{
-    std::wstring target;
-    if (PrepareScanTarget(watchRoot, candidate, target) == ScanTargetForm::None) {
-        ScanStart start;
-        start.unscannable = true;
-        return start;
-    }
-    return StartScanCall(programDataPath, {target});
 }

@@ -6,17 +6,6 @@
 
 #include "platform/ScannerProcess.h"
 
-// The scanner command line: clamdscan.exe --move="<vault>" "<target>"...
-// Each argument is quoted the way CommandLineToArgvW and the C runtime
-// split a command line, so each comes back as exactly one argument,
-// whatever it holds.
-std::wstring BuildScanCommand(const std::wstring& vault, const std::vector<std::wstring>& targets);
-
-// Asks the scanner's daemon, once, whether it answers: clamdscan.exe
-// --ping=1. No file name is on it, so nobody who names a file can steer
-// what it says about the scanner.
-std::wstring BuildPingCommand();
-
 // True when a program that reads its command line in the ANSI code page
 // gets exactly `path`, and the system's path rules open exactly it: every
 // character exists there as it is, no component ends in a dot or a blank,
@@ -56,7 +45,3 @@ ScanTargetForm PrepareScanTarget(const std::wstring& watchRoot, const wxString& 
 // the command processor, which would expand %NAME% and !NAME! inside file
 // names.
 ScanStart StartScanCall(const std::wstring& programDataPath, const std::vector<std::wstring>& targets);
-
-// Both steps for one file.
-ScanStart StartScan(const std::wstring& programDataPath, const std::wstring& watchRoot,
-                    const wxString& candidate);

@@ -10,6 +10,7 @@
 #include "product/ProductLayout.h"
 #include "watch/Invariant.h"
 #include "platform/CodePage.h"
+#include "watch/ScanCommand.h"
 #include "watch/ScanDispatch.h"
 #include "watch/ScanVerdicts.h"
 #include "watch/VaultFolder.h"
@@ -28,12 +29,6 @@ std::wstring ExitStatusText(uint32_t code)
     return std::wstring(L"exit status ") + hex;
 }
 
-// A target's share of the command line: a blank and two quotes around it
-// (escapes are rare enough to leave to the margin below the system's limit).
-std::size_t CharsOf(const std::wstring& target)
-{
-    return target.size() + 3;
-}
 
 } // namespace
 
@@ -66,7 +61,7 @@ void ScannerStage::Submit(const std::u16string& name, const wxString& candidate,
     Ready ready{std::move(file), std::wstring(), 0, nowMs};
     if (!Prepare(ready))
         return; // reported; no later try would find a path either
-    m_readyChars += CharsOf(ready.target);
+    m_readyChars += CommandCharsOf(ready.target);
     m_ready.push_back(std::move(ready));
 }
 
@@ -104,10 +99,10 @@ void ScannerStage::StartReady(uint64_t nowMs)
         Ready& next = m_ready.front();
         // A part of a failed call goes as it is, neither joined nor cut.
         if (!call.empty() && (next.group != group || (group == 0 && (call.size() >= kFilesPerCall ||
-                                                                     chars + CharsOf(next.target) > kCommandChars))))
+                                                                     chars + CommandCharsOf(next.target) > kCommandChars))))
             break;
-        chars += CharsOf(next.target);
-        m_readyChars -= CharsOf(next.target);
+        chars += CommandCharsOf(next.target);
+        m_readyChars -= CommandCharsOf(next.target);
         call.push_back(std::move(next));
         m_ready.pop_front();
     } while (!m_ready.empty());
@@ -118,7 +113,7 @@ void ScannerStage::StartReady(uint64_t nowMs)
                 ++it;
                 continue;
             }
-            m_readyChars -= CharsOf(it->target);
+            m_readyChars -= CommandCharsOf(it->target);
             call.push_back(std::move(*it));
             it = m_ready.erase(it);
         }
@@ -175,7 +170,7 @@ bool ScannerStage::StartDueRetry(uint64_t nowMs)
     }
     if (!back.empty()) {
         for (auto it = back.rbegin(); it != back.rend(); ++it) {
-            m_readyChars += CharsOf(it->target);
+            m_readyChars += CommandCharsOf(it->target);
             m_ready.push_front(std::move(*it));
         }
         return true;
@@ -382,7 +377,7 @@ void ScannerStage::PutBack(std::vector<Ready> call, bool asOne)
     const unsigned shared = ++m_lastGroup;
     for (auto it = call.rbegin(); it != call.rend(); ++it) {
         it->group = asOne ? shared : ++m_lastGroup;
-        m_readyChars += CharsOf(it->target);
+        m_readyChars += CommandCharsOf(it->target);
         m_ready.push_front(std::move(*it));
     }
 }
@@ -474,7 +469,7 @@ void ScannerStage::NotScanned(const std::wstring& how, bool askDaemon, uint64_t 
     // it cannot read; the files wait for the answer.
     m_failedKind = m_kind;
     m_kind = CallKind::Ping;
-    m_running = platform::StartScanner(BuildPingCommand());
+    m_running = platform::StartScanner(kScannerProgram, BuildPingCommand());
     m_startedMs = nowMs;
     m_deadlineMs = nowMs + std::min(m_limits.callBaseMs, kPingDeadlineMs);
     if (!m_running)

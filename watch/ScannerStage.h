@@ -41,7 +41,6 @@
 class ScannerStage {
 public:
     static constexpr std::size_t kFilesPerCall = 64;
-    static constexpr std::size_t kCommandChars = 30000;
     // A ping answers in milliseconds; one that does not within this long
     // comes from a daemon that does not work.
     static constexpr uint64_t kPingDeadlineMs = 30000;

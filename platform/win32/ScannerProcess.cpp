@@ -15,7 +15,7 @@ constexpr int kStartAttempts = 3;
 
 // The command processor looks a bare program name up in the current
 // directory first, then along PATH.
-bool FindScanner(std::wstring& found)
+bool FindScanner(const std::wstring& program, std::wstring& found)
 {
     std::wstring searchPath = L".";
     const DWORD pathLength = GetEnvironmentVariableW(L"PATH", nullptr, 0);
@@ -29,7 +29,7 @@ bool FindScanner(std::wstring& found)
     }
     std::vector<wchar_t> result(MAX_PATH);
     for (;;) {
-        const DWORD length = SearchPathW(searchPath.c_str(), L"clamdscan.exe", nullptr,
+        const DWORD length = SearchPathW(searchPath.c_str(), program.c_str(), nullptr,
                                          static_cast<DWORD>(result.size()), result.data(), nullptr);
         if (length == 0)
             return false;
@@ -63,10 +63,10 @@ HANDLE CreateOutputFile()
 
 } // namespace
 
-ProcessHandle StartScanner(const std::wstring& commandLine)
+ProcessHandle StartScanner(const std::wstring& program, const std::wstring& commandLine)
 {
     std::wstring application;
-    if (!FindScanner(application))
+    if (!FindScanner(program, application))
         return nullptr;
     std::vector<wchar_t> mutableLine(commandLine.begin(), commandLine.end());
     mutableLine.push_back(L'\0');

@@ -80,7 +80,7 @@ std::string PrintedBy(const std::wstring& commandLine, const PlatformData& p)
 
 namespace platform {
 
-ProcessHandle StartScanner(const std::wstring& commandLine)
+ProcessHandle StartScanner(const std::wstring&, const std::wstring& commandLine)
 {
     fake::Platform& p = fake::State();
     std::lock_guard<std::mutex> lock(p.mutex);

@@ -48,10 +48,26 @@ TEST_F(ScanDispatchTest, EveryPathReachesTheScannerExactlyOrIsReplacedByOneThatD
     }
 }
 
+namespace {
+
+// One file's call, as the scanner stage starts it: its target, then the call.
+ScanStart ScanOne(const std::wstring& programData, const std::wstring& root, const wxString& candidate)
+{
+    std::wstring target;
+    if (PrepareScanTarget(root, candidate, target) == ScanTargetForm::None) {
+        ScanStart start;
+        start.unscannable = true;
+        return start;
+    }
+    return StartScanCall(programData, {target});
+}
+
+} // namespace
+
 TEST_F(ScanDispatchTest, AFileScannedByItsFolderOrNotAtAllIsReported)
 {
     const auto scan = [](const std::wstring& root, const std::wstring& candidate) {
-        const ScanStart start = StartScan(L"C:\\ProgramData", root, candidate);
+        const ScanStart start = ScanOne(L"C:\\ProgramData", root, candidate);
         if (start.process)
             platform::CloseProcess(start.process);
         return start.process != nullptr;
@@ -76,7 +92,7 @@ TEST_F(ScanDispatchTest, AFileScannedByItsFolderOrNotAtAllIsReported)
 
 TEST_F(ScanDispatchTest, NoScanWithoutAnExactQuarantineFolderOrAScanner)
 {
-    EXPECT_TRUE(StartScan(L"C:\\Program\u4e2dData", L"C:\\users", wxS("a.exe")).unscannable);
+    EXPECT_TRUE(ScanOne(L"C:\\Program\u4e2dData", L"C:\\users", wxS("a.exe")).unscannable);
     EXPECT_TRUE(ScannedFiles().empty());
     EXPECT_EQ(LogBytes(L"ErrorFunctionLogs.txt"),
               Entry("In StartScan: the quarantine folder has no exact form in the ANSI code page; "
@@ -84,7 +100,7 @@ TEST_F(ScanDispatchTest, NoScanWithoutAnExactQuarantineFolderOrAScanner)
 
     std::filesystem::remove(ProductFolder() / "ErrorFunctionLogs.txt");
     fake::SetScannerFound(false);
-    const ScanStart start = StartScan(L"C:\\ProgramData", L"C:\\users", wxS("a.exe"));
+    const ScanStart start = ScanOne(L"C:\\ProgramData", L"C:\\users", wxS("a.exe"));
     EXPECT_FALSE(start.unscannable || start.process) << "not found: worth another try";
     EXPECT_TRUE(ScannedFiles().empty());
     EXPECT_FALSE(LogExists(L"ErrorFunctionLogs.txt")) << "a missing scanner is not logged";

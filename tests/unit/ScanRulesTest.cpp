@@ -8,6 +8,7 @@
 
 #include "watch/DeviceNames.h"
 #include "watch/RecentNameCache.h"
+#include "watch/ScanCommand.h"
 #include "watch/ScanDispatch.h"
 #include "watch/ScanFilters.h"
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/CodePage.h"
+#include "watch/ScanCommand.h"
 #include "watch/ScanDispatch.h"
 
 namespace {
