@@ -35,10 +35,10 @@ template <typename Body> double ScansPerSecond(int iterations, Body body)
 int main(int argc, char** argv)
 {
     const int iterations = argc > 1 ? std::atoi(argv[1]) : 50;
-    const wxString candidate = wxS("alice\\Downloads\\setup.exe");
-    const std::string narrow = wxString(BuildScanCommand(L"C:\\ProgramData\\Pelorin\\Vault",
-                                                         {L"C:\\users\\" + candidate.ToStdWstring()}))
-                                   .ToStdString();
+    const std::u16string candidate = u"alice\\Downloads\\setup.exe";
+    const std::wstring wide =
+        BuildScanCommand(L"C:\\ProgramData\\Pelorin\\Vault", {L"C:\\users\\alice\\Downloads\\setup.exe"});
+    const std::string narrow(wide.begin(), wide.end()); // all ASCII
 
     char found[MAX_PATH];
     if (!SearchPathA(nullptr, "clamdscan.exe", nullptr, MAX_PATH, found, nullptr)) {

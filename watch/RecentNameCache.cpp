@@ -1,14 +1,14 @@
 #include "watch/RecentNameCache.h"
 
-bool RecentNameCache::AdmitCandidate(const wxString& candidate)
+bool RecentNameCache::AdmitCandidate(std::u16string_view candidate)
 {
     if (m_names.size() >= kCapacity)
         m_names.clear();
-    for (const wxString& name : m_names) {
+    for (const std::u16string& name : m_names) {
         // Exact unit-for-unit comparison, case-sensitive.
         if (name == candidate)
             return false;
     }
-    m_names.push_back(candidate);
+    m_names.emplace_back(candidate);
     return true;
 }

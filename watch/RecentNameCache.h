@@ -1,6 +1,6 @@
 #pragma once
-#include <wx/string.h>
-
+#include <string>
+#include <string_view>
 #include <vector>
 
 // The names a watcher has recently handed to the scanner. Emptied whole
@@ -10,10 +10,10 @@ public:
     static constexpr std::size_t kCapacity = 100;
 
     // True when `candidate` was not in the cache and has now been appended.
-    bool AdmitCandidate(const wxString& candidate);
+    bool AdmitCandidate(std::u16string_view candidate);
 
     std::size_t Size() const { return m_names.size(); }
 
 private:
-    std::vector<wxString> m_names;
+    std::vector<std::u16string> m_names;
 };

@@ -6,6 +6,7 @@
 #include "product/ProductLayout.h"
 #include "watch/DeviceNames.h"
 #include "watch/ScanCommand.h"
+#include "watch/Utf16.h"
 #include "watch/Invariant.h"
 
 namespace {
@@ -36,9 +37,9 @@ bool ReachesScannerExactly(const std::wstring& path)
     return true;
 }
 
-ScanTargetForm ScanTargetOf(const std::wstring& root, const wxString& candidate, std::wstring& target)
+ScanTargetForm ScanTargetOf(const std::wstring& root, const std::u16string& name, std::wstring& target)
 {
-    const std::wstring path = FullPathOf(root, candidate);
+    const std::wstring path = FullPathOf(root, name);
     if (ReachesScannerExactly(path)) {
         target = path;
         return ScanTargetForm::Exact;
@@ -54,15 +55,15 @@ ScanTargetForm ScanTargetOf(const std::wstring& root, const wxString& candidate,
     return ScanTargetForm::None;
 }
 
-std::wstring FullPathOf(const std::wstring& watchRoot, const wxString& candidate)
+std::wstring FullPathOf(const std::wstring& watchRoot, const std::u16string& name)
 {
-    return watchRoot + L"\\" + candidate.ToStdWstring();
+    return watchRoot + L"\\" + WideOfUnits(name);
 }
 
-ScanTargetForm PrepareScanTarget(const std::wstring& watchRoot, const wxString& candidate, std::wstring& target)
+ScanTargetForm PrepareScanTarget(const std::wstring& watchRoot, const std::u16string& name, std::wstring& target)
 {
-    const std::wstring path = FullPathOf(watchRoot, candidate);
-    const ScanTargetForm form = ScanTargetOf(watchRoot, candidate, target);
+    const std::wstring path = FullPathOf(watchRoot, name);
+    const ScanTargetForm form = ScanTargetOf(watchRoot, name, target);
     switch (form) {
     case ScanTargetForm::Exact:
     case ScanTargetForm::ShortPath:

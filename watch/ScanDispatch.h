@@ -1,6 +1,4 @@
 #pragma once
-#include <wx/string.h>
-
 #include <string>
 #include <vector>
 
@@ -21,7 +19,7 @@ enum class ScanTargetForm { Exact, ShortPath, Folder, None };
 // either form (the scanner scans a folder whole); None when not even that.
 // A path that another character stands in for would name another file, or
 // none: the file would never be scanned.
-ScanTargetForm ScanTargetOf(const std::wstring& root, const wxString& candidate, std::wstring& target);
+ScanTargetForm ScanTargetOf(const std::wstring& root, const std::u16string& name, std::wstring& target);
 
 struct ScanStart {
     // The scanner's process, for the caller to wait for; null when it was
@@ -32,13 +30,14 @@ struct ScanStart {
     bool unscannable = false;
 };
 
-// The full path of root\candidate, as it is reported.
-std::wstring FullPathOf(const std::wstring& watchRoot, const wxString& candidate);
+// The full path of root\name, as it is reported: where a name, held as the
+// file system's UTF-16 units all the way from its record, becomes wide text.
+std::wstring FullPathOf(const std::wstring& watchRoot, const std::u16string& name);
 
 // Resolves the target of root\candidate (ScanTargetOf), reporting in
 // "ErrorFunctionLogs.txt" a file handed over by its folder, or not at all.
 // None when there is no target: trying again changes nothing.
-ScanTargetForm PrepareScanTarget(const std::wstring& watchRoot, const wxString& candidate, std::wstring& target);
+ScanTargetForm PrepareScanTarget(const std::wstring& watchRoot, const std::u16string& name, std::wstring& target);
 
 // Starts one scanner call for prepared targets, with the quarantine folder
 // below the program-data folder. It is started directly rather than through

@@ -13,33 +13,33 @@
 
 namespace {
 
-const wchar_t* const kExcludedExtensions[] = {
-    L"jpg", L"jpeg", L"gif", L"png",  L"tif", L"tiff", L"txt", L"docx", L"pdf", L"mp3",
-    L"mp4", L"wav",  L"avi", L"mpg",  L"mpeg", L"wmv", L"vob", L"log",  L"tmp",
+const char16_t* const kExcludedExtensions[] = {
+    u"jpg", u"jpeg", u"gif", u"png",  u"tif", u"tiff", u"txt", u"docx", u"pdf", u"mp3",
+    u"mp4", u"wav",  u"avi", u"mpg",  u"mpeg", u"wmv", u"vob", u"log",  u"tmp",
 };
 
 } // namespace
 
-bool IsExcludedExtension(const wxString& candidate)
+bool IsExcludedExtension(std::u16string_view candidate)
 {
-    const wxString extension = candidate.AfterLast('.');
-    for (const wchar_t* excluded : kExcludedExtensions) {
+    const std::size_t dot = candidate.rfind(u'.');
+    const std::u16string_view extension = dot == std::u16string_view::npos ? candidate : candidate.substr(dot + 1);
+    for (const char16_t* excluded : kExcludedExtensions) {
         if (extension == excluded)
             return true;
     }
     return false;
 }
 
-bool IsInVaultFolder(const wxString& candidate)
+bool IsInVaultFolder(std::u16string_view candidate)
 {
-    const std::wstring vault = VaultBelowProgramData();
-    const std::wstring name = candidate.ToStdWstring();
-    if (name.size() < vault.size() || (name.size() > vault.size() && name[vault.size()] != L'\\'))
+    static const std::u16string vault = UnitsOfWide(VaultBelowProgramData());
+    if (candidate.size() < vault.size() || (candidate.size() > vault.size() && candidate[vault.size()] != u'\\'))
         return false;
-    return platform::EqualIgnoringCase(name.substr(0, vault.size()), vault);
+    return platform::EqualIgnoringCase(candidate.substr(0, vault.size()), vault);
 }
 
-bool IsInMonitoredFolderList(const wxString& candidate)
+bool IsInMonitoredFolderList(std::u16string_view candidate)
 {
     const std::wstring path = ProductFileOf(GetAppDataFolderPath(), kMonitoredFolderListName);
     if (platform::QueryPathKind(path) != platform::PathKind::File) {
@@ -53,11 +53,10 @@ bool IsInMonitoredFolderList(const wxString& candidate)
     return AnyLineOccursIn(candidate, DecodeListFileLines(bytes));
 }
 
-bool AnyLineOccursIn(const wxString& candidate, const std::vector<wxString>& lines)
+bool AnyLineOccursIn(std::u16string_view candidate, const std::vector<wxString>& lines)
 {
-    const std::u16string units = UnitsOf(candidate);
     for (const wxString& line : lines) {
-        if (units.find(UnitsOf(line)) != std::u16string::npos)
+        if (candidate.find(UnitsOf(line)) != std::u16string_view::npos)
             return true;
     }
     return false;

@@ -1,26 +1,28 @@
 #pragma once
 #include <wx/string.h>
 
+#include <string>
+#include <string_view>
 #include <vector>
 
 // True when the candidate's extension (the text after the last '.' of the
 // whole relative path, or the whole path when it has no '.') is one of the
 // media, document, log and temporary-file extensions that are never
 // scanned. Exact and case-sensitive.
-bool IsExcludedExtension(const wxString& candidate);
+bool IsExcludedExtension(std::u16string_view candidate);
 
 // True when a candidate of the program-data tree is the product's quarantine
 // folder or lies inside it, compared as Windows compares paths. The scanner
 // moves every infected file there, under a new name when its own is taken;
 // handing those back to it would move them on and on.
-bool IsInVaultFolder(const wxString& candidate);
+bool IsInVaultFolder(std::u16string_view candidate);
 
 // True when some line of the monitored-folder list file occurs in the
 // candidate. The file is read afresh on every call; while it is missing
 // every call logs that to "ErrorWindowLogs.txt" and answers false.
-bool IsInMonitoredFolderList(const wxString& candidate);
+bool IsInMonitoredFolderList(std::u16string_view candidate);
 
 // True when one of the lines occurs in the candidate. Both are compared as
 // UTF-16 code units, as the Windows build holds them, so that both builds
 // match alike also where a line holds half of a surrogate pair.
-bool AnyLineOccursIn(const wxString& candidate, const std::vector<wxString>& lines);
+bool AnyLineOccursIn(std::u16string_view candidate, const std::vector<wxString>& lines);

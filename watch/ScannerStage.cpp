@@ -47,15 +47,15 @@ ScannerStage::ScannerStage(const std::wstring& programDataPath, const std::wstri
     EnsureVaultFolder(m_programDataPath, reason);
 }
 
-void ScannerStage::Submit(const std::u16string& name, const wxString& candidate, uint64_t nowMs)
+void ScannerStage::Submit(const std::u16string& name, uint64_t nowMs)
 {
-    WaitingFiles::File file{name, candidate};
+    WaitingFiles::File file{name};
     if (m_waiting.Failing()) {
         if (!m_waiting.Queue(file))
             WriteLogEntry(kErrorFunctionLogs,
                           L"In StartScan: too many files wait for clamdscan; \"%s\" is not kept to "
                           L"be tried again.",
-                          FullPathOf(m_watchRoot, file.candidate).c_str());
+                          FullPathOf(m_watchRoot, file.name).c_str());
         return;
     }
     Ready ready{std::move(file), std::wstring(), 0, nowMs};
@@ -70,7 +70,7 @@ void ScannerStage::Submit(const std::u16string& name, const wxString& candidate,
 // in it), or a path that could pass for the start of another's line.
 bool ScannerStage::Prepare(Ready& ready)
 {
-    const ScanTargetForm form = PrepareScanTarget(m_watchRoot, ready.file.candidate, ready.target);
+    const ScanTargetForm form = PrepareScanTarget(m_watchRoot, ready.file.name, ready.target);
     if (form == ScanTargetForm::None)
         return false;
     ready.byFolder = form == ScanTargetForm::Folder;
@@ -177,7 +177,7 @@ bool ScannerStage::StartDueRetry(uint64_t nowMs)
     }
     FileRetries::Retry retry;
     while (m_retries.TakeDue(nowMs, retry)) {
-        const std::wstring path = FullPathOf(m_watchRoot, retry.file.candidate);
+        const std::wstring path = FullPathOf(m_watchRoot, retry.file.name);
         if (platform::QueryArrivalState(m_watchRoot, retry.file.name) == platform::ArrivalState::Missing) {
             WriteLogEntry(kErrorFunctionLogs, L"PELMON: \"%s\" is gone before clamdscan could scan it.",
                           path.c_str());
@@ -277,7 +277,7 @@ void ScannerStage::Scanned(uint32_t code, const std::string* printed, uint64_t n
     m_scannerAnswered = true;
     if (m_kind == CallKind::FileRetry)
         WriteLogEntry(kErrorFunctionLogs, L"PELMON: clamdscan scanned \"%s\" at last, after %s failed tries.",
-                      FullPathOf(m_watchRoot, m_call.front().file.candidate).c_str(),
+                      FullPathOf(m_watchRoot, m_call.front().file.name).c_str(),
                       std::to_wstring(m_retryTries).c_str());
     const std::size_t waited = Pending(queuedElsewhere);
     if (code == kFound)
@@ -317,14 +317,14 @@ void ScannerStage::Found(const std::string* printed)
     const std::wstring when = FormatUtcTime(platform::CurrentFileTime());
     const Ready& first = m_call.front();
     if (m_call.size() == 1 && !first.byFolder) {
-        RecordFound(when, FullPathOf(m_watchRoot, first.file.candidate));
+        RecordFound(when, FullPathOf(m_watchRoot, first.file.name));
         return;
     }
     if (!printed && !first.byFolder) {
         std::vector<Ready> again;
         for (Ready& ready : m_call) {
             if (platform::QueryArrivalState(m_watchRoot, ready.file.name) == platform::ArrivalState::Missing)
-                RecordFound(when, FullPathOf(m_watchRoot, ready.file.candidate));
+                RecordFound(when, FullPathOf(m_watchRoot, ready.file.name));
             else
                 again.push_back(std::move(ready));
         }
@@ -354,14 +354,14 @@ void ScannerStage::Found(const std::string* printed)
         }
         // Which file it was is not known: the folder is what was found.
         if (recorded == 0)
-            RecordFound(when, m_call.size() == 1 ? FullPathOf(m_watchRoot, first.file.candidate) : first.target);
+            RecordFound(when, m_call.size() == 1 ? FullPathOf(m_watchRoot, first.file.name) : first.target);
         return;
     }
     const std::vector<TargetVerdict> verdicts = ReadVerdicts(*printed, targets);
     std::vector<Ready> again;
     for (std::size_t i = 0; i < m_call.size(); ++i) {
         if (verdicts[i] == TargetVerdict::Found)
-            RecordFound(when, FullPathOf(m_watchRoot, m_call[i].file.candidate));
+            RecordFound(when, FullPathOf(m_watchRoot, m_call[i].file.name));
         else if (verdicts[i] != TargetVerdict::Clean)
             again.push_back(std::move(m_call[i]));
     }
@@ -503,7 +503,7 @@ void ScannerStage::Blame(uint64_t nowMs)
     }
     WaitingFiles::File file = std::move(m_call.front().file);
     m_call.clear();
-    const std::wstring path = FullPathOf(m_watchRoot, file.candidate);
+    const std::wstring path = FullPathOf(m_watchRoot, file.name);
     if (m_kind == CallKind::OutageTry)
         m_waiting.TryAgainNow(nowMs); // the outage goes on with the next file
     if (m_retries.Add(std::move(file), nowMs))
@@ -526,7 +526,7 @@ void ScannerStage::Outage(const std::wstring& how, uint64_t nowMs)
     if (!m_waiting.Failing() && !m_vaultReported)
         WriteLogEntry(kErrorFunctionLogs,
                       L"In StartScan: %s for \"%s\"; new files wait and are tried again while it fails.",
-                      how.c_str(), FullPathOf(m_watchRoot, m_call.front().file.candidate).c_str());
+                      how.c_str(), FullPathOf(m_watchRoot, m_call.front().file.name).c_str());
     std::vector<WaitingFiles::File> files;
     for (Ready& ready : m_call)
         files.push_back(std::move(ready.file));
@@ -536,7 +536,7 @@ void ScannerStage::Outage(const std::wstring& how, uint64_t nowMs)
     m_ready.clear();
     m_readyChars = 0;
     for (WaitingFiles::File& file : files) {
-        const std::wstring path = FullPathOf(m_watchRoot, file.candidate);
+        const std::wstring path = FullPathOf(m_watchRoot, file.name);
         if (!m_waiting.Failed(std::move(file), tried, nowMs))
             WriteLogEntry(kErrorFunctionLogs,
                           L"In StartScan: too many files wait for clamdscan; \"%s\" is not kept to be "

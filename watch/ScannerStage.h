@@ -1,6 +1,4 @@
 #pragma once
-#include <wx/string.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -54,7 +52,7 @@ public:
 
     // Hands a file over: it is ready, behind the files before it, or, while
     // the scanner is out, it waits behind the files that wait.
-    void Submit(const std::u16string& name, const wxString& candidate, uint64_t nowMs);
+    void Submit(const std::u16string& name, uint64_t nowMs);
     // The next call is full: the loop offers nothing more until it runs.
     bool ReadyFull() const;
     bool HasReady() const { return !m_ready.empty(); }

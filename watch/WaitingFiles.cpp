@@ -8,7 +8,8 @@
 
 std::size_t WaitingFiles::CostOf(const File& file)
 {
-    return PendingChanges::CostOf(file.name) * 2; // the name and its candidate
+    // Twice a pending name: what holding a file here costs besides its name.
+    return PendingChanges::CostOf(file.name) * 2;
 }
 
 bool WaitingFiles::Fits(const File& file) const

@@ -1,6 +1,4 @@
 #pragma once
-#include <wx/string.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -17,8 +15,7 @@ public:
     static constexpr uint64_t kLongestIntervalMs = 30000;
 
     struct File {
-        std::u16string name; // as the system reports it, to look at the file
-        wxString candidate;  // as the scanner is to be given it
+        std::u16string name; // exactly as the file system holds it
     };
 
     explicit WaitingFiles(std::size_t byteLimit) : m_limit(byteLimit) {}

@@ -193,7 +193,7 @@ bool WatchLoop::LookAtSetAsideFile(uint64_t now)
     case ArrivedFiles::Step::Looked:
         return true;
     case ArrivedFiles::Step::Scan:
-        m_scanner.Submit(name, TextOfUnits(name), now);
+        m_scanner.Submit(name, now);
         return true;
     case ArrivedFiles::Step::Folder:
         // It took the place of a file: what it holds arrived by a rename.
@@ -211,7 +211,7 @@ void WatchLoop::Offer(PendingChange change, uint64_t now)
     // A record may name the file by a short alias, which the filters and
     // the cache would take for another name.
     change.name = LongNameOf(m_context.watchRoot, change.name);
-    const wxString candidate = TextOfUnits(change.name);
+    const std::u16string& candidate = change.name;
     // An empty candidate would make the scanner target the whole root.
     if (candidate.empty())
         return;
@@ -261,7 +261,7 @@ void WatchLoop::FolderArrived(const std::u16string& name, Arrival arrival, uint6
     // More folders wait for their listing than their bound holds: this one
     // is scanned whole, as before folders were listed, rather than not at
     // all.
-    m_scanner.Submit(name, TextOfUnits(name), now);
+    m_scanner.Submit(name, now);
 }
 
 // Lists the next batch of entries for the lost time, or below a folder that

@@ -133,11 +133,11 @@ bool AwaitThreadEnd(ThreadEnd, wxThread& thread, unsigned)
 
 void ReleaseThreadEnd(ThreadEnd) {}
 
-bool EqualIgnoringCase(const std::wstring& a, const std::wstring& b)
+bool EqualIgnoringCase(std::u16string_view a, std::u16string_view b)
 {
     // ASCII folding stands in for the system's table.
-    const auto upper = [](wchar_t c) { return c >= L'a' && c <= L'z' ? wchar_t(c - 32) : c; };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](wchar_t x, wchar_t y) {
+    const auto upper = [](char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - 32) : c; };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char16_t x, char16_t y) {
                return upper(x) == upper(y);
            });
 }

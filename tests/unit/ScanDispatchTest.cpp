@@ -2,6 +2,7 @@
 // file itself cannot be named in the ANSI code page.
 #include "tests/unit/TestSupport.h"
 #include "watch/ScanDispatch.h"
+#include "watch/Utf16.h"
 
 class ScanDispatchTest : public PlatformTest {};
 
@@ -43,7 +44,7 @@ TEST_F(ScanDispatchTest, EveryPathReachesTheScannerExactlyOrIsReplacedByOneThatD
     };
     for (const auto& c : cases) {
         std::wstring target = L"left over";
-        EXPECT_EQ(ScanTargetOf(c.root, c.candidate, target), c.form) << fake::Utf8Of(c.candidate);
+        EXPECT_EQ(ScanTargetOf(c.root, UnitsOfWide(c.candidate), target), c.form) << fake::Utf8Of(c.candidate);
         EXPECT_EQ(target, c.target) << fake::Utf8Of(c.candidate);
     }
 }
@@ -51,10 +52,10 @@ TEST_F(ScanDispatchTest, EveryPathReachesTheScannerExactlyOrIsReplacedByOneThatD
 namespace {
 
 // One file's call, as the scanner stage starts it: its target, then the call.
-ScanStart ScanOne(const std::wstring& programData, const std::wstring& root, const wxString& candidate)
+ScanStart ScanOne(const std::wstring& programData, const std::wstring& root, const std::wstring& candidate)
 {
     std::wstring target;
-    if (PrepareScanTarget(root, candidate, target) == ScanTargetForm::None) {
+    if (PrepareScanTarget(root, UnitsOfWide(candidate), target) == ScanTargetForm::None) {
         ScanStart start;
         start.unscannable = true;
         return start;
@@ -92,7 +93,7 @@ TEST_F(ScanDispatchTest, AFileScannedByItsFolderOrNotAtAllIsReported)
 
 TEST_F(ScanDispatchTest, NoScanWithoutAnExactQuarantineFolderOrAScanner)
 {
-    EXPECT_TRUE(ScanOne(L"C:\\Program\u4e2dData", L"C:\\users", wxS("a.exe")).unscannable);
+    EXPECT_TRUE(ScanOne(L"C:\\Program\u4e2dData", L"C:\\users", L"a.exe").unscannable);
     EXPECT_TRUE(ScannedFiles().empty());
     EXPECT_EQ(LogBytes(L"ErrorFunctionLogs.txt"),
               Entry("In StartScan: the quarantine folder has no exact form in the ANSI code page; "
@@ -100,7 +101,7 @@ TEST_F(ScanDispatchTest, NoScanWithoutAnExactQuarantineFolderOrAScanner)
 
     std::filesystem::remove(ProductFolder() / "ErrorFunctionLogs.txt");
     fake::SetScannerFound(false);
-    const ScanStart start = ScanOne(L"C:\\ProgramData", L"C:\\users", wxS("a.exe"));
+    const ScanStart start = ScanOne(L"C:\\ProgramData", L"C:\\users", L"a.exe");
     EXPECT_FALSE(start.unscannable || start.process) << "not found: worth another try";
     EXPECT_TRUE(ScannedFiles().empty());
     EXPECT_FALSE(LogExists(L"ErrorFunctionLogs.txt")) << "a missing scanner is not logged";

@@ -11,42 +11,56 @@
 #include "watch/ScanCommand.h"
 #include "watch/ScanDispatch.h"
 #include "watch/ScanFilters.h"
+#include "watch/Utf16.h"
+
+namespace {
+
+// For messages: the units, ASCII as they are and anything else as '?'.
+std::string Ascii(const std::u16string& units)
+{
+    std::string text;
+    for (char16_t unit : units)
+        text += unit < 0x80 ? static_cast<char>(unit) : '?';
+    return text;
+}
+
+} // namespace
 
 TEST(ExcludedExtensionTest, ExtensionIsTheTextAfterTheLastDotOfTheWholePath)
 {
-    for (const wchar_t* excluded :
-         {L"photo.jpg", L"alice\\Documents\\report.pdf", L".tmp", L"payload.exe.txt", L"log",
-          L"tmp", L"a.jpeg", L"b.gif", L"c.png", L"d.tif", L"e.tiff", L"f.docx", L"g.mp3",
-          L"h.mp4", L"i.wav", L"j.avi", L"k.mpg", L"l.mpeg", L"m.wmv", L"n.vob", L"o.log"})
-        EXPECT_TRUE(IsExcludedExtension(excluded)) << excluded;
-    for (const wchar_t* scanned :
-         {L"PHOTO.JPG", L"Photo.Jpg", L"report.PDF", L"setup.exe", L"archive.tar.gz",
-          L"invoice.pdf.exe", L"sub\\log", L"my.docs\\setup", L"backup.txt\\payload", L"file.",
-          L"doc", L"txt ", L"jpgx.x", L""})
-        EXPECT_FALSE(IsExcludedExtension(scanned)) << scanned;
+    for (const char16_t* excluded :
+         {u"photo.jpg", u"alice\\Documents\\report.pdf", u".tmp", u"payload.exe.txt", u"log",
+          u"tmp", u"a.jpeg", u"b.gif", u"c.png", u"d.tif", u"e.tiff", u"f.docx", u"g.mp3",
+          u"h.mp4", u"i.wav", u"j.avi", u"k.mpg", u"l.mpeg", u"m.wmv", u"n.vob", u"o.log"})
+        EXPECT_TRUE(IsExcludedExtension(excluded)) << Ascii(std::u16string(excluded));
+    for (const char16_t* scanned :
+         {u"PHOTO.JPG", u"Photo.Jpg", u"report.PDF", u"setup.exe", u"archive.tar.gz",
+          u"invoice.pdf.exe", u"sub\\log", u"my.docs\\setup", u"backup.txt\\payload", u"file.",
+          u"doc", u"txt ", u"jpgx.x", u""})
+        EXPECT_FALSE(IsExcludedExtension(scanned)) << Ascii(std::u16string(scanned));
 }
 
 TEST(VaultFolderTest, OnlyTheVaultAndWhatLiesInsideItWhateverTheCase)
 {
-    for (const wchar_t* inside : {L"Pelorin\\Vault", L"Pelorin\\Vault\\setup.exe",
-                                  L"pelorin\\vault\\a.exe", L"PELORIN\\VAULT\\sub\\x.exe.001",
-                                  L"Pelorin\\Vault\\", L"pelorin\\vAULT"})
-        EXPECT_TRUE(IsInVaultFolder(inside)) << inside;
-    for (const wchar_t* outside :
-         {L"PelorinX\\Vault\\a.exe", L"Pelorin\\Vaults\\a.exe", L"Pelorin\\Vault.exe",
-          L"Pelorin\\Vaul", L"Pelorin", L"Pelorin\\db\\db6", L"x\\Pelorin\\Vault\\a.exe",
-          L"Pelorin\\.clamav-unlink-x1", L"Pelorin\\Vault.clamav-quarantine-lock.1", L"",
+    for (const char16_t* inside : {u"Pelorin\\Vault", u"Pelorin\\Vault\\setup.exe",
+                                  u"pelorin\\vault\\a.exe", u"PELORIN\\VAULT\\sub\\x.exe.001",
+                                  u"Pelorin\\Vault\\", u"pelorin\\vAULT"})
+        EXPECT_TRUE(IsInVaultFolder(inside)) << Ascii(std::u16string(inside));
+    for (const char16_t* outside :
+         {u"PelorinX\\Vault\\a.exe", u"Pelorin\\Vaults\\a.exe", u"Pelorin\\Vault.exe",
+          u"Pelorin\\Vaul", u"Pelorin", u"Pelorin\\db\\db6", u"x\\Pelorin\\Vault\\a.exe",
+          u"Pelorin\\.clamav-unlink-x1", u"Pelorin\\Vault.clamav-quarantine-lock.1", u"",
           // Look-alikes: a fullwidth reverse solidus is no separator.
-          L"Pelorin\uFF3CVault\\a.exe", L"Pelorin\uFF3CVault", L"Pelorin\\Vault\uFF3Ca.exe"})
-        EXPECT_FALSE(IsInVaultFolder(outside)) << outside;
+          u"Pelorin\uFF3CVault\\a.exe", u"Pelorin\uFF3CVault", u"Pelorin\\Vault\uFF3Ca.exe"})
+        EXPECT_FALSE(IsInVaultFolder(outside)) << Ascii(std::u16string(outside));
 }
 
 TEST(RecentNameCacheTest, AdmitsEachNameOnceAndIsCaseSensitive)
 {
     RecentNameCache cache;
-    EXPECT_TRUE(cache.AdmitCandidate(wxS("a\\Setup.exe")));
-    EXPECT_FALSE(cache.AdmitCandidate(wxS("a\\Setup.exe")));
-    EXPECT_TRUE(cache.AdmitCandidate(wxS("a\\setup.exe")));
+    EXPECT_TRUE(cache.AdmitCandidate((u"a\\Setup.exe")));
+    EXPECT_FALSE(cache.AdmitCandidate((u"a\\Setup.exe")));
+    EXPECT_TRUE(cache.AdmitCandidate((u"a\\setup.exe")));
     EXPECT_EQ(cache.Size(), 2u);
 }
 
@@ -54,17 +68,17 @@ TEST(RecentNameCacheTest, KeepsAHundredNamesAndEmptiesItselfWhenAnotherFollows)
 {
     RecentNameCache cache;
     for (int i = 0; i < 99; ++i)
-        ASSERT_TRUE(cache.AdmitCandidate(wxString::Format("f%d", i)));
-    EXPECT_FALSE(cache.AdmitCandidate(wxS("f0")));
-    EXPECT_FALSE(cache.AdmitCandidate(wxS("f98")));
-    EXPECT_TRUE(cache.AdmitCandidate(wxS("new")));
+        ASSERT_TRUE(cache.AdmitCandidate(u"f" + std::u16string(UnitsOfWide(std::to_wstring(i)))));
+    EXPECT_FALSE(cache.AdmitCandidate((u"f0")));
+    EXPECT_FALSE(cache.AdmitCandidate((u"f98")));
+    EXPECT_TRUE(cache.AdmitCandidate((u"new")));
     EXPECT_EQ(cache.Size(), 100u) << "no clearing below the mark";
     // At 100 names the next offer clears first, so even a cached name is
     // admitted again; then it is the only name.
-    EXPECT_TRUE(cache.AdmitCandidate(wxS("f7")));
+    EXPECT_TRUE(cache.AdmitCandidate((u"f7")));
     EXPECT_EQ(cache.Size(), 1u);
-    EXPECT_FALSE(cache.AdmitCandidate(wxS("f7")));
-    EXPECT_TRUE(cache.AdmitCandidate(wxS("f8"))) << "forgotten with the rest";
+    EXPECT_FALSE(cache.AdmitCandidate((u"f7")));
+    EXPECT_TRUE(cache.AdmitCandidate((u"f8"))) << "forgotten with the rest";
 }
 
 // The one place that pins the command line byte for byte; other tests

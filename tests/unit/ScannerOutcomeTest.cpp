@@ -33,7 +33,7 @@ protected:
     void Submit(const std::string& name, uint64_t nowMs)
     {
         Put(name);
-        stage->Submit(std::u16string(name.begin(), name.end()), wxString(name), nowMs);
+        stage->Submit(std::u16string(name.begin(), name.end()), nowMs);
         stage->StartReady(nowMs);
         Finish(nowMs);
     }
@@ -118,7 +118,7 @@ TEST_F(ScannerStageTest, TheAnswerDecidesWhetherAFileWasScannedAndWhoseFaultAFai
         if (c.hangs) {
             fake::HoldScans();
             Put("a.exe");
-            stage->Submit(u"a.exe", wxS("a.exe"), now);
+            stage->Submit(u"a.exe", now);
             stage->StartReady(now);
             ASSERT_FALSE(stage->Idle());
             stage->Poll(now + kDeadlineMs - 1, 0);
@@ -182,7 +182,7 @@ TEST_F(ScannerStageTest, WhileItFailsOnlyTheOldestIsTriedAtIntervalsDoublingToTh
     EXPECT_FALSE(Retry(now + 30000));
     EXPECT_FALSE(stage->Failing()) << "nothing waits: new files must be taken on";
     Put("b.exe");
-    stage->Submit(u"b.exe", wxS("b.exe"), now + 30000);
+    stage->Submit(u"b.exe", now + 30000);
     EXPECT_TRUE(stage->Failing());
     fake::SetScanExitCodes({1}); // a detection ends the outage as well
     EXPECT_TRUE(Retry(now + 30000));
@@ -216,7 +216,7 @@ TEST_F(ScannerStageTest, AFailedScanOfAFileThatIsGoneIsNoOutage)
 {
     fake::SetScanExitCodes({2});
     fake::SetTreeEntry(L"C:\\ProgramData\\.clamav-unlink-x", fake::TreeEntry{});
-    stage->Submit(u".clamav-unlink-x", wxS(".clamav-unlink-x"), 0);
+    stage->Submit(u".clamav-unlink-x", 0);
     stage->StartReady(0);
     fake::EraseTreeEntry(L"C:\\ProgramData\\.clamav-unlink-x"); // gone while it was scanned
     Finish(0);
@@ -234,7 +234,7 @@ TEST_F(ScannerStageTest, ACallIsDueWhenFullOrOnceItsFirstFileHasWaited)
         for (int i = 0; i < count; ++i) {
             const std::string name = "d" + std::to_string(nowMs) + "-" + std::to_string(i) + ".exe";
             fake::SetTreeEntry(L"C:\\ProgramData\\" + std::wstring(name.begin(), name.end()), fake::TreeEntry{});
-            stage->Submit(std::u16string(name.begin(), name.end()), wxString(name), nowMs);
+            stage->Submit(std::u16string(name.begin(), name.end()), nowMs);
         }
     };
     EXPECT_FALSE(stage->CallDue(0));
@@ -254,7 +254,7 @@ TEST_F(ScannerStageTest, ACallTakesAtMostSixtyFourFilesWithinThirtyThousandChara
     const auto callSizes = [this](const std::vector<std::string>& names) {
         for (const std::string& name : names) {
             fake::SetTreeEntry(L"C:\\ProgramData\\" + std::wstring(name.begin(), name.end()), fake::TreeEntry{});
-            stage->Submit(std::u16string(name.begin(), name.end()), wxString(name), 0);
+            stage->Submit(std::u16string(name.begin(), name.end()), 0);
         }
         const std::size_t before = fake::ScannedPaths().size();
         while (stage->HasReady()) {
@@ -288,9 +288,9 @@ TEST(WaitingFilesTest, TheListIsBoundedInBytes)
 {
     // Each file is charged twice 64 bytes plus 2 per unit: two of these fit.
     WaitingFiles waiting(2 * 2 * (64 + 2 * 5));
-    EXPECT_TRUE(waiting.Failed({u"a.exe", wxS("a.exe")}, false, 0));
-    EXPECT_TRUE(waiting.Queue({u"b.exe", wxS("b.exe")}));
-    EXPECT_FALSE(waiting.Queue({u"c.exe", wxS("c.exe")}));
+    EXPECT_TRUE(waiting.Failed({u"a.exe"}, false, 0));
+    EXPECT_TRUE(waiting.Queue({u"b.exe"}));
+    EXPECT_FALSE(waiting.Queue({u"c.exe"}));
     WaitingFiles::File file;
     ASSERT_TRUE(waiting.TakeDue(1000, file));
     EXPECT_TRUE(waiting.Failed(std::move(file), true, 1000)) << "the one tried always goes back";
@@ -418,7 +418,7 @@ TEST_F(ScannerStageTest, TheFileThatFailsACallOfSixtyFourIsFoundInAFewCalls)
         for (int i = 0; i < 64; ++i) {
             const std::string name = "h" + std::to_string(1000 + i) + ".exe";
             Put(name);
-            stage->Submit(std::u16string(name.begin(), name.end()), wxString(name), 0);
+            stage->Submit(std::u16string(name.begin(), name.end()), 0);
         }
         RunDue(0);
         const auto calls = fake::ScannedPaths();
@@ -576,7 +576,7 @@ TEST_F(ScannerStageTest, ACallThatFoundSomethingIsToldFileByFile)
         fake::SetScanExitCodes({1, 0});
         for (const std::string name : {"v.exe", "e.exe", "c.exe"}) {
             Put(name);
-            stage->Submit(std::u16string(name.begin(), name.end()), wxString(name), 0);
+            stage->Submit(std::u16string(name.begin(), name.end()), 0);
         }
         fake::HoldScans();
         stage->StartReady(0);

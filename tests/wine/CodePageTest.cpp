@@ -14,6 +14,7 @@
 #include "platform/CodePage.h"
 #include "watch/ScanCommand.h"
 #include "watch/ScanDispatch.h"
+#include "watch/Utf16.h"
 
 namespace {
 
@@ -154,7 +155,7 @@ TEST_F(HostileNamesTest, EveryNameIsOneArgumentThatOpensItsFileInBothViews)
         const auto file = Make(c.name);
         ASSERT_NE(file.second, 0u);
         std::wstring target;
-        const ScanTargetForm form = ScanTargetOf(root, c.name, target);
+        const ScanTargetForm form = ScanTargetOf(root, UnitsOfWide(c.name), target);
         ASSERT_NE(form, ScanTargetForm::None);
         EXPECT_EQ(form == ScanTargetForm::Exact, c.exact);
         EXPECT_EQ(form, c.exact ? ScanTargetForm::Exact : ScanTargetForm::ShortPath)

@@ -91,13 +91,13 @@ TEST_F(Win32NameFormsTest, AFileNamedLikeADeviceIsScannedByAFormThatOpensIt)
     EXPECT_NE(shortPath.find(L'~'), std::wstring::npos) << testing::PrintToString(shortPath);
 
     std::wstring target;
-    EXPECT_EQ(ScanTargetOf(root, L"CON.exe", target), ScanTargetForm::Folder);
+    EXPECT_EQ(ScanTargetOf(root, u"CON.exe", target), ScanTargetForm::Folder);
     EXPECT_EQ(target, root);
-    EXPECT_EQ(ScanTargetOf(root, L"con .exe", target), ScanTargetForm::ShortPath);
+    EXPECT_EQ(ScanTargetOf(root, u"con .exe", target), ScanTargetForm::ShortPath);
     EXPECT_EQ(target, shortPath);
-    EXPECT_EQ(ScanTargetOf(root, L"CONSOLE.exe", target), ScanTargetForm::Exact);
+    EXPECT_EQ(ScanTargetOf(root, u"CONSOLE.exe", target), ScanTargetForm::Exact);
     // A folder named like a device is its own short name too: the scan
     // goes to the folder above it.
-    EXPECT_EQ(ScanTargetOf(root, L"nul\\a.exe", target), ScanTargetForm::Folder);
+    EXPECT_EQ(ScanTargetOf(root, u"nul\\a.exe", target), ScanTargetForm::Folder);
     EXPECT_EQ(target, root);
 }
