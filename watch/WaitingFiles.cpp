@@ -8,7 +8,8 @@
 
 std::size_t WaitingFiles::CostOf(const File& file)
 {
-    // Twice a pending name: what holding a file here costs besides its name.
+    // Twice what a pending name costs, as when a file held its name in two
+    // forms: the bounds were set for that, and as many files fit as ever.
     return PendingChanges::CostOf(file.name) * 2;
 }
 

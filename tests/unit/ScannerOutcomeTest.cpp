@@ -2,11 +2,14 @@
 // files it failed for wait and are tried again with a growing interval,
 // and an outage is reported once at each end.
 #include "tests/unit/WatchersFixture.h"
+#include "watch/FileRetries.h"
+#include "watch/PendingChanges.h"
 #include "watch/ScannerStage.h"
 #include "watch/WaitingFiles.h"
 #include "watch/WatchLimits.h"
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -284,17 +287,131 @@ TEST_F(ScannerStageTest, ACallTakesAtMostSixtyFourFilesWithinThirtyThousandChara
     EXPECT_EQ(callSizes(longNames), (std::vector<std::size_t>{2, 1})) << "the command line stays short enough";
 }
 
-TEST(WaitingFilesTest, TheListIsBoundedInBytes)
+namespace {
+
+// A list of files bounded in bytes, driven the same way whichever it is:
+// files that wait out an outage, and files retried alone.
+class BoundedFiles {
+public:
+    virtual ~BoundedFiles() = default;
+    // A file the list is newly given; false when it is refused.
+    virtual bool Add(WaitingFiles::File file) = 0;
+    // The file whose try is due is taken out for it; false when none is.
+    virtual bool Take() = 0;
+    // The try of the file taken failed: it goes back; false when refused.
+    virtual bool PutBack() = 0;
+    virtual std::size_t Size() const = 0;
+};
+
+// Each try comes once the longest interval has passed: always due.
+class Waiting : public BoundedFiles {
+public:
+    Waiting(std::size_t limit, bool queued) : m_files(limit), m_queued(queued) {}
+    bool Add(WaitingFiles::File file) override
+    {
+        return m_queued ? m_files.Queue(std::move(file)) : m_files.Failed(std::move(file), false, m_now);
+    }
+    bool Take() override
+    {
+        m_now += WaitingFiles::kLongestIntervalMs;
+        return m_files.TakeDue(m_now, m_taken);
+    }
+    bool PutBack() override { return m_files.Failed(std::move(m_taken), true, m_now); }
+    std::size_t Size() const override { return m_files.Size(); }
+
+private:
+    WaitingFiles m_files;
+    bool m_queued;
+    uint64_t m_now = 0;
+    WaitingFiles::File m_taken;
+};
+
+class Retries : public BoundedFiles {
+public:
+    explicit Retries(std::size_t limit) : m_retries(limit) {}
+    bool Add(WaitingFiles::File file) override { return m_retries.Add(std::move(file), m_now); }
+    bool Take() override
+    {
+        m_now += FileRetries::kLongestIntervalMs;
+        return m_retries.TakeDue(m_now, m_taken);
+    }
+    bool PutBack() override
+    {
+        m_retries.Failed(std::move(m_taken), m_now);
+        return true;
+    }
+    std::size_t Size() const override { return m_retries.Size(); }
+
+private:
+    FileRetries m_retries;
+    uint64_t m_now = 0;
+    FileRetries::Retry m_taken;
+};
+
+struct BoundedKind {
+    const char* name;
+    std::function<std::unique_ptr<BoundedFiles>(std::size_t limit)> make;
+};
+
+const BoundedKind kBoundedKinds[] = {
+    {"a new file queued while files wait", [](std::size_t limit) { return std::make_unique<Waiting>(limit, true); }},
+    {"a file the scanner failed for", [](std::size_t limit) { return std::make_unique<Waiting>(limit, false); }},
+    {"a file retried alone", [](std::size_t limit) { return std::make_unique<Retries>(limit); }},
+};
+
+// How many copies of `file` the list takes before it refuses one; it is
+// given one more than `most`, so that a list that never refuses fails.
+std::size_t Fill(BoundedFiles& list, const WaitingFiles::File& file, std::size_t most)
 {
-    // Each file is charged twice 64 bytes plus 2 per unit: two of these fit.
-    WaitingFiles waiting(2 * 2 * (64 + 2 * 5));
-    EXPECT_TRUE(waiting.Failed({u"a.exe"}, false, 0));
-    EXPECT_TRUE(waiting.Queue({u"b.exe"}));
-    EXPECT_FALSE(waiting.Queue({u"c.exe"}));
-    WaitingFiles::File file;
-    ASSERT_TRUE(waiting.TakeDue(1000, file));
-    EXPECT_TRUE(waiting.Failed(std::move(file), true, 1000)) << "the one tried always goes back";
-    EXPECT_EQ(waiting.Size(), 2u);
+    std::size_t taken = 0;
+    while (taken <= most && list.Add(file))
+        ++taken;
+    return taken;
+}
+
+} // namespace
+
+// A list of N bytes holds what fits in N bytes, each file charged what
+// holding it costs: twice what the pending queue charges for its name. A
+// file charged less (once, or by units rather than bytes) lets more in than
+// fit; one charged more, fewer.
+TEST(BoundedFilesTest, AListHoldsWhatFitsInItsBytesEachFileChargedTwiceItsName)
+{
+    for (const BoundedKind& kind : kBoundedKinds) {
+        for (const std::size_t length : {1, 5, 64, 300}) {
+            SCOPED_TRACE(std::string(kind.name) + ", a name of " + std::to_string(length) + " units");
+            const std::u16string name(length, u'x');
+            const WaitingFiles::File file{name};
+            const std::size_t charge = 2 * PendingChanges::CostOf(name);
+
+            for (const std::size_t fit : {1, 3}) {
+                // Room for exactly `fit` files, and for one fewer when a
+                // byte is missing.
+                const std::size_t limit = fit * charge;
+                const std::size_t held = Fill(*kind.make(limit), file, fit);
+                EXPECT_EQ(held, fit);
+                EXPECT_EQ(Fill(*kind.make(limit - 1), file, fit), fit - 1);
+                // Whatever the charge, the names' own bytes stay inside the bound.
+                EXPECT_LE(held * 2 * length * sizeof(char16_t), limit);
+            }
+
+            const std::unique_ptr<BoundedFiles> list = kind.make(3 * charge);
+            ASSERT_EQ(Fill(*list, file, 3), 3u);
+            ASSERT_TRUE(list->Take());
+            EXPECT_TRUE(list->Add(file)) << "the room the file tried left is free";
+            EXPECT_TRUE(list->PutBack()) << "the one tried always goes back";
+            EXPECT_EQ(list->Size(), 4u);
+            // Over its bound by the one put back, charged again: with one
+            // file out, it is still full.
+            ASSERT_TRUE(list->Take());
+            EXPECT_FALSE(list->Add(file)) << "the one put back is charged again";
+            std::size_t taken = 0;
+            while (taken <= 3 && list->Take())
+                ++taken;
+            EXPECT_EQ(taken, 3u);
+            EXPECT_EQ(Fill(*list, file, 3), 3u) << "a file taken out gives back what it was charged";
+        }
+    }
 }
 
 // The loop around it: new files stay queued while the scanner fails, and

@@ -1,3 +1,6 @@
+#include <chrono>
+#include <future>
+
 #include "tests/unit/WatchersFixture.h"
 #include "watch/ChangeRecords.h"
 #include "watch/Utf16.h"
@@ -147,7 +150,31 @@ TEST_F(WatchersTest, StopDuringAScanDoesNotWaitForTheScanner)
 {
     fake::HoldScans();
     DeliverAndStartScan(L"C:\\ProgramData", ChangeBatch({{Added, u"slow.exe"}}));
-    // TearDown stops the service; the watcher is killed while it waits.
+    // The stop runs beside the test, so that a stop that waits for the
+    // scanner fails here rather than hanging: the scan is held until the
+    // test lets it go, after the stop had its chance to return.
+    std::future<void> stop = std::async(std::launch::async, [this] { StopService(); });
+    const bool returned = stop.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    // What the doubles saw then; -1 fails below if it could not be read.
+    int runningScans = -1;
+    int parkedWaits = -1;
+    fake::WaitUntil([&](const fake::Platform& p) {
+        runningScans = p.runningScans;
+        parkedWaits = p.parkedWaits;
+        return true;
+    });
+    const int endedScans = fake::EndedScans();
+    const std::size_t closed = fake::ClosedDirectories().size();
+    fake::ReleaseScans();
+    stop.wait();
+
+    ASSERT_TRUE(returned) << "the stop waited for the scan to end";
+    // The scan still ran when the stop returned: neither ended nor closed.
+    EXPECT_EQ(runningScans, 1);
+    EXPECT_EQ(endedScans, 0);
+    // Both watchers were killed in their wait: neither ever left it.
+    EXPECT_EQ(parkedWaits, 2);
+    EXPECT_EQ(closed, 2u);
 }
 
 TEST_F(WatchersTest, AWatcherThatRunsOutOfMemoryEndsAndIsStoppedWithoutDelay)
