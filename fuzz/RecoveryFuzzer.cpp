@@ -31,6 +31,7 @@
 
 #include "tests/doubles/FakePlatform.h"
 #include "watch/LossWindows.h"
+#include "watch/NameCost.h"
 #include "watch/PendingChanges.h"
 #include "watch/RecoveryPass.h"
 #include "watch/TakenNames.h"
@@ -191,7 +192,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         const std::vector<RecoveredEntry>& found = pass.Found();
         std::size_t bytes = 0;
         for (std::size_t i = 0; i < found.size(); ++i) {
-            bytes += PendingChanges::CostOf(found[i].path);
+            bytes += NameCost(found[i].path);
             if (i > 0 && !(found[i - 1].path < found[i].path))
                 Fail("a pass's names are not in strict path order");
         }

@@ -1,4 +1,5 @@
 #include "watch/ArrivedFiles.h"
+#include "watch/NameCost.h"
 
 #include <algorithm>
 #include <iterator>
@@ -23,7 +24,7 @@ ArrivedFiles::ArrivedFiles(std::size_t byteLimit, uint64_t firstScanLimitMs, uin
 
 std::size_t ArrivedFiles::CostOf(const std::u16string& name)
 {
-    return PendingChanges::CostOf(name) * 2;
+    return NameCost(name) * 2;
 }
 
 bool ArrivedFiles::MakeRoomFor(const std::u16string& name, uint64_t nowMs)

@@ -1,4 +1,5 @@
 #include "watch/ChangeIntake.h"
+#include "watch/NameCost.h"
 
 #include <algorithm>
 #include <string_view>
@@ -78,7 +79,7 @@ void ChangeIntake::TakeIn()
             if ((record.action != kFileActionAdded && record.action != kFileActionRenamedNewName) ||
                 record.name.empty())
                 return;
-            bytes += PendingChanges::CostOf(record.name);
+            bytes += NameCost(record.name);
             batch.push_back(PendingChange{record.name, record.action == kFileActionAdded
                                                            ? Arrival::Added
                                                            : Arrival::Renamed});
@@ -130,7 +131,7 @@ bool ChangeIntake::TakeRecovered(const RecoveryPass& pass)
     std::vector<PendingChange> recovered;
     for (const RecoveredEntry& entry : found) {
         if (!m_taken.TakenSince(entry.path, entry.latest) && !pending.count(entry.path)) {
-            const std::size_t cost = PendingChanges::CostOf(entry.path);
+            const std::size_t cost = NameCost(entry.path);
             if (!m_pending.Fits(bytes + cost) && !(m_pending.Empty() && recovered.empty()))
                 break;
             bytes += cost;

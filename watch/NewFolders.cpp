@@ -1,4 +1,5 @@
 #include "watch/NewFolders.h"
+#include "watch/NameCost.h"
 
 #include <algorithm>
 #include <limits>
@@ -32,7 +33,7 @@ bool NewFolders::Add(const std::u16string& path, Arrival arrival, uint64_t nowMs
     const auto from = m_folders.begin() + (m_passBegun ? 1 : 0);
     if (std::any_of(from, m_folders.end(), covers))
         return true;
-    const std::size_t cost = PendingChanges::CostOf(path);
+    const std::size_t cost = NameCost(path);
     if (m_bytes + cost > m_limit)
         return false;
     m_folders.push_back(NewFolder{path, arrival, nowMs, std::u16string()});
@@ -72,6 +73,6 @@ void NewFolders::EndPass(const std::vector<RecoveredEntry>& found, bool more, st
         return;
     }
     m_passBegun = false;
-    m_bytes -= PendingChanges::CostOf(m_folders.front().path);
+    m_bytes -= NameCost(m_folders.front().path);
     m_folders.pop_front();
 }

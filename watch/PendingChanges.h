@@ -22,10 +22,6 @@ class PendingChanges {
 public:
     explicit PendingChanges(std::size_t byteLimit) : m_limit(byteLimit) {}
 
-    // What one name is charged: its units plus the bookkeeping of a queued
-    // string, so the bound holds for the memory really used.
-    static std::size_t CostOf(const std::u16string& name);
-
     std::size_t Limit() const { return m_limit; }
     std::size_t FreeBytes() const { return m_bytes < m_limit ? m_limit - m_bytes : 0; }
     bool Fits(std::size_t bytes) const { return bytes <= FreeBytes(); }

@@ -1,4 +1,5 @@
 #include "watch/RecoveryPass.h"
+#include "watch/NameCost.h"
 
 #include <algorithm>
 #include <iterator>
@@ -137,13 +138,13 @@ void RecoveryPass::ConsiderInNewFolder(const platform::DirectoryEntry& entry, st
 
 void RecoveryPass::Keep(std::u16string path, platform::FileTime latest)
 {
-    const std::size_t cost = PendingChanges::CostOf(path);
+    const std::size_t cost = NameCost(path);
     if (!m_kept.emplace(std::move(path), latest).second)
         return;
     m_keptBytes += cost;
     while (m_keptBytes > m_budgetBytes && m_kept.size() > 1) {
         const auto last = std::prev(m_kept.end());
-        m_keptBytes -= PendingChanges::CostOf(last->first);
+        m_keptBytes -= NameCost(last->first);
         m_kept.erase(last);
         m_more = true;
     }

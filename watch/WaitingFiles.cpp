@@ -1,4 +1,5 @@
 #include "watch/WaitingFiles.h"
+#include "watch/NameCost.h"
 
 #include <algorithm>
 #include <utility>
@@ -10,7 +11,7 @@ std::size_t WaitingFiles::CostOf(const File& file)
 {
     // Twice what a pending name costs, as when a file held its name in two
     // forms: the bounds were set for that, and as many files fit as ever.
-    return PendingChanges::CostOf(file.name) * 2;
+    return NameCost(file.name) * 2;
 }
 
 bool WaitingFiles::Fits(const File& file) const

@@ -3,6 +3,7 @@
 // and an outage is reported once at each end.
 #include "tests/unit/WatchersFixture.h"
 #include "watch/FileRetries.h"
+#include "watch/NameCost.h"
 #include "watch/PendingChanges.h"
 #include "watch/ScannerStage.h"
 #include "watch/WaitingFiles.h"
@@ -382,7 +383,7 @@ TEST(BoundedFilesTest, AListHoldsWhatFitsInItsBytesEachFileChargedTwiceItsName)
             SCOPED_TRACE(std::string(kind.name) + ", a name of " + std::to_string(length) + " units");
             const std::u16string name(length, u'x');
             const WaitingFiles::File file{name};
-            const std::size_t charge = 2 * PendingChanges::CostOf(name);
+            const std::size_t charge = 2 * NameCost(name);
 
             for (const std::size_t fit : {1, 3}) {
                 // Room for exactly `fit` files, and for one fewer when a
