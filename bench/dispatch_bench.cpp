@@ -8,8 +8,8 @@
 #include <string>
 
 #include "platform/WatcherWait.h"
-#include "watch/ScanCommand.h"
-#include "watch/ScanDispatch.h"
+#include "watch/scan/ScanCommand.h"
+#include "watch/scan/ScanDispatch.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <cstring>
 #include <vector>
 
-#include "watch/ChangeRecords.h"
-#include "watch/Utf16.h"
+#include "watch/intake/ChangeRecords.h"
+#include "watch/names/Utf16.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "watch/ListFileText.h"
-#include "watch/ScanFilters.h"
+#include "watch/names/ListFileText.h"
+#include "watch/names/ScanFilters.h"
 
 namespace {
 

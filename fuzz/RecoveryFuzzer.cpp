@@ -30,11 +30,11 @@
 #include <vector>
 
 #include "tests/doubles/FakePlatform.h"
-#include "watch/LossWindows.h"
-#include "watch/NameCost.h"
-#include "watch/PendingChanges.h"
-#include "watch/RecoveryPass.h"
-#include "watch/TakenNames.h"
+#include "watch/intake/LossWindows.h"
+#include "watch/names/NameCost.h"
+#include "watch/intake/PendingChanges.h"
+#include "watch/intake/RecoveryPass.h"
+#include "watch/intake/TakenNames.h"
 
 namespace {
 

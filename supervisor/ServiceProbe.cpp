@@ -3,7 +3,6 @@
 #include "log/LogEntry.h"
 #include "product/ProductLayout.h"
 #include "platform/ServiceControl.h"
-#include "platform/SystemErrorText.h"
 
 namespace {
 
@@ -34,26 +33,6 @@ const wchar_t* ReadServiceState(uint32_t& current, uint32_t& error)
 }
 
 } // namespace
-
-void GetSystemErrorText(uint32_t code, std::string& text)
-{
-    // The system's text ends in CR LF and may break lines inside; an entry
-    // is one line of message, so each run of line breaks becomes one blank
-    // and the closing ones go. What else it holds is escaped in the entry.
-    const std::string raw = platform::FormatSystemMessage(code);
-    text.clear();
-    bool lineBreak = false;
-    for (char c : raw) {
-        if (c == '\r' || c == '\n') {
-            lineBreak = true;
-            continue;
-        }
-        if (lineBreak && !text.empty())
-            text += ' ';
-        lineBreak = false;
-        text += c;
-    }
-}
 
 uint32_t GetServiceStatusW(uint32_t& state)
 {

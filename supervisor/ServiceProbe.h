@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <string>
 
+#include "log/SystemErrorText.h"
+
 // The companion service whose state decides whether the monitor runs.
 inline constexpr const wchar_t* ServiceName = L"RavIROVA DeruDuzeda";
 
@@ -15,7 +17,3 @@ inline constexpr uint32_t kServiceRunning = 4;
 // storing a state.
 uint32_t GetServiceStatusW(uint32_t& state);
 
-// Replaces `text` with the system's message text for `code` as one line:
-// without its closing line break, each run of line breaks inside it one
-// blank.
-void GetSystemErrorText(uint32_t code, std::string& text);

@@ -1,12 +1,12 @@
 #include "watch/ArrivedFiles.h"
-#include "watch/NameCost.h"
+#include "watch/names/NameCost.h"
 
 #include <algorithm>
 #include <iterator>
 #include <utility>
 
 #include "watch/Invariant.h"
-#include "watch/PendingChanges.h"
+#include "watch/intake/PendingChanges.h"
 
 namespace {
 

@@ -39,13 +39,13 @@
 #include "platform/FileAccess.h"
 #include "platform/WatcherWait.h"
 #include "watch/ArrivedFiles.h"
-#include "watch/ChangeIntake.h"
-#include "watch/LongNames.h"
-#include "watch/RecoveryPass.h"
-#include "watch/ScanFilters.h"
-#include "watch/ScannerStage.h"
-#include "watch/SystemReason.h"
-#include "watch/Utf16.h"
+#include "watch/intake/ChangeIntake.h"
+#include "watch/names/LongNames.h"
+#include "watch/intake/RecoveryPass.h"
+#include "watch/names/ScanFilters.h"
+#include "watch/scan/ScannerStage.h"
+#include "log/SystemErrorText.h"
+#include "watch/names/Utf16.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "platform/DirectoryChanges.h"
 #include "watch/KillGate.h"
 #include "watch/WatchLimits.h"
-#include "watch/RecentNameCache.h"
+#include "watch/names/RecentNameCache.h"
 #include "watch/WatchStats.h"
 #include "watch/WatcherState.h"
 

@@ -3,7 +3,7 @@
 
 #include "platform/DirectoryChanges.h"
 #include "watch/KillGate.h"
-#include "watch/RecentNameCache.h"
+#include "watch/names/RecentNameCache.h"
 #include "watch/WatchStats.h"
 
 enum class WatcherKind { ProgramData, Profiles };

@@ -7,7 +7,7 @@
 #include "product/ProductLayout.h"
 #include "platform/KnownFolders.h"
 #include "platform/UserProfiles.h"
-#include "watch/SystemReason.h"
+#include "log/SystemErrorText.h"
 #include "watch/WatchLimits.h"
 #include "watch/WatchLoop.h"
 #include "watch/WatcherState.h"

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "watch/ChangeRecords.h"
+#include "watch/intake/ChangeRecords.h"
 
 // Builds a buffer of FILE_NOTIFY_INFORMATION records as the system lays
 // them out: DWORD-aligned, the last with NextEntryOffset 0.

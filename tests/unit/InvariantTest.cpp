@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "watch/KillGate.h"
-#include "watch/PendingChanges.h"
+#include "watch/intake/PendingChanges.h"
 
 TEST(InvariantDeathTest, BrokenInvariantsStopTheTestBuild)
 {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "watch/ListFileText.h"
+#include "watch/names/ListFileText.h"
 
 namespace {
 

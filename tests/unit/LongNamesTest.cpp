@@ -1,7 +1,7 @@
 // Short (8.3) aliases in recorded names are made long before the filters
 // see them.
 #include "tests/unit/TestSupport.h"
-#include "watch/LongNames.h"
+#include "watch/names/LongNames.h"
 
 class LongNamesTest : public PlatformTest {};
 

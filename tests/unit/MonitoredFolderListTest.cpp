@@ -1,6 +1,6 @@
 #include "product/ProductLayout.h"
 #include "tests/unit/TestSupport.h"
-#include "watch/ScanFilters.h"
+#include "watch/names/ScanFilters.h"
 
 namespace {
 const std::string kMissingEntry = Entry("Monitoring folder list file not found, please restart antivirus.");

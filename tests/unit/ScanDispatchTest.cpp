@@ -1,8 +1,8 @@
 // Which path of a file the scanner is given, and what is reported when the
 // file itself cannot be named in the ANSI code page.
 #include "tests/unit/TestSupport.h"
-#include "watch/ScanDispatch.h"
-#include "watch/Utf16.h"
+#include "watch/scan/ScanDispatch.h"
+#include "watch/names/Utf16.h"
 
 class ScanDispatchTest : public PlatformTest {};
 

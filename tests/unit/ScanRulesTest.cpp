@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "watch/DeviceNames.h"
-#include "watch/RecentNameCache.h"
-#include "watch/ScanCommand.h"
-#include "watch/ScanDispatch.h"
-#include "watch/ScanFilters.h"
-#include "watch/Utf16.h"
+#include "watch/names/DeviceNames.h"
+#include "watch/names/RecentNameCache.h"
+#include "watch/scan/ScanCommand.h"
+#include "watch/scan/ScanDispatch.h"
+#include "watch/names/ScanFilters.h"
+#include "watch/names/Utf16.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // another file.
 #include <gtest/gtest.h>
 
-#include "watch/ScanVerdicts.h"
+#include "watch/scan/ScanVerdicts.h"
 
 namespace {
 

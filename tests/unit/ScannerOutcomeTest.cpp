@@ -2,11 +2,11 @@
 // files it failed for wait and are tried again with a growing interval,
 // and an outage is reported once at each end.
 #include "tests/unit/WatchersFixture.h"
-#include "watch/FileRetries.h"
-#include "watch/NameCost.h"
-#include "watch/PendingChanges.h"
-#include "watch/ScannerStage.h"
-#include "watch/WaitingFiles.h"
+#include "watch/scan/FileRetries.h"
+#include "watch/names/NameCost.h"
+#include "watch/intake/PendingChanges.h"
+#include "watch/scan/ScannerStage.h"
+#include "watch/scan/WaitingFiles.h"
 #include "watch/WatchLimits.h"
 
 #include <algorithm>

@@ -2,8 +2,8 @@
 #include <future>
 
 #include "tests/unit/WatchersFixture.h"
-#include "watch/ChangeRecords.h"
-#include "watch/Utf16.h"
+#include "watch/intake/ChangeRecords.h"
+#include "watch/names/Utf16.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "platform/CodePage.h"
-#include "watch/ScanCommand.h"
-#include "watch/ScanDispatch.h"
-#include "watch/Utf16.h"
+#include "watch/scan/ScanCommand.h"
+#include "watch/scan/ScanDispatch.h"
+#include "watch/names/Utf16.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "platform/FileAccess.h"
-#include "watch/LongNames.h"
-#include "watch/ScanDispatch.h"
-#include "watch/Utf16.h"
+#include "watch/names/LongNames.h"
+#include "watch/scan/ScanDispatch.h"
+#include "watch/names/Utf16.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "watch/ScanFilters.h"
+#include "watch/names/ScanFilters.h"
 
 #include <string>
 #include <vector>
@@ -8,8 +8,8 @@
 #include "product/ProductLayout.h"
 #include "platform/FileAccess.h"
 #include "platform/PathCase.h"
-#include "watch/ListFileText.h"
-#include "watch/Utf16.h"
+#include "watch/names/ListFileText.h"
+#include "watch/names/Utf16.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "watch/LongNames.h"
+#include "watch/names/LongNames.h"
 
 #include "platform/FileAccess.h"
-#include "watch/Utf16.h"
+#include "watch/names/Utf16.h"
 
 std::u16string LongNameOf(const std::wstring& root, const std::u16string& recorded)
 {

@@ -1,4 +1,4 @@
-#include "watch/RecentNameCache.h"
+#include "watch/names/RecentNameCache.h"
 
 bool RecentNameCache::AdmitCandidate(std::u16string_view candidate)
 {

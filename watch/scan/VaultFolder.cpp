@@ -1,11 +1,11 @@
-#include "watch/VaultFolder.h"
+#include "watch/scan/VaultFolder.h"
 
 #include <cstdint>
 #include <string>
 
 #include "log/LogEntry.h"
 #include "platform/FileAccess.h"
-#include "watch/SystemReason.h"
+#include "log/SystemErrorText.h"
 #include "product/ProductLayout.h"
 
 namespace {

@@ -1,5 +1,5 @@
-#include "watch/NewFolders.h"
-#include "watch/NameCost.h"
+#include "watch/intake/NewFolders.h"
+#include "watch/names/NameCost.h"
 
 #include <algorithm>
 #include <limits>

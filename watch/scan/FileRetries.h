@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <map>
 
-#include "watch/WaitingFiles.h"
+#include "watch/scan/WaitingFiles.h"
 
 // Files the scanner failed for while it scanned other files: one that a
 // program holds open sharing nothing (a virtual disk being made, a mail

@@ -1,4 +1,4 @@
-#include "watch/Utf16.h"
+#include "watch/names/Utf16.h"
 
 std::wstring WideOfUnits(const std::u16string& units)
 {

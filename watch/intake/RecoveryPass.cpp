@@ -1,12 +1,12 @@
-#include "watch/RecoveryPass.h"
-#include "watch/NameCost.h"
+#include "watch/intake/RecoveryPass.h"
+#include "watch/names/NameCost.h"
 
 #include <algorithm>
 #include <iterator>
 #include <utility>
 
 #include "watch/Invariant.h"
-#include "watch/PendingChanges.h"
+#include "watch/intake/PendingChanges.h"
 
 void RecoveryPass::Begin(const LossWindow& window, std::size_t budgetBytes)
 {

@@ -5,7 +5,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "watch/ClockMark.h"
+#include "watch/intake/ClockMark.h"
 
 // The names taken in lately, from change records or by a recovery, with
 // when, so that a recovery does not hand back again what was taken in

@@ -1,12 +1,12 @@
-#include "watch/ScanDispatch.h"
+#include "watch/scan/ScanDispatch.h"
 
 #include "log/LogEntry.h"
 #include "platform/CodePage.h"
 #include "platform/FileAccess.h"
 #include "product/ProductLayout.h"
-#include "watch/DeviceNames.h"
-#include "watch/ScanCommand.h"
-#include "watch/Utf16.h"
+#include "watch/names/DeviceNames.h"
+#include "watch/scan/ScanCommand.h"
+#include "watch/names/Utf16.h"
 #include "watch/Invariant.h"
 
 namespace {

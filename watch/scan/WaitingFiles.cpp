@@ -1,11 +1,10 @@
-#include "watch/WaitingFiles.h"
-#include "watch/NameCost.h"
+#include "watch/scan/WaitingFiles.h"
+#include "watch/names/NameCost.h"
 
 #include <algorithm>
 #include <utility>
 
 #include "watch/Invariant.h"
-#include "watch/PendingChanges.h"
 
 std::size_t WaitingFiles::CostOf(const File& file)
 {

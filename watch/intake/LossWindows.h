@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/DirectoryListing.h"
-#include "watch/ClockMark.h"
+#include "watch/intake/ClockMark.h"
 
 // File times can lag the clock a watcher reads by a tick of the file
 // system's coarser clock; a loss window starts this much earlier.

@@ -1,5 +1,5 @@
-#include "watch/ChangeIntake.h"
-#include "watch/NameCost.h"
+#include "watch/intake/ChangeIntake.h"
+#include "watch/names/NameCost.h"
 
 #include <algorithm>
 #include <string_view>
@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "watch/ChangeRecords.h"
+#include "watch/intake/ChangeRecords.h"
 #include "watch/Invariant.h"
-#include "watch/RecoveryPass.h"
+#include "watch/intake/RecoveryPass.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "watch/LossWindows.h"
-#include "watch/PendingChanges.h"
+#include "watch/intake/LossWindows.h"
+#include "watch/intake/PendingChanges.h"
 
 // A folder that arrived: created, or renamed or moved in with all that lies
 // below it, which then comes with no record of its own. What lies below it

@@ -1,4 +1,4 @@
-#include "watch/ChangeRecords.h"
+#include "watch/intake/ChangeRecords.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "watch/LossWindows.h"
+#include "watch/intake/LossWindows.h"
 
 #include <algorithm>
 #include <limits>

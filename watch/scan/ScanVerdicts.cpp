@@ -1,4 +1,4 @@
-#include "watch/ScanVerdicts.h"
+#include "watch/scan/ScanVerdicts.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "platform/DirectoryListing.h"
-#include "watch/LossWindows.h"
-#include "watch/NewFolders.h"
-#include "watch/TakenNames.h"
+#include "watch/intake/LossWindows.h"
+#include "watch/intake/NewFolders.h"
+#include "watch/intake/TakenNames.h"
 
 // One listing of the tree below a watched root for a loss window, as
 // Microsoft documents for lost change records, one batch of entries a step,

@@ -1,9 +1,9 @@
-#include "watch/PendingChanges.h"
+#include "watch/intake/PendingChanges.h"
 
 #include <utility>
 
 #include "watch/Invariant.h"
-#include "watch/NameCost.h"
+#include "watch/names/NameCost.h"
 
 void PendingChanges::Push(PendingChange change)
 {

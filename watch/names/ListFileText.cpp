@@ -1,11 +1,11 @@
-#include "watch/ListFileText.h"
+#include "watch/names/ListFileText.h"
 
 #include <wx/strconv.h>
 
 #include <cstdint>
 #include <cstring>
 
-#include "watch/Utf16.h"
+#include "watch/names/Utf16.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "watch/ScanCommand.h"
+#include "watch/scan/ScanCommand.h"
 
 namespace {
 

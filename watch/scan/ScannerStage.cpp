@@ -1,4 +1,4 @@
-#include "watch/ScannerStage.h"
+#include "watch/scan/ScannerStage.h"
 
 #include <algorithm>
 #include <iterator>
@@ -10,10 +10,10 @@
 #include "product/ProductLayout.h"
 #include "watch/Invariant.h"
 #include "platform/CodePage.h"
-#include "watch/ScanCommand.h"
-#include "watch/ScanDispatch.h"
-#include "watch/ScanVerdicts.h"
-#include "watch/VaultFolder.h"
+#include "watch/scan/ScanCommand.h"
+#include "watch/scan/ScanDispatch.h"
+#include "watch/scan/ScanVerdicts.h"
+#include "watch/scan/VaultFolder.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "watch/FileRetries.h"
+#include "watch/scan/FileRetries.h"
 
 #include <algorithm>
 #include <utility>

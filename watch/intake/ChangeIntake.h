@@ -4,10 +4,10 @@
 #include <string>
 
 #include "platform/DirectoryChanges.h"
-#include "watch/LossWindows.h"
-#include "watch/NewFolders.h"
-#include "watch/PendingChanges.h"
-#include "watch/TakenNames.h"
+#include "watch/intake/LossWindows.h"
+#include "watch/intake/NewFolders.h"
+#include "watch/intake/PendingChanges.h"
+#include "watch/intake/TakenNames.h"
 #include "watch/WatchStats.h"
 
 class RecoveryPass;

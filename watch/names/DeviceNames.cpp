@@ -1,4 +1,4 @@
-#include "watch/DeviceNames.h"
+#include "watch/names/DeviceNames.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "watch/TakenNames.h"
+#include "watch/intake/TakenNames.h"
 
 #include <algorithm>
 

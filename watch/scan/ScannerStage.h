@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "platform/ScannerProcess.h"
-#include "watch/FileRetries.h"
-#include "watch/WaitingFiles.h"
+#include "watch/scan/FileRetries.h"
+#include "watch/scan/WaitingFiles.h"
 #include "watch/WatchLimits.h"
 
 // The scanner's side of a watcher: one scanner call at a time, started here
