@@ -116,6 +116,10 @@ sleep 1
 assert_eq 1 "$(grep -cF 'found a threat in "C:\ProgramData\held\pair-v.exe"' "$logs/SuccessScanLogs.txt")" \
     "detections of the infected file"
 assert_eq 0 "$(grep -c 'pair-hangs.exe' "$logs/SuccessScanLogs.txt")" "detections of the deleted clean file"
+# The client reported it as an error in a call that found something: it
+# was not scanned, so it went again, alone (and was found gone).
+scanner_calls started | grep -qE 'Vault" "C:\\ProgramData\\held\\pair-hangs\.exe"$' ||
+    fail "the file the client could not read in a call that found something was not tried again"
 echo "of a call that found one file, only that one was recorded; the deleted clean file was not"
 stop_watching
 echo "PASS unreadable_e2e"
