@@ -35,7 +35,7 @@ if ((build)); then
 fi
 
 source scripts/lib/monitor.sh
-source scripts/clamd-env.sh
+source scripts/lib/clamd.sh
 
 # A failure also shows what the writers did, what the scanner was asked and
 # what the monitor logged, so a run that failed elsewhere can be read.
@@ -66,17 +66,13 @@ clamd_start "$work/clamd" || fail "clamd could not start (see above); the scanne
 say "clamd answers after ${CLAMD_START_MS} ms; its only signature: the EICAR test file"
 
 step "Preparing Wine and the companion service"
-wine_session_start
-c="$(unix_path_of 'C:\')"
-user=alice
-product="$(product_folder)"
 # The product's installer makes its folders, the quarantine among them.
-mkdir -p "$product/db" "$product/Vault" "$c/pelorin-scanner"
-cp "$PELMON_WIN_BIN_DIR/clamdscan_shim.exe" "$c/pelorin-scanner/clamdscan.exe"
-cp tools/clamdscan-bridge.sh "$c/pelorin-scanner/clamdscan-bridge.sh"
-chmod +x "$c/pelorin-scanner/clamdscan-bridge.sh"
+prepare_wine_product
+user=alice
+product="$logs"
+mkdir -p "$product/db"
+install_bridge_scanner 'C:\pelorin-scanner'
 export WINEPATH='C:\pelorin-scanner' PELMON_SCAN_LOG="$work/scans.log"
-install_service
 start_service
 say "service \"$SERVICE_NAME\" state: $(svcctl query "$SERVICE_NAME") (4 = running)"
 
@@ -109,7 +105,7 @@ eicar_write "$c/demo-source/eicar.com"
 events="$c/demo-source/events.txt"
 downloads="C:\\users\\$user\\Downloads"
 writer() {
-    wine_run 60 "$PELMON_WIN_BIN_DIR/slow_writer.exe" --log 'C:\demo-source\events.txt' "$@" >/dev/null 2>&1
+    slow_writer 60 --log 'C:\demo-source\events.txt' "$@" >/dev/null 2>&1
 }
 printf 'just a letter\r\n' >"$c/users/$user/Downloads/letter.doc"
 # A browser downloads into a temporary name, in parts, and renames the
@@ -202,8 +198,7 @@ say "file where it arrived; nothing in the vault was scanned again; letter.doc i
 step "The scanner's daemon stops: an outage"
 clamd_stop
 say "clamd stopped: clamdscan now ends with exit status 2, as it cannot connect"
-eicar_write "$c/demo-source/invoice.exe"
-mv "$c/demo-source/invoice.exe" "$c/users/$user/Downloads/invoice.exe"
+move_in_eicar "$c/users/$user/Downloads/invoice.exe"
 say "C:\\users\\$user\\Downloads\\invoice.exe     EICAR test file, arrives while nothing can scan it"
 await_file_text "$product/ErrorFunctionLogs.txt" 'new files wait and are tried again' 20
 tr -d '\r' <"$product/ErrorFunctionLogs.txt" | grep 'new files wait' | show
