@@ -20,6 +20,9 @@ for arg in "$@"; do
         *) echo "usage: $0 [--keep-running] [--quiet] [--no-build]" >&2; exit 2 ;;
     esac
 done
+# The Enter that ends a demo left running is read from fd 3; the Wine
+# programs of the story read /dev/null, so none of them can take it first.
+((keep)) && exec 3<&0 </dev/null
 
 say() { ((quiet)) || printf '%s\n' "$*"; }
 step() { ((quiet)) || printf '\n== %s\n' "$*"; }
@@ -78,6 +81,9 @@ say "service \"$SERVICE_NAME\" state: $(svcctl query "$SERVICE_NAME") (4 = runni
 
 step "Starting pelmon.exe"
 MONITOR_OUTPUT="$work/monitor.out"
+# Left running for files dropped by hand, it is not to be ended by the time
+# limit that keeps a hung test from leaving a monitor behind.
+((keep)) && MONITOR_LIMIT=0
 start_watchers
 tr -d '\r' <"$product/SuccessAppConLogs.txt" | grep PELMON | show
 # Windows reports changes in every folder of a watched tree; Wine only in
@@ -232,7 +238,9 @@ if ((keep)); then
     say "or anywhere under $(unix_path_of 'C:\ProgramData') (new folders only: Wine watches what it saw being created)."
     say "The list file is $product/db/db6; quarantined files go to $vault"
     say "Scanner log: $PELMON_SCAN_LOG"
-    read -r -p "Press Enter to stop the service and end the demo. " _ </dev/tty || sleep infinity
+    printf 'Press Enter to stop the service and end the demo. '
+    # With no input left no Enter can come: it runs until interrupted.
+    read -r _ <&3 || sleep infinity
 fi
 
 step "Stopping the companion service"
