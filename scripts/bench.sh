@@ -49,15 +49,8 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows >/dev/null
 
 set +e
-source scripts/lib/monitor.sh
-source scripts/lib/stub_log.sh
-wine_session_start
-c="$(unix_path_of 'C:\')"
-logs="$(product_folder)"
-mkdir -p "$logs"
-install_stub_scanner 'C:\scanner'
-install_service
-export WINEPATH='C:\scanner'
+source scripts/lib/e2e.sh
+prepare_wine_monitor
 # Long enough for the largest burst on a slow machine: a benchmark measures
 # its own monitor to the end.
 export MONITOR_LIMIT=7200
@@ -269,7 +262,7 @@ rm -f "$c/bench-source/events.txt"
 start_watching
 new_folder users/bench/Downloads
 arrival_writer() {
-    wine_run 600 "$PELMON_WIN_BIN_DIR/slow_writer.exe" --log 'C:\bench-source\events.txt' "$@" | tr -d '\r'
+    slow_writer 600 --log 'C:\bench-source\events.txt' "$@"
 }
 bench_items() { # PREFIX COUNT [download]: the items of one group
     local i
@@ -304,12 +297,10 @@ fi
 if wants real; then
 echo
 echo "== real scanner: 1000 small files, 20 of them the EICAR test file, at once into a monitored Downloads folder"
-source scripts/clamd-env.sh
+source scripts/lib/clamd.sh
 if clamd_start "$work/clamd" >/dev/null 2>&1; then
-    mkdir -p "$c/real-staging" "$work/real-ref" "$c/pelorin-scanner"
-    cp "$PELMON_WIN_BIN_DIR/clamdscan_shim.exe" "$c/pelorin-scanner/clamdscan.exe"
-    cp tools/clamdscan-bridge.sh "$c/pelorin-scanner/clamdscan-bridge.sh"
-    chmod +x "$c/pelorin-scanner/clamdscan-bridge.sh"
+    mkdir -p "$c/real-staging" "$work/real-ref"
+    install_bridge_scanner 'C:\pelorin-scanner'
     for dir in "$c/real-staging" "$work/real-ref"; do
         for ((i = 0; i < 1000; i++)); do
             name=$(printf 'r%04d.exe' "$i")
@@ -370,6 +361,8 @@ wine_session_end
 
 if wants recovery; then
 echo
-# shellcheck disable=SC2086 # the arguments are words
-bench/recovery_bench.sh ${BENCH_RECOVERY_ARGS:-}
+# A command of its own, with a Wine session of its own; its arguments are
+# the words of BENCH_RECOVERY_ARGS.
+read -ra recovery_args <<<"${BENCH_RECOVERY_ARGS:-}"
+"$root/bench/recovery_bench.sh" "${recovery_args[@]}"
 fi

@@ -20,6 +20,9 @@ for arg in "$@"; do
         *) echo "usage: $0 [--keep-running] [--quiet] [--no-build]" >&2; exit 2 ;;
     esac
 done
+# The Enter that ends a demo left running is read from fd 3; the Wine
+# programs of the story read /dev/null, so none of them can take it first.
+((keep)) && exec 3<&0 </dev/null
 
 say() { ((quiet)) || printf '%s\n' "$*"; }
 step() { ((quiet)) || printf '\n== %s\n' "$*"; }
@@ -35,7 +38,7 @@ if ((build)); then
 fi
 
 source scripts/lib/monitor.sh
-source scripts/clamd-env.sh
+source scripts/lib/clamd.sh
 
 # A failure also shows what the writers did, what the scanner was asked and
 # what the monitor logged, so a run that failed elsewhere can be read.
@@ -66,22 +69,21 @@ clamd_start "$work/clamd" || fail "clamd could not start (see above); the scanne
 say "clamd answers after ${CLAMD_START_MS} ms; its only signature: the EICAR test file"
 
 step "Preparing Wine and the companion service"
-wine_session_start
-c="$(unix_path_of 'C:\')"
-user=alice
-product="$(product_folder)"
 # The product's installer makes its folders, the quarantine among them.
-mkdir -p "$product/db" "$product/Vault" "$c/pelorin-scanner"
-cp "$PELMON_WIN_BIN_DIR/clamdscan_shim.exe" "$c/pelorin-scanner/clamdscan.exe"
-cp tools/clamdscan-bridge.sh "$c/pelorin-scanner/clamdscan-bridge.sh"
-chmod +x "$c/pelorin-scanner/clamdscan-bridge.sh"
+prepare_wine_product
+user=alice
+product="$logs"
+mkdir -p "$product/db"
+install_bridge_scanner 'C:\pelorin-scanner'
 export WINEPATH='C:\pelorin-scanner' PELMON_SCAN_LOG="$work/scans.log"
-install_service
 start_service
 say "service \"$SERVICE_NAME\" state: $(svcctl query "$SERVICE_NAME") (4 = running)"
 
 step "Starting pelmon.exe"
 MONITOR_OUTPUT="$work/monitor.out"
+# Left running for files dropped by hand, it is not to be ended by the time
+# limit that keeps a hung test from leaving a monitor behind.
+((keep)) && MONITOR_LIMIT=0
 start_watchers
 tr -d '\r' <"$product/SuccessAppConLogs.txt" | grep PELMON | show
 # Windows reports changes in every folder of a watched tree; Wine only in
@@ -109,7 +111,7 @@ eicar_write "$c/demo-source/eicar.com"
 events="$c/demo-source/events.txt"
 downloads="C:\\users\\$user\\Downloads"
 writer() {
-    wine_run 60 "$PELMON_WIN_BIN_DIR/slow_writer.exe" --log 'C:\demo-source\events.txt' "$@" >/dev/null 2>&1
+    slow_writer 60 --log 'C:\demo-source\events.txt' "$@" >/dev/null 2>&1
 }
 printf 'just a letter\r\n' >"$c/users/$user/Downloads/letter.doc"
 # A browser downloads into a temporary name, in parts, and renames the
@@ -202,8 +204,7 @@ say "file where it arrived; nothing in the vault was scanned again; letter.doc i
 step "The scanner's daemon stops: an outage"
 clamd_stop
 say "clamd stopped: clamdscan now ends with exit status 2, as it cannot connect"
-eicar_write "$c/demo-source/invoice.exe"
-mv "$c/demo-source/invoice.exe" "$c/users/$user/Downloads/invoice.exe"
+move_in_eicar "$c/users/$user/Downloads/invoice.exe"
 say "C:\\users\\$user\\Downloads\\invoice.exe     EICAR test file, arrives while nothing can scan it"
 await_file_text "$product/ErrorFunctionLogs.txt" 'new files wait and are tried again' 20
 tr -d '\r' <"$product/ErrorFunctionLogs.txt" | grep 'new files wait' | show
@@ -237,7 +238,9 @@ if ((keep)); then
     say "or anywhere under $(unix_path_of 'C:\ProgramData') (new folders only: Wine watches what it saw being created)."
     say "The list file is $product/db/db6; quarantined files go to $vault"
     say "Scanner log: $PELMON_SCAN_LOG"
-    read -r -p "Press Enter to stop the service and end the demo. " _ </dev/tty || sleep infinity
+    printf 'Press Enter to stop the service and end the demo. '
+    # With no input left no Enter can come: it runs until interrupted.
+    read -r _ <&3 || sleep infinity
 fi
 
 step "Stopping the companion service"

@@ -3,7 +3,7 @@
 # Windows-style command line the monitor builds,
 #   clamdscan.exe --move="C:\ProgramData\Pelorin\Vault" "C:\users\alice\Downloads\setup.exe"
 # maps the paths into the Wine prefix and runs the host's clamdscan against
-# the clamd that scripts/clamd-env.sh started. Exits with clamdscan's code
+# the clamd that scripts/lib/clamd.sh started. Exits with clamdscan's code
 # (0 clean, 1 found, 2 error).
 #
 # Copied as clamdscan.exe (executable) it runs, but Wine 8's CreateProcess
@@ -161,7 +161,7 @@ for a in "$@"; do
         *) targets_win+=("$a") ;;
     esac
 done
-[[ -n "${CLAMD_CONF:-}" ]] || fail "CLAMD_CONF is not set (source scripts/clamd-env.sh and run clamd_start)"
+[[ -n "${CLAMD_CONF:-}" ]] || fail "CLAMD_CONF is not set (source scripts/lib/clamd.sh and run clamd_start)"
 # The monitor asks whether the daemon answers after a call failed.
 if [[ -n "$ping" ]]; then
     output="$("$clamdscan_bin" --config-file="$CLAMD_CONF" --ping="$ping" 2>&1)"

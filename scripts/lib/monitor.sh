@@ -21,11 +21,28 @@ product_folder() {
     echo "$(unix_path_of 'C:\ProgramData')/Pelorin"
 }
 
+# A Wine session of its own with the product folder as the installer leaves
+# it (C:\ProgramData\Pelorin and its Vault, or without the Vault when the
+# first argument is --no-vault) and the companion service registered, not
+# started; the other arguments go to the service's command line. Sets c
+# (the host path of C:\) and logs (of the product folder) for the caller.
+prepare_wine_product() {
+    local vault=1
+    [[ "${1:-}" == --no-vault ]] && { vault=0; shift; }
+    wine_session_start
+    c="$(unix_path_of 'C:\')"
+    logs="$(product_folder)"
+    mkdir -p "$logs" || fail "mkdir $logs"
+    ((vault == 0)) || mkdir -p "$logs/Vault" || fail "mkdir $logs/Vault"
+    install_service "$@"
+}
+
 # Starts pelmon.exe in the background with the given arguments;
 # MONITOR_PID is the wine process. Its output goes to the file
 # MONITOR_OUTPUT when that is set, so that it does not mix with a story.
 # It is ended after MONITOR_LIMIT seconds (300 unless set), so a test that
-# hangs cannot leave it behind; a benchmark sets what its longest run needs.
+# hangs cannot leave it behind; a benchmark sets what its longest run needs,
+# and 0 sets no limit (the demo left running for files dropped by hand).
 start_monitor() {
     local limit="${MONITOR_LIMIT:-300}"
     if [[ -n "${MONITOR_OUTPUT:-}" ]]; then

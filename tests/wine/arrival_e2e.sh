@@ -10,17 +10,8 @@
 # Writers that reopen their files thousands of times while the monitor
 # looks at them are never refused an open.
 set -u
-lib="$(dirname "$0")/../../scripts/lib"
-source "$lib/monitor.sh"
-source "$lib/stub_log.sh"
-wine_session_start
-logs="$(product_folder)"
-mkdir -p "$logs/db"
-printf 'Downloads\r\n' >"$logs/db/db6"
-c="$(unix_path_of 'C:\')"
-install_service
-install_stub_scanner 'C:\scanner'
-export WINEPATH='C:\scanner'
+source "$(dirname "$0")/../../scripts/lib/e2e.sh"
+start_wine_monitor --list Downloads
 mkdir -p "$c/source"
 head -c 100000 /dev/urandom >"$c/source/payload.bin"
 full=100000
@@ -30,8 +21,7 @@ downloads='C:\users\alice\Downloads'
 # Runs the writer with the options given on the items in `items`; prints
 # what it says of its opens.
 write() {
-    wine_run 120 "$PELMON_WIN_BIN_DIR/slow_writer.exe" --log 'C:\source\events.txt' "$@" 'C:\source\payload.bin' \
-        "${items[@]}" | tr -d '\r' || fail "slow_writer $*"
+    slow_writer 120 --log 'C:\source\events.txt' "$@" 'C:\source\payload.bin' "${items[@]}" || fail "slow_writer $*"
 }
 
 # When the writer logged EVENT for PATH (ms).
@@ -62,7 +52,6 @@ expect_last_scan_whole_after() {
     echo "$count scan(s), the last whole, $((start - at)) ms after it was $event"
 }
 
-start_watching
 new_folder users/alice/Downloads
 
 # --- browser-style download --------------------------------------------------

@@ -7,27 +7,18 @@
 # must reach the quarantine folder all the same, by a form that opens it
 # (under Wine each is its own short name, so by its folder).
 set -u
-lib="$(dirname "$0")/../../scripts/lib"
-source "$lib/monitor.sh"
-source "$lib/stub_log.sh"
-wine_session_start
-logs="$(product_folder)"
-mkdir -p "$logs"
-c="$(unix_path_of 'C:\')"
-install_service
-install_stub_scanner 'C:\scanner'
-export WINEPATH='C:\scanner'
-start_watching
+source "$(dirname "$0")/../../scripts/lib/e2e.sh"
+start_wine_monitor
 
 new_folder ProgramData/devnames
 mkdir -p "$c/staging"
-printf '%s' 'X5O!P%@AP[4\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*' >"$c/staging/eicar.src"
+eicar_write "$c/staging/eicar.src"
 names=(CON.exe nul aux.exe COM1.exe lpt1 prn.exe)
 items=()
 for name in "${names[@]}"; do
     items+=("\\\\?\\C:\\ProgramData\\devnames\\$name")
 done
-wine_run 60 "$PELMON_WIN_BIN_DIR/slow_writer.exe" 'C:\staging\eicar.src' "${items[@]}" >/dev/null ||
+slow_writer 60 'C:\staging\eicar.src' "${items[@]}" >/dev/null ||
     fail "the writer could not make the files by their literal paths"
 for name in "${names[@]}"; do
     [[ -f "$c/ProgramData/devnames/$name" || -f "$logs/Vault/$name" ]] || fail "Wine did not make $name"

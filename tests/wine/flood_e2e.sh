@@ -5,16 +5,10 @@
 # scan than it can hold, so records are lost on purpose and must be found
 # by listing the tree. Every eligible file is scanned exactly once.
 set -u
-lib="$(dirname "$0")/../../scripts/lib"
-source "$lib/monitor.sh"
-source "$lib/stub_log.sh"
-wine_session_start
-mkdir -p "$(product_folder)"
-c="$(unix_path_of 'C:\')"
-install_service
-install_stub_scanner 'C:\scanner'
+source "$(dirname "$0")/../../scripts/lib/e2e.sh"
 # Only scans of slow.exe take long: until the flood is made, and 1 s more.
-export WINEPATH='C:\scanner' PELMON_STUB_DELAY_MS=1000 PELMON_STUB_SLOW='slow.exe'
+export PELMON_STUB_DELAY_MS=1000 PELMON_STUB_SLOW='slow.exe'
+prepare_wine_monitor
 
 # Makes files in DIR, named by the arguments (relative to DIR, or absolute),
 # as fast as it can; prints the time (ms) when the last one was made.

@@ -8,25 +8,15 @@
 # once, whole, no excluded file ever, and each detection must be recorded
 # under the infected file's own path.
 set -u
-lib="$(dirname "$0")/../../scripts/lib"
-source "$lib/monitor.sh"
-source "$lib/stub_log.sh"
-wine_session_start
-logs="$(product_folder)"
-mkdir -p "$logs/db"
-printf 'Downloads\r\n' >"$logs/db/db6"
-c="$(unix_path_of 'C:\')"
-install_service
-install_stub_scanner 'C:\scanner'
-export WINEPATH='C:\scanner'
-start_watching
+source "$(dirname "$0")/../../scripts/lib/e2e.sh"
+start_wine_monitor --list Downloads
 
 # The trees, made outside the watched roots. Each file has a size of its
 # own; an EICAR test file is the bare test string.
 mkdir -p "$c/staging"
-python3 - "$c/staging" <<'EOF'
+python3 - "$c/staging" "$EICAR_STRING" <<'EOF'
 import os, sys
-eicar = b'X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*'
+eicar = sys.argv[2].encode()
 def tree(top, levels, infected):
     for depth, level in enumerate(levels):
         folder = os.path.join(top, *level)

@@ -10,30 +10,19 @@
 # an infected one, carries the tries, and is scanned at its next try once
 # the daemon answers again; the end of that outage is reported too.
 set -u
-lib="$(dirname "$0")/../../scripts/lib"
-source "$lib/monitor.sh"
-source "$lib/stub_log.sh"
-wine_session_start
-logs="$(product_folder)"
-mkdir -p "$logs"
-c="$(unix_path_of 'C:\')"
-install_service
-install_stub_scanner 'C:\scanner'
-export WINEPATH='C:\scanner'
-start_watching
+source "$(dirname "$0")/../../scripts/lib/e2e.sh"
+start_wine_monitor
 
 new_folder ProgramData/outage
 new_folder staging
 stub_daemon down
 outage_start=$(date +%s%3N)
-eicar='X5O!P%@AP[4\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*'
-printf '%s' "$eicar" >"$c/staging/eicar.com"
-printf 'clean a' >"$c/staging/a.exe"
-printf 'clean b' >"$c/staging/b.exe"
-for name in a.exe eicar.com b.exe; do
-    mv "$c/staging/$name" "$c/ProgramData/outage/$name"
-    sleep 0.3
-done
+move_in "$c/ProgramData/outage/a.exe" 'clean a'
+sleep 0.3
+move_in_eicar "$c/ProgramData/outage/eicar.com"
+sleep 0.3
+move_in "$c/ProgramData/outage/b.exe" 'clean b'
+sleep 0.3
 await_file_text "$logs/ErrorFunctionLogs.txt" 'new files wait and are tried again' 10
 sleep $(( (5000 - ($(date +%s%3N) - outage_start)) / 1000 ))
 stub_daemon up
@@ -67,8 +56,7 @@ grep -qE '^PELMON: [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9:]{8} UTC: .*moved it to the q
 echo "outage reported once at its start and once at its end; detection recorded"
 
 stub_daemon down
-printf 'gone' >"$c/staging/gone.exe"
-mv "$c/staging/gone.exe" "$c/ProgramData/outage/gone.exe"
+move_in "$c/ProgramData/outage/gone.exe" 'gone'
 for ((i = 0; i < 200; i++)); do
     [[ $(grep -c 'new files wait and are tried again' "$logs/ErrorFunctionLogs.txt") == 2 ]] && break
     sleep 0.05
@@ -79,8 +67,7 @@ assert_eq 2 "$(grep -c 'new files wait and are tried again' "$logs/ErrorFunction
 rm "$c/ProgramData/outage/gone.exe"
 # Its next try, 1 s after it failed, finds it gone: nothing waits then.
 sleep 2
-printf '%s' "$eicar" >"$c/staging/late.com"
-mv "$c/staging/late.com" "$c/ProgramData/outage/late.com"
+move_in_eicar "$c/ProgramData/outage/late.com"
 for ((i = 0; i < 200; i++)); do
     [[ -n "$(scan_records_of 'C:\ProgramData\outage\late.com')" ]] && break
     sleep 0.05

@@ -3,20 +3,10 @@
 # Folders are created after the monitor has started, since Wine only
 # watches subfolders that it has seen being created or enumerated.
 set -u
-lib="$(dirname "$0")/../../scripts/lib"
-source "$lib/monitor.sh"
-source "$lib/stub_log.sh"
-wine_session_start
-logs="$(product_folder)"
-mkdir -p "$logs/db"
-printf 'Downloads\r\n' >"$logs/db/db6"
-c="$(unix_path_of 'C:\')"
-install_service
+source "$(dirname "$0")/../../scripts/lib/e2e.sh"
 
 # --- scanner found on the search path --------------------------------------
-install_stub_scanner 'C:\scanner'
-export WINEPATH='C:\scanner'
-start_watching
+start_wine_monitor --list Downloads
 
 new_folder users/alice/Downloads
 : >"$c/users/alice/Downloads/setup.exe"
@@ -68,8 +58,7 @@ hostile=(
   "users/alice/Downloads/中文 zero​width.exe"
 )
 for i in "${!hostile[@]}"; do
-  head -c $((1001 + i)) /dev/zero >"$c/staging/h$i"
-  mv "$c/staging/h$i" "$c/${hostile[$i]}"
+  head -c $((1001 + i)) /dev/zero | move_in "$c/${hostile[$i]}"
 done
 for i in "${!hostile[@]}"; do
   for ((t = 0; t < 200; t++)); do

@@ -9,11 +9,8 @@ set -u
 source "$(dirname "$0")/../../scripts/lib/monitor.sh"
 trials="${PELMON_STOP_TRIALS:-30}"
 files=10000
-wine_session_start
-logs="$(product_folder)"
-mkdir -p "$logs/Vault" # as the product's installer leaves it
+prepare_wine_product
 users="$(unix_path_of 'C:\users')"
-install_service
 
 make_files() {
     python3 - "$users" "$1" "$files" <<'PY'

@@ -11,37 +11,24 @@
 #    while the call ran, is no detection; and a call of an infected file
 #    and one the client cannot read: the unreadable one is scanned again.
 set -u
-lib="$(dirname "$0")/../../scripts/lib"
-source "$lib/monitor.sh"
-source "$lib/stub_log.sh"
-wine_session_start
-logs="$(product_folder)"
-mkdir -p "$logs"
-c="$(unix_path_of 'C:\')"
-install_service
-install_stub_scanner 'C:\scanner'
-export WINEPATH='C:\scanner'
+source "$(dirname "$0")/../../scripts/lib/e2e.sh"
 export PELMON_STUB_SLOW='hangs.exe'
-PELMON_EXE="$PELMON_WIN_BIN_DIR/pelmon_hasty.exe" start_watching
+start_wine_monitor --exe pelmon_hasty.exe
 
-eicar='X5O!P%@AP[4\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*'
 new_folder ProgramData/held
 new_folder staging
 printf 'a virtual disk' >"$c/staging/disk.bin"
 # Open from the first byte to 14 s after the last, sharing nothing.
-wine_run 60 "$PELMON_WIN_BIN_DIR/slow_writer.exe" --share-nothing --hold 14000 \
-    'C:\staging\disk.bin' 'C:\ProgramData\held\locked.vhdx' >/dev/null &
+slow_writer 60 --share-nothing --hold 14000 'C:\staging\disk.bin' 'C:\ProgramData\held\locked.vhdx' >/dev/null &
 writer=$!
 await_scan_start 'C:\ProgramData\held\locked.vhdx'
 made=()
 for name in one.exe two.exe three.exe four.exe; do
     sleep 1.5
-    printf 'clean %s' "$name" >"$c/staging/$name"
-    mv "$c/staging/$name" "$c/ProgramData/held/$name"
+    move_in "$c/ProgramData/held/$name" "clean $name"
     made+=("$(date +%s%3N)")
 done
-printf '%s' "$eicar" >"$c/staging/bad.exe"
-mv "$c/staging/bad.exe" "$c/ProgramData/held/bad.exe"
+move_in_eicar "$c/ProgramData/held/bad.exe"
 bad_at=$(date +%s%3N)
 for name in one.exe two.exe three.exe four.exe; do
     await_scan 'C:\ProgramData\held\'"$name"
@@ -72,12 +59,10 @@ echo "locked.vhdx: $tries calls while it was held, named once when it failed and
 
 # A call that never ends on its own.
 stub_hold on
-printf 'hangs' >"$c/staging/hangs.exe"
-mv "$c/staging/hangs.exe" "$c/ProgramData/held/hangs.exe"
+move_in "$c/ProgramData/held/hangs.exe" 'hangs'
 await_scan_start 'C:\ProgramData\held\hangs.exe'
 hung_at=$(date +%s%3N)
-printf 'after' >"$c/staging/after.exe"
-mv "$c/staging/after.exe" "$c/ProgramData/held/after.exe"
+move_in "$c/ProgramData/held/after.exe" 'after'
 for ((i = 0; i < 300; i++)); do
     [[ -n "$(scan_records_of 'C:\ProgramData\held\after.exe')" ]] && break
     sleep 0.05
@@ -96,7 +81,7 @@ echo "a hung call was ended at its deadline; the file behind it was scanned $wai
 
 # Two files in one call, held until the clean one is deleted.
 stub_hold on
-printf '%s' "$eicar" >"$c/staging/pair-v.exe"
+eicar_write "$c/staging/pair-v.exe"
 printf 'clean' >"$c/staging/pair-hangs.exe"
 mv "$c/staging/pair-v.exe" "$c/staging/pair-hangs.exe" "$c/ProgramData/held/"
 for ((i = 0; i < 100; i++)); do

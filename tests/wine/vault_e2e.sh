@@ -10,19 +10,10 @@
 # 4. The plain file removed: at the next try the folder is made again, the
 #    waiting file reaches it, and the end of the outage is reported.
 set -u
-lib="$(dirname "$0")/../../scripts/lib"
-source "$lib/monitor.sh"
-source "$lib/stub_log.sh"
-wine_session_start
-logs="$(product_folder)"
-mkdir -p "$logs"
-c="$(unix_path_of 'C:\')"
+source "$(dirname "$0")/../../scripts/lib/e2e.sh"
+prepare_wine_monitor --no-vault
 errors="$logs/ErrorFunctionLogs.txt"
 vault_entry='the quarantine folder "C:\ProgramData\Pelorin\Vault" was missing; it was made again.'
-eicar='X5O!P%@AP[4\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*'
-install_service
-install_stub_scanner 'C:\scanner'
-export WINEPATH='C:\scanner'
 
 # Waits up to SECONDS for a command to succeed; false when it never did.
 within() {
@@ -40,8 +31,7 @@ entries() { # how many entries of ErrorFunctionLogs.txt contain TEXT
 entries_are() { [[ $(entries "$2") == "$1" ]]; }
 # An infected file arrives in the monitored folder by a rename.
 drop_eicar() {
-    printf '%s' "$eicar" >"$c/staging/$1"
-    mv "$c/staging/$1" "$c/ProgramData/kept/$1"
+    move_in_eicar "$c/ProgramData/kept/$1"
 }
 
 [[ ! -e "$logs/Vault" ]] || fail "the quarantine folder exists before the monitor starts"

@@ -3,10 +3,7 @@
 # roots; stopping or pausing the service ends the monitor with exit 0 soon.
 set -u
 source "$(dirname "$0")/../../scripts/lib/monitor.sh"
-wine_session_start
-logs="$(product_folder)"
-mkdir -p "$logs/Vault" # as the product's installer leaves it
-install_service --stop-delay-ms 1500
+prepare_wine_product --stop-delay-ms 1500
 
 expected_a=$( { entry_bytes 'PELMON: AppData Dir Path: C:\ProgramData'; entry_bytes 'PELMON: Profile Dir Path: C:\users'; } | od -An -tx1)
 expected_b=$( { entry_bytes 'PELMON: Profile Dir Path: C:\users'; entry_bytes 'PELMON: AppData Dir Path: C:\ProgramData'; } | od -An -tx1)

@@ -1,23 +1,32 @@
-# A private clamd for the demo and the tests. Source it; do not execute it.
+# A private clamd for the demo and the benchmarks, and the demo's bridge
+# to it. Source it; do not execute it.
 #
 #   clamd_start WORKDIR   database with one EICAR hash, config, clamd in the
 #                         background; returns once clamd answers and detects
 #   clamd_stop            stops that clamd and waits for it to exit
-#   eicar_write PATH      writes the EICAR test string (68 bytes, no newline)
+#   install_bridge_scanner 'C:\dir'   the bridge as clamdscan.exe there
+#   eicar_write PATH      (files.sh) writes the EICAR test string
 #
 # After clamd_start: CLAMD_CONF (exported, the bridge reads it), CLAMD_PID,
 # CLAMD_WORKDIR, CLAMD_START_MS (time until clamd answered).
 # CLAMD_EICAR_SIGNATURE is the name clamd reports for EICAR.
 # CLAMD_START_TIMEOUT (seconds, default 60) bounds the wait.
 
-# Single quotes: the string holds $, \ and ! that must stay literal.
-CLAMD_EICAR_STRING='X5O!P%@AP[4\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*'
+source "$(dirname "${BASH_SOURCE[0]}")/files.sh"
+
 # clamd appends ".UNOFFICIAL" to names from unsigned databases.
 CLAMD_EICAR_SIGNATURE="Pelmon.Test.EICAR.UNOFFICIAL"
 
-eicar_write() {
-    [[ $# -eq 1 && -n "$1" ]] || { echo "usage: eicar_write PATH" >&2; return 2; }
-    printf '%s' "$CLAMD_EICAR_STRING" >"$1"
+# Installs the demo's scanner in the folder given as a Windows path:
+# tools/clamdscan_shim.cpp as clamdscan.exe, and the script it runs, which
+# scans with the host's clamdscan against the clamd of clamd_start.
+install_bridge_scanner() {
+    local dir
+    dir="$(unix_path_of "$1")"
+    mkdir -p "$dir"
+    cp "$PELMON_WIN_BIN_DIR/clamdscan_shim.exe" "$dir/clamdscan.exe"
+    cp "$PELMON_ROOT/tools/clamdscan-bridge.sh" "$dir/clamdscan-bridge.sh"
+    chmod +x "$dir/clamdscan-bridge.sh"
 }
 
 # True while PID runs. A zombie counts as gone: it no longer serves the
