@@ -186,7 +186,19 @@ done
 
 output="$("$clamdscan_bin" --config-file="$CLAMD_CONF" --move="$vault" -- "${targets[@]}" 2>&1)"
 code=$?
-[[ -n "$output" ]] && printf '%s\n' "$output"
+# The monitor reads each file's verdict by the path it gave: a line about a
+# mapped path is printed with the Windows path it came from.
+if [[ -n "$output" ]]; then
+    while IFS= read -r line; do
+        for i in "${!targets[@]}"; do
+            if [[ "$line" == "${targets[$i]}: "* ]]; then
+                line="${targets_win[$i]}${line:${#targets[$i]}}"
+                break
+            fi
+        done
+        printf '%s\n' "$line"
+    done <<<"$output"
+fi
 
 # The per-file result lines ("PATH: OK", "PATH: NAME FOUND", "...ERROR"),
 # or clamdscan's own error when it never got to a file.
