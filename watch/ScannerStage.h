@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Owned.h"
 #include "platform/ScannerProcess.h"
 #include "watch/FileRetries.h"
 #include "watch/WaitingFiles.h"
@@ -51,7 +52,7 @@ public:
     ScannerStage& operator=(const ScannerStage&) = delete;
 
     // True when no call runs.
-    bool Idle() const { return m_running == nullptr; }
+    bool Idle() const { return !m_running; }
 
     // Hands a file over: it is ready, behind the files before it, or, while
     // the scanner is out, it waits behind the files that wait.
@@ -83,7 +84,7 @@ public:
     uint64_t MillisecondsToNextRetry(uint64_t nowMs) const;
 
     // The running call, for the wait; null when idle.
-    platform::ProcessHandle Running() const { return m_running; }
+    platform::ProcessHandle Running() const { return m_running.Get(); }
     // How long the running call may still run.
     uint64_t MillisecondsToDeadline(uint64_t nowMs) const { return m_deadlineMs > nowMs ? m_deadlineMs - nowMs : 0; }
 
@@ -135,8 +136,9 @@ private:
     std::deque<Ready> m_ready;
     std::size_t m_readyChars = 0;
     unsigned m_lastGroup = 0;
-    // A watcher killed during a call leaves it running to its own end.
-    platform::ProcessHandle m_running = nullptr;
+    // A watcher killed during a call leaves it running to its own end, and
+    // this owner is never destroyed.
+    platform::Owned<platform::ProcessHandle, platform::CloseProcess> m_running;
     uint64_t m_startedMs = 0;
     uint64_t m_deadlineMs = 0;
     std::vector<Ready> m_call; // during a ping, the files whose call failed
