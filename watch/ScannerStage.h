@@ -50,6 +50,11 @@ public:
     ScannerStage(const std::wstring& programDataPath, const std::wstring& watchRoot, const WatchLimits& limits);
     ScannerStage(const ScannerStage&) = delete;
     ScannerStage& operator=(const ScannerStage&) = delete;
+    // A watcher that ends during a call, stopped or (in the test doubles,
+    // which unwind a killed thread) killed, leaves the call to run to its own
+    // end, its handle untouched: nothing of the watcher is waited for or
+    // closed under the stop.
+    ~ScannerStage() { m_running.Release(); }
 
     // True when no call runs.
     bool Idle() const { return !m_running; }
@@ -137,7 +142,7 @@ private:
     std::size_t m_readyChars = 0;
     unsigned m_lastGroup = 0;
     // A watcher killed during a call leaves it running to its own end, and
-    // this owner is never destroyed.
+    // this owner is never destroyed; see the destructor for one stopped.
     platform::Owned<platform::ProcessHandle, platform::CloseProcess> m_running;
     uint64_t m_startedMs = 0;
     uint64_t m_deadlineMs = 0;
