@@ -9,8 +9,9 @@
 //   ArrivedFiles   new files set aside until they are quiet, then watched
 //                  while they are young, and set aside again when they
 //                  change, for a scan of their final content
-//   RecoveryPass   the listing of the tree for that window, or of a folder
-//                  that arrived, a batch of entries a step
+//   Recovery       the listing of the tree for that window, or of a folder
+//                  that arrived, a batch of entries a step, and its pacing
+//                  against the names that wait
 //   ScannerStage   the files ready to scan, the one running scanner call
 //                  (several files a call), its answer, and the files that
 //                  wait while the scanner fails
@@ -20,7 +21,7 @@
 // due, a set-aside file whose look is due, a call for the ready files once
 // it is due (full, or its first file ready for a while; see CallDue), then
 // the pending names (when there is room to set them aside) and the recovery
-// steps, which take turns while names wait (see RecoveryDue), a call for
+// steps, which take turns while names wait (see Recovery), a call for
 // what is ready, and the recovery alone once all that is done. Parked: in
 // WaitParked only, one wait for the request, the running call, a folder's
 // first read and the next look or try together. A watcher is killed only
@@ -41,7 +42,7 @@
 #include "watch/ArrivedFiles.h"
 #include "watch/intake/ChangeIntake.h"
 #include "watch/names/LongNames.h"
-#include "watch/intake/RecoveryPass.h"
+#include "watch/intake/Recovery.h"
 #include "watch/names/ScanFilters.h"
 #include "watch/scan/ScannerStage.h"
 #include "log/SystemErrorText.h"
@@ -56,6 +57,7 @@ public:
           m_arrived(context.limits.arrivedBytes, context.limits.firstScanLimitMs, context.limits.watchNewFilesMs),
           m_intake(context.request, context.limits.pendingBytes, context.limits.takenBytes, context.stats,
                    [this](const std::u16string& name) { m_arrived.Changed(name, platform::MonotonicMilliseconds()); }),
+          m_recovery(m_intake, context.watchRoot, context.stats),
           m_scanner(context.programDataPath, context.watchRoot, context.limits)
     {
     }
@@ -69,20 +71,14 @@ private:
     bool LookAtSetAsideFile(uint64_t now);
     void Offer(PendingChange change, uint64_t now);
     void FolderArrived(const std::u16string& name, Arrival arrival, uint64_t now);
-    bool RecoveryDue(uint64_t now) const;
-    bool StepRecovery();
     bool Finished() const;
     void WaitParked();
 
     const WatchContext& m_context;
     ArrivedFiles m_arrived;
     ChangeIntake m_intake;
-    RecoveryPass m_recovery;
+    Recovery m_recovery;
     ScannerStage m_scanner;
-    bool m_offeredSinceStep = true;
-    uint64_t m_recoveryDueAt = 0;
-    uint64_t m_passListingMs = 0; // the steps of the running pass together
-    uint64_t m_nextPassAt = 0;
     unsigned m_unitsSincePoll = 0;
     uint64_t m_lastPollMs = 0;
 };
@@ -156,11 +152,11 @@ bool WatchLoop::TakeNextWork()
     // that a burst goes to the scanner many files a call. With no room to
     // set one aside, it waits, and the names behind it with it, until a
     // set-aside file has been scanned (within a minute).
-    if (m_intake.HasPending() && RecoveryDue(now) && StepRecovery())
+    if (m_intake.HasPending() && m_recovery.StepWhileNamesWait(now))
         return true;
     if (m_intake.HasPending() && m_arrived.MakeRoomFor(m_intake.Next().name, now)) {
         Offer(m_intake.Pop(), now);
-        m_offeredSinceStep = true;
+        m_recovery.NameOffered();
         return true;
     }
     if (m_scanner.HasReady()) {
@@ -168,17 +164,7 @@ bool WatchLoop::TakeNextWork()
         ++m_context.stats.scanCalls;
         return true;
     }
-    return StepRecovery();
-}
-
-// While names wait, the recovery still goes on, or a flood that keeps the
-// queue busy would put it off until the flood ends: a step is due once a
-// name has been offered since the last one, and as long has passed since
-// that step ended as it took. So the names get at least every other turn
-// and half the time, a scan counting as time, and the listing the rest.
-bool WatchLoop::RecoveryDue(uint64_t now) const
-{
-    return m_offeredSinceStep && now >= m_recoveryDueAt;
+    return m_recovery.Step();
 }
 
 bool WatchLoop::LookAtSetAsideFile(uint64_t now)
@@ -264,53 +250,6 @@ void WatchLoop::FolderArrived(const std::u16string& name, Arrival arrival, uint6
     m_scanner.Submit(name, now);
 }
 
-// Lists the next batch of entries for the lost time, or below a folder that
-// arrived (lost time first: it may hold anything); a pass that has listed
-// all it lists for hands what it found to the intake, once the queue has
-// room for it. False when there was nothing to do.
-bool WatchLoop::StepRecovery()
-{
-    if (!m_recovery.Active()) {
-        if (!m_intake.RoomForRecovery())
-            return false;
-        if (m_intake.Losses().Pending() && platform::MonotonicMilliseconds() >= m_nextPassAt)
-            m_recovery.Begin(m_intake.Losses().BeginPass(), m_intake.FreeBytes());
-        else if (m_intake.Folders().Pending())
-            m_recovery.Begin(m_intake.Folders().BeginPass(), m_intake.FreeBytes());
-        else
-            return false;
-        m_passListingMs = 0;
-    }
-    bool stepped = false;
-    if (!m_recovery.Listed()) {
-        const uint64_t started = platform::MonotonicMilliseconds();
-        m_recovery.Step(m_context.watchRoot, m_intake.Taken());
-        const uint64_t ended = platform::MonotonicMilliseconds();
-        m_passListingMs += ended - started;
-        m_context.stats.recoveryMilliseconds += ended - started;
-        // The system is still reading a folder: the watcher does other work
-        // or parks, to be woken when the read has ended.
-        if (m_recovery.Waiting())
-            return false;
-        m_context.stats.recoveryListed += m_recovery.ListedByLastStep();
-        m_offeredSinceStep = false;
-        m_recoveryDueAt = ended + (ended - started);
-        stepped = true;
-        if (!m_recovery.Listed())
-            return true;
-    }
-    if (!m_intake.TakeRecovered(m_recovery))
-        return stepped;
-    const bool forLoss = !m_recovery.ForNewFolder();
-    m_recovery.End();
-    // Losses that go on through a flood would have the tree listed again
-    // and again; a pass that follows rests first as long as this one listed,
-    // so the listing takes at most half the time even then.
-    if (forLoss)
-        m_nextPassAt = platform::MonotonicMilliseconds() + m_passListingMs;
-    return true;
-}
-
 bool WatchLoop::Finished() const
 {
     return m_intake.Refused() && m_scanner.Idle() && !m_scanner.HasWaiting() && !m_scanner.HasReady() &&
@@ -325,34 +264,28 @@ bool WatchLoop::Finished() const
 void WatchLoop::WaitParked()
 {
     uint64_t timeout = platform::kWaitForever;
-    // A folder's first read wakes the watcher only when it would step on:
-    // an ended read stays signalled.
     platform::FolderListing reading = nullptr;
     const uint64_t now = platform::MonotonicMilliseconds();
     // A call that runs past its deadline is ended.
     if (!m_scanner.Idle())
         timeout = m_scanner.MillisecondsToDeadline(now);
     if (m_scanner.Idle() && !m_context.gate.StopRequested()) {
-        if (!m_scanner.Failing())
-            reading = m_recovery.Waiting();
         if (m_arrived.SetAside() && !m_scanner.Failing())
             timeout = std::min(timeout, m_arrived.MillisecondsToNextLook(now));
         if (m_scanner.HasWaiting())
             timeout = std::min(timeout, m_scanner.MillisecondsToNextRetry(now));
-        if (m_intake.Losses().Pending() && !m_recovery.Active() && !m_scanner.Failing())
-            timeout = std::min(timeout, m_nextPassAt > now ? m_nextPassAt - now : 0);
+        if (!m_scanner.Failing()) {
+            const Recovery::Wait recovery = m_recovery.WaitFor(now);
+            reading = recovery.reading;
+            timeout = std::min(timeout, recovery.milliseconds);
+        }
     }
     const uint64_t parkedAt = reading ? platform::MonotonicMilliseconds() : 0;
     m_context.gate.Park();
     platform::WaitForWork(m_intake.Outstanding(), m_scanner.Running(), reading, static_cast<unsigned>(timeout));
     m_context.gate.Unpark();
-    // Time spent waiting for a folder's first read with nothing else to do
-    // is the listing's; while the watcher worked meanwhile, it was not.
-    if (reading) {
-        const uint64_t waited = platform::MonotonicMilliseconds() - parkedAt;
-        m_passListingMs += waited;
-        m_context.stats.recoveryMilliseconds += waited;
-    }
+    if (reading)
+        m_recovery.ParkedOnFirstRead(platform::MonotonicMilliseconds() - parkedAt);
 }
 
 } // namespace

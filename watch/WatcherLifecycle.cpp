@@ -11,11 +11,12 @@ void StartWatcher(WatcherKind kind)
     state.cache = RecentNameCache();
     state.stats.Reset();
     if (kind == WatcherKind::ProgramData)
-        state.thread = new ThreadMonitorDir1();
+        state.thread.Reset(new ThreadMonitorDir1());
     else
-        state.thread = new ThreadMonitorDir2();
+        state.thread.Reset(new ThreadMonitorDir2());
     state.gate.HoldForNewWatcher();
-    if (state.thread->Create(0) != wxTHREAD_NO_ERROR || state.thread->Run() != wxTHREAD_NO_ERROR)
+    wxThread& thread = *state.thread.Get();
+    if (thread.Create(0) != wxTHREAD_NO_ERROR || thread.Run() != wxTHREAD_NO_ERROR)
         state.gate.ReleaseUnstartedWatcher(); // no thread will ever release it
 }
 
@@ -35,16 +36,17 @@ void StopWatcher(WatcherKind kind)
     // A finished thread is joined rather than killed in the middle of the
     // library's thread exit. A killed one is waited for until it has really
     // ended, before anything it might still touch goes away.
+    wxThread& thread = *state.thread.Get();
     if (state.gate.CloseForStop()) {
-        state.thread->Wait();
+        thread.Wait();
     } else {
-        const platform::ThreadEnd end = platform::PrepareToAwaitEnd(*state.thread);
-        if (state.thread->Kill() != wxTHREAD_NO_ERROR) {
+        const platform::ThreadEnd end = platform::PrepareToAwaitEnd(thread);
+        if (thread.Kill() != wxTHREAD_NO_ERROR) {
             platform::ReleaseThreadEnd(end); // it never ran
-        } else if (!platform::AwaitThreadEnd(end, *state.thread, kThreadEndMilliseconds)) {
+        } else if (!platform::AwaitThreadEnd(end, thread, kThreadEndMilliseconds)) {
             // Still running: its directory, object and gate may be in use
             // yet, so they are left alone; the process is ending.
-            state.thread = nullptr;
+            state.thread.Release();
             return;
         }
     }
@@ -53,7 +55,6 @@ void StopWatcher(WatcherKind kind)
     if (handle && handle != platform::InvalidDirHandle())
         platform::CloseDirectory(handle);
 
-    delete state.thread;
-    state.thread = nullptr;
+    state.thread.Reset();
     state.gate.ReopenAfterStop();
 }

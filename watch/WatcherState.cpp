@@ -5,8 +5,11 @@ platform::DirHandle hMonitorDir2 = nullptr;
 
 WatcherState& StateOf(WatcherKind kind)
 {
-    static WatcherState programData;
-    static WatcherState profiles;
+    // Never destroyed: a thread that was not stopped, or did not end when
+    // killed, may still use its state as the process ends, and is never
+    // deleted under it.
+    static WatcherState& programData = *new WatcherState;
+    static WatcherState& profiles = *new WatcherState;
     return kind == WatcherKind::ProgramData ? programData : profiles;
 }
 

@@ -2,16 +2,23 @@
 #include <wx/thread.h>
 
 #include "platform/DirectoryChanges.h"
+#include "platform/Owned.h"
 #include "watch/KillGate.h"
 #include "watch/names/RecentNameCache.h"
 #include "watch/WatchStats.h"
 
 enum class WatcherKind { ProgramData, Profiles };
 
+inline void DeleteWatcherThread(wxThread* thread)
+{
+    delete thread;
+}
+
 // What one watcher keeps for the life of the process, beyond its thread's
 // own stack.
 struct WatcherState {
-    wxThread* thread = nullptr; // created once, deleted at stop
+    // Created by the start, deleted by the stop once it has ended.
+    platform::Owned<wxThread*, DeleteWatcherThread> thread;
     KillGate gate;
     RecentNameCache cache;
     // The storage of the change request, which must outlive a killed thread.

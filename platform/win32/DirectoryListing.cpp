@@ -16,29 +16,21 @@ FileTime TimeOf(const LARGE_INTEGER& time)
     return static_cast<FileTime>(time.QuadPart);
 }
 
-void Release(FolderListing listing)
+bool ReadInto(FolderRead& read, FILE_INFO_BY_HANDLE_CLASS kind)
 {
-    if (InterlockedDecrement(&listing->owners) != 0)
-        return;
-    if (listing->folder != INVALID_HANDLE_VALUE)
-        CloseHandle(listing->folder);
-    if (listing->firstReadEnded)
-        CloseHandle(listing->firstReadEnded);
-    delete listing;
+    return GetFileInformationByHandleEx(read.folder, kind, read.buffer.data(),
+                                        static_cast<DWORD>(read.buffer.size() * sizeof(DWORD))) != FALSE;
 }
 
-bool ReadInto(FolderListing listing, FILE_INFO_BY_HANDLE_CLASS kind)
-{
-    return GetFileInformationByHandleEx(listing->folder, kind, listing->buffer.data(),
-                                        static_cast<DWORD>(listing->buffer.size() * sizeof(DWORD))) != FALSE;
-}
+using ReadShare = std::shared_ptr<FolderRead>;
 
+// `context` is the read's own share, let go once its event is set.
 DWORD WINAPI ReadFirst(void* context)
 {
-    const auto listing = static_cast<FolderListing>(context);
-    listing->firstReadOk = ReadInto(listing, FileIdBothDirectoryRestartInfo);
-    SetEvent(listing->firstReadEnded);
-    Release(listing);
+    const std::unique_ptr<ReadShare> share(static_cast<ReadShare*>(context));
+    FolderRead& read = **share;
+    read.firstReadOk = ReadInto(read, FileIdBothDirectoryRestartInfo);
+    SetEvent(read.firstReadEnded);
     return 0;
 }
 
@@ -80,17 +72,16 @@ FolderListing OpenFolderListing(const std::wstring& root, const std::u16string& 
     }
     // Made first: if memory runs out, no handle is left open.
     auto listing = std::make_unique<FolderListingTag>();
-    listing->folder = CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | SYNCHRONIZE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (listing->folder == INVALID_HANDLE_VALUE)
+    listing->read = std::make_shared<FolderRead>();
+    FolderRead& read = *listing->read;
+    read.folder = CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | SYNCHRONIZE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (read.folder == INVALID_HANDLE_VALUE)
         return nullptr;
-    listing->firstReadEnded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!listing->firstReadEnded) {
-        CloseHandle(listing->folder);
-        return nullptr;
-    }
+    read.firstReadEnded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!read.firstReadEnded)
+        return nullptr; // the folder is closed with it
     return listing.release();
 }
 
@@ -98,34 +89,36 @@ ListingRead ReadFolderListing(FolderListing listing, std::vector<DirectoryEntry>
                               unsigned firstReadWaitMs)
 {
     entries.clear();
+    FolderRead& read = *listing->read;
     if (!listing->firstTaken) {
         if (!listing->firstAsked) {
+            // Made before the read is asked for: if memory runs out, none is.
+            void* const share = new ReadShare(listing->read);
             listing->firstAsked = true;
-            InterlockedIncrement(&listing->owners);
             // Without a thread for it, read here: slow under Wine, never wrong.
-            if (!QueueUserWorkItem(ReadFirst, listing, WT_EXECUTELONGFUNCTION))
-                ReadFirst(listing);
+            if (!QueueUserWorkItem(ReadFirst, share, WT_EXECUTELONGFUNCTION))
+                ReadFirst(share);
         }
-        if (WaitForSingleObject(listing->firstReadEnded, firstReadWaitMs) != WAIT_OBJECT_0)
+        if (WaitForSingleObject(read.firstReadEnded, firstReadWaitMs) != WAIT_OBJECT_0)
             return ListingRead::Waiting;
         listing->firstTaken = true;
-        if (!listing->firstReadOk)
+        if (!read.firstReadOk)
             return ListingRead::End;
-        TakeBatch(listing->buffer, entries);
+        TakeBatch(read.buffer, entries);
     }
     // A buffer that held only "." and ".." is no batch: read on.
     while (entries.empty()) {
-        if (!ReadInto(listing, FileIdBothDirectoryInfo))
+        if (!ReadInto(read, FileIdBothDirectoryInfo))
             return ListingRead::End; // ERROR_NO_MORE_FILES at the end, or a read that failed
-        TakeBatch(listing->buffer, entries);
+        TakeBatch(read.buffer, entries);
     }
     return ListingRead::Batch;
 }
 
+// The first read, if it still runs, holds its own share.
 void CloseFolderListing(FolderListing listing)
 {
-    if (listing)
-        Release(listing);
+    delete listing;
 }
 
 } // namespace platform

@@ -17,7 +17,7 @@ void WaitForWork(ChangeRequest* request, ProcessHandle scanner, FolderListing li
     if (scanner)
         handles[count++] = RunOf(scanner)->process;
     if (listing)
-        handles[count++] = listing->firstReadEnded;
+        handles[count++] = listing->read->firstReadEnded;
     if (count == 0) {
         Sleep(milliseconds);
         return;

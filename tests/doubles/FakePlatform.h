@@ -81,6 +81,7 @@ struct PlatformData {
     int listingBatches = 0; // batches read from them
     std::size_t listingBatchEntries = 64;
     unsigned listingDelayMicroseconds = 0; // per batch
+    uint64_t listingBatchMilliseconds = 0; // both clocks move on this much a batch
     bool firstReadsHeld = false;
     std::map<std::uintptr_t, ListingCursor> openListings;
     std::uintptr_t nextListing = 1;
@@ -179,6 +180,9 @@ void SetWritersKnown(bool known);
 void SetUnreadable(const std::wstring& folder);
 // Each batch of a listing takes this long, so a test can stop in the middle.
 void SetListingDelay(unsigned microseconds);
+// Each batch of a listing moves both clocks on by this much, as if reading
+// it took that long.
+void SetListingBatchMilliseconds(uint64_t milliseconds);
 // Each batch of a listing holds at most this many entries (64 unless set).
 void SetListingBatch(std::size_t entries);
 // The first read of each folder does not end until released, as Wine's

@@ -35,6 +35,10 @@ void SetProfilesRootFound(bool found) { Set(&Platform::profilesOk, found); }
 void SetOpenableRoots(std::vector<std::wstring> roots) { Set(&Platform::openableRoots, roots); }
 void RefuseChangeRequests() { Set(&Platform::refuseRequests, true); }
 void SetListingDelay(unsigned microseconds) { Set(&Platform::listingDelayMicroseconds, microseconds); }
+void SetListingBatchMilliseconds(uint64_t milliseconds)
+{
+    Set(&Platform::listingBatchMilliseconds, milliseconds);
+}
 void HoldFirstReads(bool held) { Set(&Platform::firstReadsHeld, held); }
 void SetListingBatch(std::size_t entries) { Set(&Platform::listingBatchEntries, entries); }
 void FailReads() { Set(&Platform::failReads, true); }

@@ -51,6 +51,8 @@ ListingRead ReadFolderListing(FolderListing listing, std::vector<DirectoryEntry>
             return ListingRead::Waiting;
         cursor.read = true;
         ++p.listingBatches;
+        p.monotonicMs += p.listingBatchMilliseconds;
+        p.fileTime += p.listingBatchMilliseconds * fake::kTicksPerMillisecond;
         // Files, not calls: a call names several (a quoted vault, then a
         // quoted path each).
         p.scansAtLastBatch = 0;

@@ -44,13 +44,13 @@ bool RecoveryPass::Step(const std::wstring& root, const TakenNames& taken)
         PELMON_INVARIANT(!m_folders.empty());
         m_folder = std::move(m_folders.back());
         m_folders.pop_back();
-        m_listing = platform::OpenFolderListing(root, m_folder.path);
+        m_listing.Reset(platform::OpenFolderListing(root, m_folder.path));
         if (!m_listing)
             EndFolder(); // skipped: nothing in it tells against it
     }
     m_waiting = false;
     if (m_listing) {
-        switch (platform::ReadFolderListing(m_listing, m_entries, kFirstReadWaitMs)) {
+        switch (platform::ReadFolderListing(m_listing.Get(), m_entries, kFirstReadWaitMs)) {
         case platform::ListingRead::Waiting:
             m_waiting = true;
             return false;
@@ -61,7 +61,7 @@ bool RecoveryPass::Step(const std::wstring& root, const TakenNames& taken)
         case platform::ListingRead::End:
             break;
         }
-        CloseListing();
+        m_listing.Reset();
         EndFolder();
     }
     if (!m_folders.empty())
@@ -77,7 +77,7 @@ bool RecoveryPass::Step(const std::wstring& root, const TakenNames& taken)
 
 void RecoveryPass::End()
 {
-    CloseListing();
+    m_listing.Reset();
     m_waiting = false;
     m_active = false;
     m_listed = false;
@@ -155,10 +155,4 @@ void RecoveryPass::EndFolder()
     if (m_folder.keptIfNoOlderEntry)
         Keep(std::move(m_folder.path), m_folder.latest);
     m_folder = Folder{};
-}
-
-void RecoveryPass::CloseListing()
-{
-    platform::CloseFolderListing(m_listing);
-    m_listing = nullptr;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/DirectoryListing.h"
+#include "platform/Owned.h"
 #include "watch/intake/LossWindows.h"
 #include "watch/intake/NewFolders.h"
 #include "watch/intake/TakenNames.h"
@@ -43,7 +44,6 @@ public:
     RecoveryPass() = default;
     RecoveryPass(const RecoveryPass&) = delete;
     RecoveryPass& operator=(const RecoveryPass&) = delete;
-    ~RecoveryPass() { CloseListing(); }
 
     void Begin(const LossWindow& window, std::size_t budgetBytes);
     void Begin(const NewFolder& folder, std::size_t budgetBytes);
@@ -58,7 +58,7 @@ public:
     bool Listed() const { return m_listed; }
     // The listing whose first read the last step found still running (see
     // ReadFolderListing), for the watcher's wait; null when none.
-    platform::FolderListing Waiting() const { return m_waiting ? m_listing : nullptr; }
+    platform::FolderListing Waiting() const { return m_waiting ? m_listing.Get() : nullptr; }
 
     // The result, in path order; `More` when the budget cut it short.
     const std::vector<RecoveredEntry>& Found() const { return m_found; }
@@ -86,7 +86,6 @@ private:
     void Keep(std::u16string path, platform::FileTime latest);
     bool InWindow(platform::FileTime time) const;
     void EndFolder();
-    void CloseListing();
 
     bool m_active = false;
     bool m_listed = false;
@@ -95,7 +94,7 @@ private:
     std::size_t m_budgetBytes = 0;
     std::vector<Folder> m_folders; // still to be listed
     Folder m_folder;               // the one being listed
-    platform::FolderListing m_listing = nullptr;
+    platform::Owned<platform::FolderListing, platform::CloseFolderListing> m_listing;
     bool m_waiting = false;
     std::map<std::u16string, platform::FileTime> m_kept;
     std::size_t m_keptBytes = 0;

@@ -217,7 +217,7 @@ void ScannerStage::Start(std::vector<Ready> call, CallKind kind, uint64_t nowMs)
         m_call.clear(); // reported; no later try would do better
         return;
     }
-    m_running = start.process;
+    m_running.Reset(start.process);
     m_startedMs = nowMs;
     m_deadlineMs = nowMs + m_limits.callBaseMs + m_limits.callPerFileMs * targets.size();
     if (!m_running)
@@ -231,14 +231,14 @@ void ScannerStage::Poll(uint64_t nowMs, std::size_t queuedElsewhere)
     std::wstring how;
     uint32_t code = 0;
     bool hung = false;
-    if (platform::ProcessExited(m_running)) {
-        const bool known = platform::ProcessExitCode(m_running, code);
+    if (platform::ProcessExited(m_running.Get())) {
+        const bool known = platform::ProcessExitCode(m_running.Get(), code);
         if (!known)
             how = L"clamdscan ended without an exit status";
         else if (code != kClean && code != kFound)
             how = L"clamdscan failed with " + ExitStatusText(code);
     } else if (nowMs >= m_deadlineMs) {
-        platform::EndProcess(m_running);
+        platform::EndProcess(m_running.Get());
         const std::wstring seconds = std::to_wstring((m_deadlineMs - m_startedMs) / 1000);
         how = L"clamdscan did not end within " + seconds + L" s";
         hung = true;
@@ -261,9 +261,8 @@ void ScannerStage::Poll(uint64_t nowMs, std::size_t queuedElsewhere)
     const bool readPrinted =
         m_kind != CallKind::Ping && !hung && (m_call.size() > 1 || (code == kFound && m_call.front().byFolder)) &&
         (how.empty() ? code == kFound : code != 0);
-    const bool printed = readPrinted && platform::ScannerOutput(m_running, kOutputLimit, m_printed);
-    platform::CloseProcess(m_running);
-    m_running = nullptr;
+    const bool printed = readPrinted && platform::ScannerOutput(m_running.Get(), kOutputLimit, m_printed);
+    m_running.Reset();
     if (m_kind == CallKind::Ping)
         PingAnswered(how.empty(), nowMs);
     else if (how.empty())
@@ -469,7 +468,7 @@ void ScannerStage::NotScanned(const std::wstring& how, bool askDaemon, uint64_t 
     // it cannot read; the files wait for the answer.
     m_failedKind = m_kind;
     m_kind = CallKind::Ping;
-    m_running = platform::StartScanner(kScannerProgram, BuildPingCommand());
+    m_running.Reset(platform::StartScanner(kScannerProgram, BuildPingCommand()));
     m_startedMs = nowMs;
     m_deadlineMs = nowMs + std::min(m_limits.callBaseMs, kPingDeadlineMs);
     if (!m_running)

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Owned.h"
 #include "platform/ScannerProcess.h"
 #include "watch/scan/FileRetries.h"
 #include "watch/scan/WaitingFiles.h"
@@ -46,9 +47,14 @@ public:
     ScannerStage(const std::wstring& programDataPath, const std::wstring& watchRoot, const WatchLimits& limits);
     ScannerStage(const ScannerStage&) = delete;
     ScannerStage& operator=(const ScannerStage&) = delete;
+    // A watcher that ends during a call, stopped or (in the test doubles,
+    // which unwind a killed thread) killed, leaves the call to run to its own
+    // end, its handle untouched: nothing of the watcher is waited for or
+    // closed under the stop.
+    ~ScannerStage() { m_running.Release(); }
 
     // True when no call runs.
-    bool Idle() const { return m_running == nullptr; }
+    bool Idle() const { return !m_running; }
 
     // Hands a file over: it is ready, behind the files before it, or, while
     // the scanner is out, it waits behind the files that wait.
@@ -80,7 +86,7 @@ public:
     uint64_t MillisecondsToNextRetry(uint64_t nowMs) const;
 
     // The running call, for the wait; null when idle.
-    platform::ProcessHandle Running() const { return m_running; }
+    platform::ProcessHandle Running() const { return m_running.Get(); }
     // How long the running call may still run.
     uint64_t MillisecondsToDeadline(uint64_t nowMs) const { return m_deadlineMs > nowMs ? m_deadlineMs - nowMs : 0; }
 
@@ -132,8 +138,9 @@ private:
     std::deque<Ready> m_ready;
     std::size_t m_readyChars = 0;
     unsigned m_lastGroup = 0;
-    // A watcher killed during a call leaves it running to its own end.
-    platform::ProcessHandle m_running = nullptr;
+    // A watcher killed during a call leaves it running to its own end, and
+    // this owner is never destroyed; see the destructor for one stopped.
+    platform::Owned<platform::ProcessHandle, platform::CloseProcess> m_running;
     uint64_t m_startedMs = 0;
     uint64_t m_deadlineMs = 0;
     std::vector<Ready> m_call; // during a ping, the files whose call failed
