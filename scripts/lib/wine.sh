@@ -4,6 +4,7 @@
 #   wine_run SECONDS cmd...                  wine with a hard time limit
 #   unix_path_of 'C:\...'                    Windows path -> host path inside the prefix
 #   fail / assert_eq / assert_file_contains
+#   within SECONDS cmd...                    waits for a command to succeed; false if it never does
 
 # Sourced again (monitor.sh and stub_log.sh both need it), it would forget
 # the running session and leave its prefix behind.
@@ -26,6 +27,17 @@ fail() {
 
 assert_eq() {
     [[ "$1" == "$2" ]] || fail "${3:-values differ}: expected '$1', got '$2'"
+}
+
+# Waits up to SECONDS for a command to succeed; false when it never did.
+within() {
+    local seconds="$1" i
+    shift
+    for ((i = 0; i < seconds * 20; i++)); do
+        "$@" && return 0
+        sleep 0.05
+    done
+    return 1
 }
 
 assert_file_contains() {

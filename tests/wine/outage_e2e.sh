@@ -31,11 +31,7 @@ stub_daemon up
 # the clean ones where they are, the infected one moved to the vault.
 await_scan 'C:\ProgramData\outage\a.exe'
 await_scan 'C:\ProgramData\outage\b.exe'
-for ((i = 0; i < 200; i++)); do
-    [[ -f "$logs/Vault/eicar.com" ]] && break
-    sleep 0.05
-done
-[[ -f "$logs/Vault/eicar.com" ]] || fail "the infected file did not reach the quarantine folder"
+within 10 test -f "$logs/Vault/eicar.com" || fail "the infected file did not reach the quarantine folder"
 sleep 1 # room for a second scan of any of them
 for name in a.exe b.exe eicar.com; do
     ok=$(scan_records_of 'C:\ProgramData\outage\'"$name" | awk '$3 != "nodaemon"' | wc -l)
@@ -79,11 +75,7 @@ assert_eq nodaemon "$(scan_records_of 'C:\ProgramData\outage\late.com' | awk '{ 
 sleep 0.5
 stub_daemon up
 up_at=$(date +%s%3N)
-for ((i = 0; i < 200; i++)); do
-    [[ -f "$logs/Vault/late.com" ]] && break
-    sleep 0.05
-done
-[[ -f "$logs/Vault/late.com" ]] || fail "late.com did not reach the quarantine folder within 10 s of the daemon's return"
+within 10 test -f "$logs/Vault/late.com" || fail "late.com did not reach the quarantine folder within 10 s of the daemon's return"
 echo "late.com carried the tries once gone.exe was deleted; it reached the vault" \
     "$(( $(date +%s%3N) - up_at )) ms after the daemon came back"
 for ((i = 0; i < 100; i++)); do

@@ -33,11 +33,7 @@ bad_at=$(date +%s%3N)
 for name in one.exe two.exe three.exe four.exe; do
     await_scan 'C:\ProgramData\held\'"$name"
 done
-for ((i = 0; i < 100; i++)); do
-    [[ -f "$logs/Vault/bad.exe" ]] && break
-    sleep 0.05
-done
-[[ -f "$logs/Vault/bad.exe" ]] || fail "the infected file did not reach the quarantine folder"
+within 5 test -f "$logs/Vault/bad.exe" || fail "the infected file did not reach the quarantine folder"
 echo "the files after the unreadable one were scanned; the infected one reached the vault" \
     "$(( $(date +%s%3N) - bad_at )) ms after it was made"
 latest=$(scan_end 'C:\ProgramData\held\four.exe' | head -n 1)
@@ -92,11 +88,7 @@ scanner_calls started | grep -qE 'pair-v.exe" "C:[^"]*pair-hangs.exe|pair-hangs.
     fail "the two files did not share a call: $(scanner_calls started | grep pair)"
 rm -f "$c/ProgramData/held/pair-hangs.exe"
 stub_hold off
-for ((i = 0; i < 100; i++)); do
-    [[ -f "$logs/Vault/pair-v.exe" ]] && break
-    sleep 0.05
-done
-[[ -f "$logs/Vault/pair-v.exe" ]] || fail "pair-v.exe did not reach the quarantine folder"
+within 5 test -f "$logs/Vault/pair-v.exe" || fail "pair-v.exe did not reach the quarantine folder"
 sleep 1
 assert_eq 1 "$(grep -cF 'found a threat in "C:\ProgramData\held\pair-v.exe"' "$logs/SuccessScanLogs.txt")" \
     "detections of the infected file"

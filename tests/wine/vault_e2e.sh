@@ -15,16 +15,6 @@ prepare_wine_monitor --no-vault
 errors="$logs/ErrorFunctionLogs.txt"
 vault_entry='the quarantine folder "C:\ProgramData\Pelorin\Vault" was missing; it was made again.'
 
-# Waits up to SECONDS for a command to succeed; false when it never did.
-within() {
-    local seconds="$1" i
-    shift
-    for ((i = 0; i < seconds * 20; i++)); do
-        "$@" && return 0
-        sleep 0.05
-    done
-    return 1
-}
 entries() { # how many entries of ErrorFunctionLogs.txt contain TEXT
     grep -cF -- "$1" "$errors" 2>/dev/null
 }
