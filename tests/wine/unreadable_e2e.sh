@@ -75,27 +75,29 @@ done
 await_scan 'C:\ProgramData\held\hangs.exe'
 echo "a hung call was ended at its deadline; the file behind it was scanned $waited ms after it began"
 
-# Two files in one call, held until the clean one is deleted.
+# Two files in one call, held until the clean one is deleted. They arrive
+# in a folder moved in whole, so that one listing offers both at once.
 stub_hold on
-eicar_write "$c/staging/pair-v.exe"
-printf 'clean' >"$c/staging/pair-hangs.exe"
-mv "$c/staging/pair-v.exe" "$c/staging/pair-hangs.exe" "$c/ProgramData/held/"
+mkdir "$c/staging/pair"
+eicar_write "$c/staging/pair/pair-v.exe"
+printf 'clean' >"$c/staging/pair/pair-hangs.exe"
+mv "$c/staging/pair" "$c/ProgramData/held/pair"
 for ((i = 0; i < 100; i++)); do
     scanner_calls started | grep -qE 'pair-v.exe" "C:[^"]*pair-hangs.exe|pair-hangs.exe" "C:[^"]*pair-v.exe' && break
     sleep 0.05
 done
 scanner_calls started | grep -qE 'pair-v.exe" "C:[^"]*pair-hangs.exe|pair-hangs.exe" "C:[^"]*pair-v.exe' ||
     fail "the two files did not share a call: $(scanner_calls started | grep pair)"
-rm -f "$c/ProgramData/held/pair-hangs.exe"
+rm -f "$c/ProgramData/held/pair/pair-hangs.exe"
 stub_hold off
 within 5 test -f "$logs/Vault/pair-v.exe" || fail "pair-v.exe did not reach the quarantine folder"
 sleep 1
-assert_eq 1 "$(grep -cF 'found a threat in "C:\ProgramData\held\pair-v.exe"' "$logs/SuccessScanLogs.txt")" \
+assert_eq 1 "$(grep -cF 'found a threat in "C:\ProgramData\held\pair\pair-v.exe"' "$logs/SuccessScanLogs.txt")" \
     "detections of the infected file"
 assert_eq 0 "$(grep -c 'pair-hangs.exe' "$logs/SuccessScanLogs.txt")" "detections of the deleted clean file"
 # The client reported it as an error in a call that found something: it
 # was not scanned, so it went again, alone (and was found gone).
-scanner_calls started | grep -qE 'Vault" "C:\\ProgramData\\held\\pair-hangs\.exe"$' ||
+scanner_calls started | grep -qE 'Vault" "C:\\ProgramData\\held\\pair\\pair-hangs\.exe"$' ||
     fail "the file the client could not read in a call that found something was not tried again"
 echo "of a call that found one file, only that one was recorded; the deleted clean file was not"
 stop_watching
