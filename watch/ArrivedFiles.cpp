@@ -174,3 +174,9 @@ void ArrivedFiles::Forget(List::iterator file)
     m_bytes -= CostOf(file->name);
     (file->setAside ? m_setAside : m_watched).erase(file);
 }
+
+std::size_t ArrivedFiles::NotYetScanned() const
+{
+    return static_cast<std::size_t>(
+        std::count_if(m_setAside.begin(), m_setAside.end(), [](const File& file) { return !file.scanned; }));
+}

@@ -63,6 +63,8 @@ public:
     void Changed(const std::u16string& name, uint64_t nowMs);
 
     bool SetAside() const { return !m_setAside.empty(); }
+    // Files set aside that were never scanned; counted, for reports only.
+    std::size_t NotYetScanned() const;
     // How long until the next look is due; only while files are set aside.
     uint64_t MillisecondsToNextLook(uint64_t nowMs) const;
 

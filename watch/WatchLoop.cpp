@@ -16,18 +16,22 @@
 //                  (several files a call), its answer, and the files that
 //                  wait while the scanner fails
 //
-// Working (the kill gate held): while the scanner is idle and no stop waits,
-// the next due work is taken, in this order: a waiting file whose try is
-// due, a set-aside file whose look is due, a call for the ready files once
-// it is due (full, or its first file ready for a while; see CallDue), then
-// the pending names (when there is room to set them aside) and the recovery
-// steps, which take turns while names wait (see Recovery), a call for
-// what is ready, and the recovery alone once all that is done. Parked: in
-// WaitParked only, one wait for the request, the running call, a folder's
-// first read and the next look or try together. A watcher is killed only
-// there (see KillGate), so nothing it holds while working can be left
-// locked; a stop asked for while it works sends it there at once. A first
-// read of a folder, which Wine makes in one piece however big the folder,
+// Working (the kill gate held): while no stop waits, the next due work is
+// taken, in this order: a waiting file whose try is due, a call for the
+// ready files once it is due (full, or its first file ready for a while;
+// see CallDue), a set-aside file whose look is due, then the pending names
+// (when there is room to set them aside and the next call is not full) and
+// the recovery steps, which take turns while names wait (see Recovery), a
+// call for what is ready, and the recovery alone once all that is done.
+// Calls and tries start only while the scanner is idle; everything else
+// goes on while a call runs, so that the next call is gathered and its
+// files looked at by the time the running one ends, and under a backlog
+// the scanner never waits for the watcher. Parked: in WaitParked only, one
+// wait for the request, the running call, a folder's first read and the
+// next look or try together. A watcher is killed only there (see
+// KillGate), so nothing it holds while working can be left locked; a stop
+// asked for while it works sends it there at once. A first read of a
+// folder, which Wine makes in one piece however big the folder,
 // runs on another thread while the watcher works or waits there. The loop
 // ends when the system has refused a request and nothing is left to do.
 #include "watch/WatchLoop.h"
@@ -73,6 +77,9 @@ private:
     void FolderArrived(const std::u16string& name, Arrival arrival, uint64_t now);
     bool Finished() const;
     void WaitParked();
+    // New files the scanner has not been given yet: queued names, and files
+    // set aside during a call, for the report when an outage ends.
+    std::size_t NewFilesElsewhere() const { return m_intake.PendingCount() + m_arrived.NotYetScanned(); }
 
     const WatchContext& m_context;
     ArrivedFiles m_arrived;
@@ -92,7 +99,7 @@ void WatchLoop::Run()
     if (m_context.thread.TestDestroy())
         return;
     for (;;) {
-        while (m_scanner.Idle() && !m_context.gate.StopRequested() && TakeNextWork())
+        while (!m_context.gate.StopRequested() && TakeNextWork())
             PollBetweenUnits();
         if (Finished()) {
             ReportRefusal();
@@ -102,7 +109,7 @@ void WatchLoop::Run()
         if (m_context.thread.TestDestroy())
             return;
         m_intake.Poll();
-        m_scanner.Poll(platform::MonotonicMilliseconds(), m_intake.PendingCount());
+        m_scanner.Poll(platform::MonotonicMilliseconds(), [this] { return NewFilesElsewhere(); });
     }
 }
 
@@ -119,7 +126,8 @@ void WatchLoop::ReportRefusal() const
 // round trip under Wine) that cost more than a unit of work itself: asked
 // after every unit, it held a flood of names to about 6,000 a second. It is
 // asked once the clock has moved on, or after 64 units, long before records
-// could fill the request's buffer.
+// could fill the request's buffer. So is whether the running call has
+// ended, so that the next one starts as soon as it can.
 void WatchLoop::PollBetweenUnits()
 {
     constexpr unsigned kUnitsPerPoll = 64;
@@ -129,37 +137,40 @@ void WatchLoop::PollBetweenUnits()
     m_unitsSincePoll = 0;
     m_lastPollMs = now;
     m_intake.Poll();
+    m_scanner.Poll(now, [this] { return NewFilesElsewhere(); });
 }
 
 // One unit of work; false when there is none to do now.
 bool WatchLoop::TakeNextWork()
 {
     const uint64_t now = platform::MonotonicMilliseconds();
-    if (m_scanner.StartDueRetry(now))
+    const bool idle = m_scanner.Idle();
+    if (idle && m_scanner.StartDueRetry(now))
         return true;
     // New work stays where it is while the scanner fails: the intake keeps
     // taking records in, and what its queue cannot hold is recovered later.
     if (m_scanner.Failing())
         return false;
-    if (LookAtSetAsideFile(now))
-        return true;
-    if (m_scanner.CallDue(now)) {
+    if (idle && m_scanner.CallDue(now)) {
         m_scanner.StartReady(now);
         ++m_context.stats.scanCalls;
         return true;
     }
-    // Names are offered while the next call has room and is not yet due, so
-    // that a burst goes to the scanner many files a call. With no room to
-    // set one aside, it waits, and the names behind it with it, until a
-    // set-aside file has been scanned (within a minute).
-    if (m_intake.HasPending() && m_recovery.StepWhileNamesWait(now))
+    if (LookAtSetAsideFile(now))
         return true;
-    if (m_intake.HasPending() && m_arrived.MakeRoomFor(m_intake.Next().name, now)) {
+    // Names are offered while the next call has room, so that a burst goes
+    // to the scanner many files a call. With no room to set one aside, it
+    // waits, and the names behind it with it, until a set-aside file has
+    // been scanned (within a minute).
+    const bool room = !m_scanner.ReadyFull();
+    if (room && m_intake.HasPending() && m_recovery.StepWhileNamesWait(now))
+        return true;
+    if (room && m_intake.HasPending() && m_arrived.MakeRoomFor(m_intake.Next().name, now)) {
         Offer(m_intake.Pop(), now);
         m_recovery.NameOffered();
         return true;
     }
-    if (m_scanner.HasReady()) {
+    if (idle && m_scanner.HasReady()) {
         m_scanner.StartReady(now);
         ++m_context.stats.scanCalls;
         return true;
@@ -259,8 +270,8 @@ bool WatchLoop::Finished() const
 }
 
 // The one place the watcher parks. It has a time-out only while files are
-// set aside or wait for the scanner and could be taken, or a pass rests;
-// during a scan, the scan's end is what the watcher waits for.
+// set aside or wait for the scanner and could be taken, or a pass rests,
+// and during a call its deadline; the call's end wakes it too.
 void WatchLoop::WaitParked()
 {
     uint64_t timeout = platform::kWaitForever;
@@ -269,10 +280,10 @@ void WatchLoop::WaitParked()
     // A call that runs past its deadline is ended.
     if (!m_scanner.Idle())
         timeout = m_scanner.MillisecondsToDeadline(now);
-    if (m_scanner.Idle() && !m_context.gate.StopRequested()) {
+    if (!m_context.gate.StopRequested()) {
         if (m_arrived.SetAside() && !m_scanner.Failing())
             timeout = std::min(timeout, m_arrived.MillisecondsToNextLook(now));
-        if (m_scanner.HasWaiting())
+        if (m_scanner.Idle() && m_scanner.HasWaiting())
             timeout = std::min(timeout, m_scanner.MillisecondsToNextRetry(now));
         if (!m_scanner.Failing()) {
             const Recovery::Wait recovery = m_recovery.WaitFor(now);

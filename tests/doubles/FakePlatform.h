@@ -223,6 +223,8 @@ int EndedScans();
 
 // --- What the logic did.
 
+// The command line of each scan, as it was given.
+std::vector<std::wstring> ScanCommandLines();
 // The arguments of each scan as the scanner's CommandLineToArgvW gives them,
 // in UTF-8, the program's name first.
 std::vector<std::vector<std::string>> ScanArguments();

@@ -260,12 +260,15 @@ std::vector<std::string> SplitCommandLine(const std::wstring& line)
     return arguments;
 }
 
-
+std::vector<std::wstring> ScanCommandLines()
+{
+    return Read(&Platform::scanCommandLines);
+}
 
 std::vector<std::vector<std::string>> ScanArguments()
 {
     std::vector<std::vector<std::string>> scans;
-    for (const std::wstring& line : Read(&Platform::scanCommandLines))
+    for (const std::wstring& line : ScanCommandLines())
         scans.push_back(SplitCommandLine(line));
     return scans;
 }

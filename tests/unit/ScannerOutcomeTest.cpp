@@ -3,6 +3,7 @@
 // and an outage is reported once at each end.
 #include "tests/unit/WatchersFixture.h"
 #include "watch/scan/FileRetries.h"
+#include "watch/scan/ScanCommand.h"
 #include "watch/names/NameCost.h"
 #include "watch/intake/PendingChanges.h"
 #include "watch/scan/ScannerStage.h"
@@ -53,7 +54,7 @@ protected:
                             !platform::ProcessExited(stage->Running());
                  ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            stage->Poll(nowMs, 0);
+            stage->Poll(nowMs);
         }
         ASSERT_TRUE(stage->Idle());
     }
@@ -125,7 +126,7 @@ TEST_F(ScannerStageTest, TheAnswerDecidesWhetherAFileWasScannedAndWhoseFaultAFai
             stage->Submit(u"a.exe", now);
             stage->StartReady(now);
             ASSERT_FALSE(stage->Idle());
-            stage->Poll(now + kDeadlineMs - 1, 0);
+            stage->Poll(now + kDeadlineMs - 1);
             ASSERT_FALSE(stage->Idle()) << "ended before its deadline";
             Finish(now + kDeadlineMs);
             EXPECT_EQ(fake::EndedScans(), 1);
@@ -232,60 +233,75 @@ TEST_F(ScannerStageTest, AFailedScanOfAFileThatIsGoneIsNoOutage)
 
 // A call waits for more files only a little: a file that arrives amid a
 // flood of names the filters turn away is not held until all are offered.
+// Three names of 9,000 characters leave the line short of full; a fourth
+// fills it.
 TEST_F(ScannerStageTest, ACallIsDueWhenFullOrOnceItsFirstFileHasWaited)
 {
     const auto submit = [this](int count, uint64_t nowMs) {
         for (int i = 0; i < count; ++i) {
-            const std::string name = "d" + std::to_string(nowMs) + "-" + std::to_string(i) + ".exe";
+            std::string name = "d" + std::to_string(nowMs) + "-" + std::to_string(i);
+            name += std::string(9000 - name.size(), 'x');
             fake::SetTreeEntry(L"C:\\ProgramData\\" + std::wstring(name.begin(), name.end()), fake::TreeEntry{});
             stage->Submit(std::u16string(name.begin(), name.end()), nowMs);
         }
     };
     EXPECT_FALSE(stage->CallDue(0));
     submit(1, 1000);
-    submit(62, 1100);
+    submit(2, 1100);
+    EXPECT_FALSE(stage->ReadyFull());
     EXPECT_FALSE(stage->CallDue(1000 + ScannerStage::kGatherMs - 1));
     EXPECT_TRUE(stage->CallDue(1000 + ScannerStage::kGatherMs));
     submit(1, 1200);
     EXPECT_TRUE(stage->CallDue(1200)); // full
     stage->StartReady(1200);
     Finish(1200);
-    EXPECT_FALSE(stage->HasReady());
+    ASSERT_EQ(fake::ScannedPaths().size(), 1u);
+    EXPECT_EQ(fake::ScannedPaths()[0].size(), 3u);
+    EXPECT_TRUE(stage->HasReady());
 }
 
-TEST_F(ScannerStageTest, ACallTakesAtMostSixtyFourFilesWithinThirtyThousandCharacters)
+// A call carries every ready file that fits its command line, in order,
+// and no file count cuts it short: a backlog costs a call per 30,000
+// characters of names.
+TEST_F(ScannerStageTest, ACallTakesWhatFitsThirtyThousandCharacters)
 {
-    const auto callSizes = [this](const std::vector<std::string>& names) {
+    const auto calls = [this](const std::vector<std::string>& names) {
         for (const std::string& name : names) {
             fake::SetTreeEntry(L"C:\\ProgramData\\" + std::wstring(name.begin(), name.end()), fake::TreeEntry{});
             stage->Submit(std::u16string(name.begin(), name.end()), 0);
         }
-        const std::size_t before = fake::ScannedPaths().size();
+        const std::size_t before = fake::ScanCommandLines().size();
         while (stage->HasReady()) {
             stage->StartReady(0);
             Finish(0);
         }
-        std::vector<std::size_t> sizes;
-        const auto calls = fake::ScannedPaths();
-        for (std::size_t i = before; i < calls.size(); ++i)
-            sizes.push_back(calls[i].size());
-        return sizes;
+        const std::vector<std::wstring> lines = fake::ScanCommandLines();
+        return std::vector<std::wstring>(lines.begin() + before, lines.end());
     };
     std::vector<std::string> backlog;
-    for (int i = 0; i < 150; ++i)
-        backlog.push_back("b" + std::to_string(1000 + i) + ".exe");
-    EXPECT_EQ(callSizes(backlog), (std::vector<std::size_t>{64, 64, 22}));
-    const auto calls = fake::ScannedPaths();
+    for (int i = 0; i < 2500; ++i)
+        backlog.push_back("b" + std::to_string(10000 + i) + ".exe");
+    const std::vector<std::wstring> lines = calls(backlog);
+    ASSERT_GE(lines.size(), 2u);
+    const auto paths = fake::ScannedPaths();
+    ASSERT_EQ(paths.size(), lines.size());
     Paths inOrder;
-    for (const auto& call : calls)
-        inOrder.insert(inOrder.end(), call.begin(), call.end());
-    ASSERT_EQ(inOrder.size(), 150u);
-    for (int i = 0; i < 150; ++i)
-        EXPECT_EQ(inOrder[i], "C:\\ProgramData\\b" + std::to_string(1000 + i) + ".exe");
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_LE(lines[i].size(), kCommandChars);
+        // Full: the next file would not have fitted.
+        if (i + 1 < lines.size())
+            EXPECT_GT(lines[i].size() + CommandCharsOf(std::wstring(paths[i + 1][0].begin(), paths[i + 1][0].end())),
+                      kCommandChars);
+        inOrder.insert(inOrder.end(), paths[i].begin(), paths[i].end());
+    }
+    EXPECT_GT(paths[0].size(), 64u);
+    ASSERT_EQ(inOrder.size(), backlog.size());
+    for (std::size_t i = 0; i < backlog.size(); ++i)
+        EXPECT_EQ(inOrder[i], "C:\\ProgramData\\" + backlog[i]);
 
     const std::vector<std::string> longNames{std::string(12000, 'x') + "1", std::string(12000, 'x') + "2",
                                              std::string(12000, 'x') + "3"};
-    EXPECT_EQ(callSizes(longNames), (std::vector<std::size_t>{2, 1})) << "the command line stays short enough";
+    EXPECT_EQ(calls(longNames).size(), 2u) << "the command line stays short enough";
 }
 
 namespace {

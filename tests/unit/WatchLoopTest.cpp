@@ -146,10 +146,17 @@ TEST_F(WatchersTest, MissingListIsLoggedForEveryProfilesCandidate)
     EXPECT_TRUE(ScannedFiles().empty());
 }
 
-TEST_F(WatchersTest, StopDuringAScanDoesNotWaitForTheScanner)
+TEST_F(WatchersTest, StopDuringAScanWithWorkPendingDoesNotWaitForTheScanner)
 {
     fake::HoldScans();
     DeliverAndStartScan(L"C:\\ProgramData", ChangeBatch({{Added, u"slow.exe"}}));
+    // Work is pending for the scan's time: names to offer and look at, and
+    // the next call to gather, as the stop comes.
+    std::vector<ChangeRecord> more;
+    for (int i = 0; i < 300; ++i)
+        more.push_back({Added, u"more-" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)) +
+                                   std::u16string(1, static_cast<char16_t>(u'a' + i / 26)) + u".exe"});
+    fake::DeliverBatch(L"C:\\ProgramData", ChangeBatch(more));
     // The stop runs beside the test, so that a stop that waits for the
     // scanner fails here rather than hanging: the scan is held until the
     // test lets it go, after the stop had its chance to return.

@@ -14,11 +14,17 @@ inline bool Idle(const fake::Platform& p)
     return p.parkedWaits == 2 && p.runningScans == 0;
 }
 
-// Idle, and no wait's time-out has ended on the tests' clock: nothing that
-// fell due is left undone.
+// Both watchers parked, and no wait's time-out has ended on the tests'
+// clock: nothing that fell due is left undone, a running scan aside.
+inline bool Parked(const fake::Platform& p)
+{
+    return p.parkedWaits == 2 && (p.parkedUntil.empty() || *p.parkedUntil.begin() > p.monotonicMs);
+}
+
+// Parked, and no scan running.
 inline bool Settled(const fake::Platform& p)
 {
-    return Idle(p) && (p.parkedUntil.empty() || *p.parkedUntil.begin() > p.monotonicMs);
+    return Parked(p) && p.runningScans == 0;
 }
 
 // Lets `milliseconds` pass on the clock the watchers read, as real time
@@ -26,15 +32,15 @@ inline bool Settled(const fake::Platform& p)
 // have done what fell due then. With no `milliseconds`, until no watcher
 // waits with a time-out at all: every file set aside has been dealt with.
 // Fails when that never comes (a writer still at work, a scanner that keeps
-// failing).
-inline void Pass(uint64_t milliseconds = UINT64_MAX)
+// failing). `duringScans`: scans the test holds run on meanwhile.
+inline void Pass(uint64_t milliseconds = UINT64_MAX, bool duringScans = false)
 {
     const uint64_t end = milliseconds == UINT64_MAX ? UINT64_MAX : fake::MillisecondsNow() + milliseconds;
     for (int step = 0; step < 100000; ++step) {
         uint64_t now = 0;
         uint64_t next = UINT64_MAX;
         ASSERT_TRUE(fake::WaitUntil([&](const fake::Platform& p) {
-            if (!Settled(p))
+            if (!(duringScans ? Parked(p) : Settled(p)))
                 return false;
             now = p.monotonicMs;
             if (!p.parkedUntil.empty())

@@ -71,12 +71,14 @@ bool Recovery::StepWhileNamesWait(uint64_t now)
 }
 
 // A first read wakes the watcher only when it would step on: an ended read
-// stays signalled.
+// stays signalled. A pass that the queue has no room for yet is not waited
+// for: the names that fill it are offered by work that wakes the watcher
+// anyway, and a time-out already over would have it spin meanwhile.
 Recovery::Wait Recovery::WaitFor(uint64_t now) const
 {
     Wait wait;
     wait.reading = m_pass.Waiting();
-    if (m_intake.Losses().Pending() && !m_pass.Active())
+    if (m_intake.Losses().Pending() && !m_pass.Active() && m_intake.RoomForRecovery())
         wait.milliseconds = m_nextPassAt > now ? m_nextPassAt - now : 0;
     return wait;
 }

@@ -79,11 +79,6 @@ bool ScannerStage::Prepare(Ready& ready)
     return true;
 }
 
-bool ScannerStage::ReadyFull() const
-{
-    return m_ready.size() >= kFilesPerCall || m_baseChars + m_readyChars >= kCommandChars;
-}
-
 bool ScannerStage::CallDue(uint64_t nowMs) const
 {
     return HasReady() && (ReadyFull() || nowMs - m_ready.front().readyAtMs >= kGatherMs);
@@ -98,8 +93,8 @@ void ScannerStage::StartReady(uint64_t nowMs)
     do {
         Ready& next = m_ready.front();
         // A part of a failed call goes as it is, neither joined nor cut.
-        if (!call.empty() && (next.group != group || (group == 0 && (call.size() >= kFilesPerCall ||
-                                                                     chars + CommandCharsOf(next.target) > kCommandChars))))
+        if (!call.empty() &&
+            (next.group != group || (group == 0 && chars + CommandCharsOf(next.target) > kCommandChars)))
             break;
         chars += CommandCharsOf(next.target);
         m_readyChars -= CommandCharsOf(next.target);
@@ -224,7 +219,7 @@ void ScannerStage::Start(std::vector<Ready> call, CallKind kind, uint64_t nowMs)
         NotScanned(L"clamdscan could not be started", true, nowMs);
 }
 
-void ScannerStage::Poll(uint64_t nowMs, std::size_t queuedElsewhere)
+void ScannerStage::Poll(uint64_t nowMs, const std::function<std::size_t()>& queuedElsewhere)
 {
     if (!m_running)
         return;
@@ -253,7 +248,6 @@ void ScannerStage::Poll(uint64_t nowMs, std::size_t queuedElsewhere)
     } else {
         return;
     }
-    // A detection in a call of several, or by a folder, is told file by file.
     // A detection in a call of several, or by a folder, is told file by
     // file; so is a failure of a call of several, which names the files it
     // could not read. (m_call holds several files of one folder when they
@@ -271,14 +265,15 @@ void ScannerStage::Poll(uint64_t nowMs, std::size_t queuedElsewhere)
         NotScanned(how, hung, nowMs, printed ? &m_printed : nullptr);
 }
 
-void ScannerStage::Scanned(uint32_t code, const std::string* printed, uint64_t nowMs, std::size_t queuedElsewhere)
+void ScannerStage::Scanned(uint32_t code, const std::string* printed, uint64_t nowMs,
+                           const std::function<std::size_t()>& queuedElsewhere)
 {
     m_scannerAnswered = true;
     if (m_kind == CallKind::FileRetry)
         WriteLogEntry(kErrorFunctionLogs, L"PELMON: clamdscan scanned \"%s\" at last, after %s failed tries.",
                       FullPathOf(m_watchRoot, m_call.front().file.name).c_str(),
                       std::to_wstring(m_retryTries).c_str());
-    const std::size_t waited = Pending(queuedElsewhere);
+    const std::size_t waited = m_waiting.Failing() ? Pending(queuedElsewhere) : 0;
     if (code == kFound)
         Found(printed);
     if (m_waiting.Failing()) {
@@ -292,9 +287,9 @@ void ScannerStage::Scanned(uint32_t code, const std::string* printed, uint64_t n
     m_call.clear();
 }
 
-std::size_t ScannerStage::Pending(std::size_t queuedElsewhere) const
+std::size_t ScannerStage::Pending(const std::function<std::size_t()>& queuedElsewhere) const
 {
-    return m_waiting.Size() + m_call.size() + m_ready.size() + queuedElsewhere;
+    return m_waiting.Size() + m_call.size() + m_ready.size() + (queuedElsewhere ? queuedElsewhere() : 0);
 }
 
 void ScannerStage::RecordFound(const std::wstring& when, const std::wstring& path)

@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "platform/Owned.h"
 #include "platform/ScannerProcess.h"
 #include "watch/scan/FileRetries.h"
+#include "watch/scan/ScanCommand.h"
 #include "watch/scan/WaitingFiles.h"
 #include "watch/WatchLimits.h"
 
@@ -18,8 +20,12 @@
 // as failed.
 //
 // Files handed over wait in order until the scanner is idle; then one call
-// takes as many as are ready, up to 64 within 30,000 characters of command
-// line, since a burst would otherwise cost a process start per file. Exit
+// takes as many as are ready and fit its command line (see ScanCommand),
+// since a burst would otherwise cost a process start and a connection to
+// the daemon per file. Only the line's width bounds a call: a failed one is
+// told file by file from the client's output, or halved when that was lost,
+// so its size costs a few calls more at worst, and its deadline grows with
+// its files. Exit
 // status 0 (clean) and 1 (found, and moved to the quarantine folder,
 // recorded in "SuccessScanLogs.txt" for each file that left its place) mean
 // the files were scanned. Anything else, or a scanner that cannot be
@@ -39,7 +45,6 @@
 //   reported once in "ErrorFunctionLogs.txt".
 class ScannerStage {
 public:
-    static constexpr std::size_t kFilesPerCall = 64;
     // A ping answers in milliseconds; one that does not within this long
     // comes from a daemon that does not work.
     static constexpr uint64_t kPingDeadlineMs = 30000;
@@ -60,7 +65,7 @@ public:
     // the scanner is out, it waits behind the files that wait.
     void Submit(const std::u16string& name, uint64_t nowMs);
     // The next call is full: the loop offers nothing more until it runs.
-    bool ReadyFull() const;
+    bool ReadyFull() const { return m_baseChars + m_readyChars >= kCommandChars; }
     bool HasReady() const { return !m_ready.empty(); }
     // The call for the ready files is due even while more could join it:
     // it is full, or its first file has been ready this long. A file that
@@ -78,10 +83,11 @@ public:
     bool StartDueRetry(uint64_t nowMs);
     // Files wait for a try: for the scanner to work again, or alone.
     bool HasWaiting() const { return !m_waiting.Empty() || !m_retries.Empty(); }
-    // While the scanner is out and a file waits to carry the tries, no new
-    // file is handed to it. Once none waits (the last one went away), new
-    // files are taken on until one waits, so that a try is always due.
-    bool Failing() const { return m_waiting.Failing() && !m_waiting.Empty(); }
+    // While the scanner is out and a file waits to carry the tries, or a
+    // try or its ping runs, no new file is handed to it. Once none waits
+    // (the last one went away), new files are taken on until one waits, so
+    // that a try is always due.
+    bool Failing() const { return m_waiting.Failing() && (!m_waiting.Empty() || m_running); }
     // How long until a waiting file's try is due; only while some wait.
     uint64_t MillisecondsToNextRetry(uint64_t nowMs) const;
 
@@ -91,9 +97,10 @@ public:
     uint64_t MillisecondsToDeadline(uint64_t nowMs) const { return m_deadlineMs > nowMs ? m_deadlineMs - nowMs : 0; }
 
     // Never blocks: once the call has ended, or its deadline has passed,
-    // its answer is read. `queuedElsewhere`: new names that wait in the
-    // pending queue meanwhile, for the report when the scanner works again.
-    void Poll(uint64_t nowMs, std::size_t queuedElsewhere);
+    // its answer is read. `queuedElsewhere` counts the new files that wait
+    // outside this stage (queued names, files set aside), for the report
+    // when the scanner works again; it is asked only then.
+    void Poll(uint64_t nowMs, const std::function<std::size_t()>& queuedElsewhere = {});
 
 private:
     enum class CallKind {
@@ -118,7 +125,8 @@ private:
     bool Prepare(Ready& ready);
     void Start(std::vector<Ready> call, CallKind kind, uint64_t nowMs);
     bool StartPrepared(WaitingFiles::File file, CallKind kind, uint64_t nowMs);
-    void Scanned(uint32_t code, const std::string* printed, uint64_t nowMs, std::size_t queuedElsewhere);
+    void Scanned(uint32_t code, const std::string* printed, uint64_t nowMs,
+                 const std::function<std::size_t()>& queuedElsewhere);
     void Found(const std::string* printed);
     void RecordFound(const std::wstring& when, const std::wstring& path);
     void NotScanned(const std::wstring& how, bool askDaemon, uint64_t nowMs, const std::string* printed = nullptr);
@@ -127,7 +135,7 @@ private:
     void Outage(const std::wstring& how, uint64_t nowMs);
     bool VaultOutage();
     void PutBack(std::vector<Ready> call, bool asOne);
-    std::size_t Pending(std::size_t queuedElsewhere) const;
+    std::size_t Pending(const std::function<std::size_t()>& queuedElsewhere) const;
 
     const std::wstring& m_programDataPath;
     const std::wstring& m_watchRoot;
