@@ -429,3 +429,46 @@ TEST_F(WatchersTest, AFolderThatWasThereBeforeTheLossAndWasOnlyGivenChildrenIsNo
     EXPECT_EQ(std::set<std::string>(scans.begin(), scans.end()), expected);
     EXPECT_EQ(scans.size(), expected.size());
 }
+
+// A flood of names that no filter admits, between two losses, is not
+// remembered as taken, so the bound on taken names (8 KiB in these tests,
+// about 60 such names) forgets none of the few files that are scanned:
+// seen.exe came by its record inside the lost time, and the pass for that
+// time does not hand it back for a second scan.
+TEST_F(WatchersTest, NamesNoFilterAdmitsDoNotCrowdOutTheNamesTakenInAWindow)
+{
+    fake::HoldFirstReads(true);
+    const int listingsBefore = fake::Listings();
+    const uint64_t lossesBefore = Stats().losses;
+    fake::AdvanceClock(1000);
+    LoseNewFile("lost-1.exe");
+    ASSERT_TRUE(fake::WaitUntil([&](const fake::Platform& p) { return p.listings > listingsBefore; }));
+    fake::AdvanceClock(1000);
+    NewFile(L"seen.exe");
+    DeliverAndTake(ChangeBatch({{Added, u"seen.exe"}}));
+    // Batches the queue holds whole, each offered before the next comes.
+    for (int batch = 0; batch < 20; ++batch) {
+        std::vector<ChangeRecord> noise;
+        for (int i = 0; i < 15; ++i) {
+            const std::string name = "noise-" + std::to_string(1000 + batch * 15 + i) + ".tmp";
+            NewFile(Wide(name));
+            noise.push_back({Added, Units(name)});
+        }
+        DeliverAndTake(ChangeBatch(noise));
+        Pass(0);
+    }
+    fake::AdvanceClock(1000);
+    LoseNewFile("lost-2.exe");
+    fake::HoldFirstReads(false);
+    Pass();
+    fake::AdvanceClock(60000); // the second pass rests first
+    DeliverAndTake(ChangeBatch({{Removed, u"nothing.tmp"}}));
+    Pass();
+
+    ASSERT_EQ(Stats().losses - lossesBefore, 2u) << "the queue refused a batch of noise";
+    ASSERT_GE(Stats().recoveryPasses, 2u) << "no pass listed the time around seen.exe";
+    const Paths scans = ScannedFiles();
+    for (const char* name : {"seen.exe", "lost-1.exe", "lost-2.exe"})
+        EXPECT_EQ(ScansOf(scans, Path(name)), 1u) << name;
+    EXPECT_EQ(Stats().takenForgotten, 0u);
+}

@@ -10,6 +10,7 @@
 #include "watch/intake/ChangeRecords.h"
 #include "watch/Invariant.h"
 #include "watch/intake/RecoveryPass.h"
+#include "watch/names/ScanFilters.h"
 
 namespace {
 
@@ -17,6 +18,14 @@ namespace {
 // it); a reading this far behind where the last one says it should be was
 // set back.
 constexpr platform::FileTime kClockStepTolerance = 1000 * kFileTicksPerMs;
+
+// Only names that could be scanned are remembered as taken: one that no
+// filter lets through costs nothing when a pass hands it back, and under a
+// flood of such names the bound would otherwise forget the few that count.
+bool Remembered(const std::u16string& name)
+{
+    return !IsExcludedExtension(name);
+}
 
 } // namespace
 
@@ -86,7 +95,8 @@ void ChangeIntake::TakeIn()
         });
         if (m_pending.Fits(bytes)) {
             for (PendingChange& change : batch) {
-                m_taken.Add(now, change.name);
+                if (Remembered(change.name))
+                    m_taken.Add(now, change.name);
                 m_pending.Push(std::move(change));
             }
             m_lastGoodIssue = m_issuedAt;
@@ -142,7 +152,8 @@ bool ChangeIntake::TakeRecovered(const RecoveryPass& pass)
     pending.clear(); // it points into the queue, which grows now
     const ClockMark now = ReadClocks();
     for (PendingChange& change : recovered) {
-        m_taken.Add(now, change.name); // a later pass over the same time hands it back no more
+        if (Remembered(change.name))
+            m_taken.Add(now, change.name); // a later pass over the same time hands it back no more
         m_pending.Push(std::move(change));
     }
     if (m_pending.Bytes() > m_stats.peakPendingBytes)

@@ -7,6 +7,7 @@
 
 #include "watch/Invariant.h"
 #include "watch/intake/PendingChanges.h"
+#include "watch/names/ScanFilters.h"
 
 void RecoveryPass::Begin(const LossWindow& window, std::size_t budgetBytes)
 {
@@ -101,6 +102,10 @@ void RecoveryPass::Consider(const platform::DirectoryEntry& entry, const TakenNa
     const platform::FileTime start = m_window.start.wall;
     if (entry.created < start && entry.written < start && entry.changed < start)
         m_folder.keptIfNoOlderEntry = false; // the folder was there before the window
+    // A file no filter would let through costs the pass nothing to keep: a
+    // flood of them must not crowd out the few that are scanned.
+    if (!entry.directory && IsExcludedExtension(path))
+        return;
     const bool created = InWindow(entry.created);
     const bool written = InWindow(entry.written);
     const bool changed = InWindow(entry.changed);
@@ -131,6 +136,8 @@ void RecoveryPass::ConsiderInNewFolder(const platform::DirectoryEntry& entry, st
             m_folders.push_back(Folder{std::move(path), false, 0});
         return;
     }
+    if (IsExcludedExtension(path))
+        return;
     const platform::FileTime latest = std::max({entry.created, entry.written, entry.changed});
     if ((m_window.after.empty() || path > m_window.after) && !taken.TakenSince(path, latest))
         Keep(std::move(path), latest);
