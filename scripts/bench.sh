@@ -349,6 +349,17 @@ for name in sorted(os.listdir(sys.argv[1])):
     echo "monitor: $scanned of 1000 scanned, $quarantined of 20 quarantined, all after ${done_ms} ms" \
          "($(awk -v a="$done_ms" -v b="$ref_ms" 'BEGIN { printf "%.2f", a / (b > 0 ? b : 1) }') x one call)," \
          "in $(wc -l <"$PELMON_SCAN_LOG") scanner calls"
+    # The scanner's idle time while the monitor worked: from the burst to
+    # the first call, and between one call's end and the next one's start,
+    # as the bridge saw them.
+    awk -F'\t' -v t0="$burst_start" -v total="$done_ms" '
+        { s = $6; e = $7; sub(/^started_ms=/, "", s); sub(/^ended_ms=/, "", e); print s, e }' "$PELMON_SCAN_LOG" |
+        sort -n | awk -v t0="$burst_start" -v total="$done_ms" '
+        NR == 1 { first = $1 - t0 }
+        NR > 1 && $1 > last { gaps += $1 - last; n++ }
+        { if ($2 > last) last = $2 }
+        END { printf "before the first call: %d ms; %d gaps between calls, %d ms together (%.0f%% of the monitor'"'"'s time)\n",
+                     first, n, gaps, 100 * gaps / (total > 0 ? total : 1) }'
     stop_watching
     unset MONITOR_OUTPUT
     clamd_stop

@@ -65,8 +65,8 @@ finish() {
         # The lock keeps lines of concurrent scans from interleaving.
         {
             flock 9
-            printf '%s\targs=%s\texit=%s\tverdict=%s\tmoved=%s\tstarted_ms=%s\n' \
-                "$stamp" "$args" "$code" "$verdict" "$moved" "$started_ms" >&9
+            printf '%s\targs=%s\texit=%s\tverdict=%s\tmoved=%s\tstarted_ms=%s\tended_ms=%s\n' \
+                "$stamp" "$args" "$code" "$verdict" "$moved" "$started_ms" "$NOW_MS" >&9
         } 9>>"$PELMON_SCAN_LOG"
     fi
     if [[ -n "${PELMON_BRIDGE_STATUS:-}" ]]; then
