@@ -65,4 +65,42 @@ bool LongNamePathOf(const std::wstring& path, std::wstring& longPath);
 // replace of it by a rename. False when it cannot be opened or read.
 bool ReadWholeFile(const std::wstring& path, std::string& bytes);
 
+// What tells one content of a file from another without reading it: the
+// file itself (volume and index, so that a file put in its place by a
+// rename differs even with the same size and time), its size and its
+// last-write time. Not known when the file could not be asked.
+struct FileStamp {
+    bool known = false;
+    uint64_t volume = 0;
+    uint64_t index = 0;
+    uint64_t size = 0;
+    FileTime lastWrite = 0;
+};
+
+// Two stamps that are both known and alike.
+inline bool SameStamp(const FileStamp& a, const FileStamp& b)
+{
+    return a.known && b.known && a.volume == b.volume && a.index == b.index && a.size == b.size &&
+           a.lastWrite == b.lastWrite;
+}
+
+// What the path names and, for a file, its stamp, through a handle opened
+// for its attributes alone with every kind of sharing: no open of another
+// program fails because of it, and a writer holding the file does not stop
+// it.
+PathKind StampOf(const std::wstring& path, FileStamp& stamp);
+
+enum class SettledRead {
+    Read,         // `bytes` holds the whole file, `stamp` its stamp
+    BeingWritten, // another handle may write to it: nothing was read
+    Failed,       // it cannot be opened or read
+};
+
+// Reads a whole file while no handle can write to it: opened sharing
+// reading and deleting but not writing, so the open fails while another
+// handle may write (BeingWritten), and no writer can start before the read
+// has ended. A replace by a rename is not held up. The stamp comes from the
+// same handle, so it belongs to exactly the bytes read.
+SettledRead ReadSettledFile(const std::wstring& path, std::string& bytes, FileStamp& stamp);
+
 } // namespace platform

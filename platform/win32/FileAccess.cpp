@@ -252,4 +252,83 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes)
     return ok;
 }
 
+namespace {
+
+FileStamp StampFrom(const BY_HANDLE_FILE_INFORMATION& info)
+{
+    FileStamp stamp;
+    stamp.known = true;
+    stamp.volume = info.dwVolumeSerialNumber;
+    stamp.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    stamp.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    stamp.lastWrite = (static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                      info.ftLastWriteTime.dwLowDateTime;
+    return stamp;
+}
+
+} // namespace
+
+PathKind StampOf(const std::wstring& path, FileStamp& stamp)
+{
+    stamp = FileStamp{};
+    // Attributes only: no sharing rule applies to such an open, so neither
+    // a writer holding the file nor one opening it meanwhile is refused.
+    // Backup semantics open a folder too, to tell it apart.
+    HANDLE file = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return QueryPathKind(path); // a file without a stamp is read
+    BY_HANDLE_FILE_INFORMATION info;
+    PathKind kind = PathKind::File;
+    if (GetFileInformationByHandle(file, &info)) {
+        if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            kind = PathKind::Directory;
+        else
+            stamp = StampFrom(info);
+    }
+    CloseHandle(file);
+    return kind;
+}
+
+SettledRead ReadSettledFile(const std::wstring& path, std::string& bytes, FileStamp& stamp)
+{
+    bytes.clear();
+    stamp = FileStamp{};
+    // Writing is not shared: the open fails while a writer holds the file,
+    // and no writer gets in until the read is done. Deleting is, so that a
+    // replace by a rename goes on.
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_SHARING_VIOLATION ? SettledRead::BeingWritten : SettledRead::Failed;
+    BY_HANDLE_FILE_INFORMATION info;
+    bool ok = GetFileInformationByHandle(file, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (ok) {
+        stamp = StampFrom(info);
+        // The size cannot change under this handle; reading on to the end
+        // all the same costs one more call.
+        if (stamp.size < (uint64_t(1) << 31))
+            bytes.reserve(static_cast<std::size_t>(stamp.size));
+        char chunk[16384];
+        for (;;) {
+            DWORD got = 0;
+            if (!ReadFile(file, chunk, sizeof(chunk), &got, nullptr)) {
+                ok = false;
+                break;
+            }
+            if (got == 0)
+                break;
+            bytes.append(chunk, got);
+        }
+    }
+    CloseHandle(file);
+    if (!ok) {
+        bytes.clear();
+        stamp = FileStamp{};
+        return SettledRead::Failed;
+    }
+    return SettledRead::Read;
+}
+
 } // namespace platform

@@ -100,6 +100,13 @@ struct PlatformData {
     // reading); root on Linux can read anything, so this stands in for it.
     bool failReads = false;
     bool readsRunOutOfMemory = false; // reading throws std::bad_alloc
+    int fileReads = 0;                // whole files read, settled or not
+    // Another process holds a file open for writing: this many more reads
+    // that deny writers find it held, then it writes its last bytes and
+    // closes it.
+    std::wstring heldFile;
+    int heldForReads = 0;
+    std::string heldFileLastBytes;
 
     // Short (8.3) paths of the volume, by long path; none unless set.
     std::map<std::wstring, std::wstring> shortPaths;
@@ -191,6 +198,14 @@ void HoldFirstReads(bool held);
 
 void FailReads();
 void RunReadsOutOfMemory();
+// Another process truncated `path` and writes it: reads that deny writers
+// find it held `reads` more times, then it holds `lastBytes` and is
+// closed. Meanwhile it holds `partBytes`, as far as the writer has come.
+void HoldWriter(const std::wstring& path, int reads, const std::string& partBytes, const std::string& lastBytes);
+// The last-write time of a file, as a writer or SetFileTime leaves it.
+void SetLastWrite(const std::wstring& path, uint64_t fileTime);
+// Whole files read so far.
+int FileReads();
 void SetShortPath(const std::wstring& longPath, const std::wstring& shortPath);
 
 // Both clocks move on.
