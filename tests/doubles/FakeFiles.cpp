@@ -138,7 +138,7 @@ PathKind StampOf(const std::wstring& path, FileStamp& stamp)
         return PathKind::Missing;
     if (S_ISDIR(info.st_mode))
         return PathKind::Directory;
-    stamp = fake::StampOfHostFile(info);
+    stamp = fake::StampOfHostFile(path, info);
     return PathKind::File;
 }
 
@@ -173,7 +173,7 @@ SettledRead ReadSettledFile(const std::wstring& path, std::string& bytes, FileSt
         bytes.clear();
         return SettledRead::Failed;
     }
-    stamp = fake::StampOfHostFile(info);
+    stamp = fake::StampOfHostFile(path, info);
     return SettledRead::Read;
 }
 
@@ -186,18 +186,29 @@ namespace {
 // Unix time in 100 ns units since 1601, as FILETIME counts.
 constexpr uint64_t kUnixEpochTicks = 116444736000000000;
 
+uint64_t TicksOf(const struct timespec& time)
+{
+    return kUnixEpochTicks + static_cast<uint64_t>(time.tv_sec) * 10000000 + static_cast<uint64_t>(time.tv_nsec) / 100;
+}
+
 } // namespace
 
-platform::FileStamp StampOfHostFile(const struct stat& info)
+platform::FileStamp StampOfHostFile(const std::wstring& path, const struct stat& info)
 {
     platform::FileStamp stamp;
     stamp.known = true;
-    stamp.volume = info.st_dev;
-    stamp.index = info.st_ino;
     stamp.size = static_cast<uint64_t>(info.st_size);
-    stamp.lastWrite = kUnixEpochTicks + static_cast<uint64_t>(info.st_mtim.tv_sec) * 10000000 +
-                      static_cast<uint64_t>(info.st_mtim.tv_nsec) / 100;
-    return stamp;
+    stamp.lastWrite = TicksOf(info.st_mtim);
+    // The host's change time moves as Windows' does, on a write, a rename
+    // or a setting of the times; the one SetLastWrite left stands for the
+    // time it set, on the test's clock.
+    stamp.changed = TicksOf(info.st_ctim);
+    Platform& p = State();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    const auto set = p.timesSet.find(path);
+    if (set != p.timesSet.end() && set->second.file == info.st_ino && set->second.hostChanged == stamp.changed)
+        stamp.changed = set->second.fileTime;
+    return stamp; // the host keeps no creation time
 }
 
 void SetLastWrite(const std::wstring& path, uint64_t fileTime)
@@ -208,7 +219,11 @@ void SetLastWrite(const std::wstring& path, uint64_t fileTime)
     times[0].tv_nsec = UTIME_OMIT;
     times[1].tv_sec = static_cast<time_t>(unixTicks / 10000000);
     times[1].tv_nsec = static_cast<long>(unixTicks % 10000000 * 100);
-    ::utimensat(AT_FDCWD, HostPath(path).string().c_str(), times, 0);
+    const std::string host = HostPath(path).string();
+    struct stat info;
+    if (::utimensat(AT_FDCWD, host.c_str(), times, 0) != 0 || ::stat(host.c_str(), &info) != 0)
+        return;
+    Update([&](Platform& p) { p.timesSet[path] = {static_cast<uint64_t>(info.st_ino), TicksOf(info.st_ctim), fileTime}; });
 }
 
 void HoldWriter(const std::wstring& path, int reads, const std::string& partBytes, const std::string& lastBytes)

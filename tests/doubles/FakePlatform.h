@@ -44,6 +44,12 @@ struct ListingCursor {
     bool read = false; // its first read has ended
 };
 
+struct TimesSet {
+    uint64_t file = 0;
+    uint64_t hostChanged = 0;
+    uint64_t fileTime = 0;
+};
+
 // What the doubles answer and what they saw, as Reset leaves it.
 struct PlatformData {
     // Known folders. Paths starting with a backslash are taken relative to
@@ -107,6 +113,11 @@ struct PlatformData {
     std::wstring heldFile;
     int heldForReads = 0;
     std::string heldFileLastBytes;
+    // Files whose times a test set: the host's file and change time just
+    // after, and the time set, which stands for the change time until that
+    // file changes again (the host's clock is coarse: by the file, since
+    // another one may be changed in the same tick).
+    std::map<std::wstring, TimesSet> timesSet;
 
     // Short (8.3) paths of the volume, by long path; none unless set.
     std::map<std::wstring, std::wstring> shortPaths;

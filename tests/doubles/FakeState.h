@@ -36,7 +36,7 @@ template <typename T, typename V> void Set(T PlatformData::*field, V value)
 // With the state's lock held: no batch waits for any earlier watcher.
 void ForgetRequests();
 // A file's stamp from what the host says of it; times in FILETIME units.
-platform::FileStamp StampOfHostFile(const struct stat& info);
+platform::FileStamp StampOfHostFile(const std::wstring& path, const struct stat& info);
 void ResetScanner();
 // The descriptor that becomes readable when the scan ends.
 int ProcessExitDescriptor(platform::ProcessHandle process);

@@ -1,5 +1,6 @@
 #include "watch/names/MonitoredFolderList.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/Clock.h"
@@ -60,8 +61,8 @@ void MonitoredFolderList::Take(std::string bytes, const platform::FileStamp& sta
     m_held = true;
     m_stamp = stamp;
     // The time is taken after the read: a change after it moves the
-    // last-write time to this moment's tick or later.
-    m_trusted = stamp.lastWrite + kTrustAfterTicks < platform::CurrentFileTime();
+    // last-write or change time to this moment's tick or later.
+    m_trusted = std::max(stamp.lastWrite, stamp.changed) + kTrustAfterTicks < platform::CurrentFileTime();
 }
 
 void MonitoredFolderList::Forget()
