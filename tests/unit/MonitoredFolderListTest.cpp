@@ -1,4 +1,5 @@
 #include <functional>
+#include <thread>
 
 #include "product/ProductLayout.h"
 #include "tests/unit/TestSupport.h"
@@ -81,7 +82,20 @@ TEST_F(MonitoredFolderListTest, UnresolvableProgramDataUsesTheCurrentDrive)
 {
     fake::SetProgramDataFound(false);
     WriteFile(scratch / "Pelorin" / "db" / "db6", "Downloads");
-    EXPECT_TRUE(IsInMonitoredFolderList((u"alice\\Downloads\\a.exe")));
+    // On a thread of its own, as a watcher's: a thread keeps the folder once
+    // found, and until then asks at every call.
+    std::thread([] {
+        EXPECT_TRUE(IsInMonitoredFolderList((u"alice\\Downloads\\a.exe")));
+        EXPECT_TRUE(IsInMonitoredFolderList((u"alice\\Downloads\\b.exe")));
+    }).join();
+    EXPECT_EQ(fake::ProgramDataLookups(), 2);
+    fake::SetProgramDataFound(true);
+    List("Downloads");
+    std::thread([] {
+        EXPECT_TRUE(IsInMonitoredFolderList((u"alice\\Downloads\\a.exe")));
+        EXPECT_TRUE(IsInMonitoredFolderList((u"alice\\Downloads\\b.exe")));
+    }).join();
+    EXPECT_EQ(fake::ProgramDataLookups(), 3) << "found once, then kept";
 }
 
 // The list kept between tests: read again exactly when a change may have

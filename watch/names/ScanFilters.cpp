@@ -44,7 +44,14 @@ bool IsInMonitoredFolderList(std::u16string_view candidate)
     // Only the profiles watcher asks, on its own thread; a test thread
     // keeps a list of its own.
     thread_local MonitoredFolderList list;
-    const std::wstring path = ProductFileOf(GetAppDataFolderPath(), kMonitoredFolderListName);
+    // The program-data folder is asked once it has been found: the shell's
+    // answer costs more than all the rest of the test (a millisecond under
+    // Wine), and the watchers do not follow a moved folder either. Until it
+    // is found every call asks, and reports a failure, again.
+    thread_local std::wstring programData;
+    if (programData.empty())
+        programData = GetAppDataFolderPath();
+    const std::wstring path = ProductFileOf(programData, kMonitoredFolderListName);
     switch (list.Test(path, candidate)) {
     case MonitoredFolderList::Answer::Listed:
         return true;
