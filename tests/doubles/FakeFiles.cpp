@@ -154,6 +154,8 @@ SettledRead ReadSettledFile(const std::wstring& path, std::string& bytes, FileSt
             if (--p.heldForReads == 0) {
                 std::ofstream out(fake::HostPath(path), std::ios::binary | std::ios::trunc);
                 out << p.heldFileLastBytes;
+            } else if (p.heldFileGrows) {
+                std::ofstream(fake::HostPath(path), std::ios::binary | std::ios::app) << 'x';
             }
         }
     });
@@ -226,7 +228,8 @@ void SetLastWrite(const std::wstring& path, uint64_t fileTime)
     Update([&](Platform& p) { p.timesSet[path] = {static_cast<uint64_t>(info.st_ino), TicksOf(info.st_ctim), fileTime}; });
 }
 
-void HoldWriter(const std::wstring& path, int reads, const std::string& partBytes, const std::string& lastBytes)
+void HoldWriter(const std::wstring& path, int reads, const std::string& partBytes, const std::string& lastBytes,
+                bool writingOn)
 {
     {
         std::filesystem::create_directories(HostPath(path).parent_path());
@@ -237,6 +240,7 @@ void HoldWriter(const std::wstring& path, int reads, const std::string& partByte
         p.heldFile = path;
         p.heldForReads = reads;
         p.heldFileLastBytes = lastBytes;
+        p.heldFileGrows = writingOn;
     });
 }
 

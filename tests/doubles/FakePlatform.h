@@ -113,6 +113,7 @@ struct PlatformData {
     std::wstring heldFile;
     int heldForReads = 0;
     std::string heldFileLastBytes;
+    bool heldFileGrows = false;
     // Files whose times a test set: the host's file and change time just
     // after, and the time set, which stands for the change time until that
     // file changes again (the host's clock is coarse: by the file, since
@@ -211,8 +212,10 @@ void FailReads();
 void RunReadsOutOfMemory();
 // Another process truncated `path` and writes it: reads that deny writers
 // find it held `reads` more times, then it holds `lastBytes` and is
-// closed. Meanwhile it holds `partBytes`, as far as the writer has come.
-void HoldWriter(const std::wstring& path, int reads, const std::string& partBytes, const std::string& lastBytes);
+// closed. Meanwhile it holds `partBytes`, as far as the writer has come;
+// with `writingOn`, one byte more at each read that finds it held.
+void HoldWriter(const std::wstring& path, int reads, const std::string& partBytes, const std::string& lastBytes,
+                bool writingOn = false);
 // The last-write time of a file, as a writer or SetFileTime leaves it.
 void SetLastWrite(const std::wstring& path, uint64_t fileTime);
 // Whole files read so far.

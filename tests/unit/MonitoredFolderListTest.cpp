@@ -232,3 +232,15 @@ TEST_F(ListCacheTest, AListAWriterKeepsOpenIsTakenOnceLeftAlone)
     EXPECT_EQ(list.Test(path, downloads), Answer::Listed);
     EXPECT_EQ(fake::FileReads() - reads, MonitoredFolderList::kWriterTries + 1);
 }
+
+TEST_F(ListCacheTest, AListAWriterKeepsWritingLeavesTheLastCompleteOneStanding)
+{
+    ListWritten("Downloads\n", 3600 * kSecond);
+    ASSERT_EQ(list.Test(path, downloads), Answer::Listed);
+    fake::HoldWriter(path, 1000000, "Desk", "", true);
+    const int reads = fake::FileReads();
+    EXPECT_EQ(list.Test(path, downloads), Answer::Listed);
+    EXPECT_EQ(list.Test(path, downloads), Answer::Listed);
+    // Each test waited out the writer and read what it held once more.
+    EXPECT_EQ(fake::FileReads() - reads, 2 * (MonitoredFolderList::kWriterTries + 1));
+}

@@ -23,6 +23,7 @@ void MonitoredFolderList::Refresh(const std::wstring& path, const platform::File
 {
     std::string bytes;
     platform::FileStamp stamp;
+    const uint64_t start = platform::MonotonicMilliseconds();
     for (int tries = 1;; ++tries) {
         switch (platform::ReadSettledFile(path, bytes, stamp)) {
         case platform::SettledRead::Read:
@@ -34,7 +35,9 @@ void MonitoredFolderList::Refresh(const std::wstring& path, const platform::File
         case platform::SettledRead::BeingWritten:
             break;
         }
-        if (tries == kWriterTries)
+        // Bounded by the clock as well, since a pause may last a whole
+        // timer tick (15.6 ms on Windows unless a program asks for finer).
+        if (tries == kWriterTries || platform::MonotonicMilliseconds() - start >= kWriterWaitMs)
             break;
         platform::SleepMilliseconds(kWriterPauseMs);
     }
@@ -62,7 +65,9 @@ void MonitoredFolderList::Take(std::string bytes, const platform::FileStamp& sta
     m_stamp = stamp;
     // The time is taken after the read: a change after it moves the
     // last-write or change time to this moment's tick or later.
-    m_trusted = std::max(stamp.lastWrite, stamp.changed) + kTrustAfterTicks < platform::CurrentFileTime();
+    const platform::FileTime newest = std::max(stamp.lastWrite, stamp.changed);
+    const platform::FileTime now = platform::CurrentFileTime();
+    m_trusted = newest < now && now - newest > kTrustAfterTicks;
 }
 
 void MonitoredFolderList::Forget()

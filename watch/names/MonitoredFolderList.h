@@ -22,10 +22,10 @@ public:
     // Missing when `path` names nothing, or a folder.
     Answer Test(const std::wstring& path, std::u16string_view candidate);
 
-    // How often a read finds a writer at the list before it is read all
-    // the same, and the pause between two tries: together, how long a
-    // writer may take.
+    // How often, and how long, a read finds a writer at the list before it
+    // is read all the same, and the pause between two tries.
     static constexpr int kWriterTries = 100;
+    static constexpr uint64_t kWriterWaitMs = 500;
     static constexpr unsigned kWriterPauseMs = 5;
     // How far a stamp's time must lie before the read for a later change
     // to move it: above the coarsest tick of a file time.
