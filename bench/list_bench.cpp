@@ -40,8 +40,8 @@ bool TestAsMainDid(std::u16string_view candidate)
     return AnyLineOccursIn(candidate, DecodeListFileLines(bytes));
 }
 
-// Writes the list and, unless `fresh`, dates it an hour back, as a list
-// that has not changed for a while.
+// Writes the list and, unless `fresh`, dates its last write an hour back,
+// as a list that has not changed for a while.
 bool WriteList(const std::wstring& path, const std::string& bytes, bool fresh)
 {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
@@ -114,6 +114,9 @@ int main(int argc, char** argv)
             return 1;
         }
         const double before = PerCandidate(list.before, TestAsMainDid);
+        // Setting the time back moved the change time to now: the stamp is
+        // trusted 3 s later.
+        Sleep(3500);
         // The first candidate after the change reads the list and indexes it.
         const double first = PerCandidate(1, IsInMonitoredFolderList);
         const double after = PerCandidate(list.after, IsInMonitoredFolderList);
