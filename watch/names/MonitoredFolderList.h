@@ -9,10 +9,10 @@
 // The monitored-folder list as it stands at each test, read again only when
 // its stamp says that it may have changed: another size, last-write,
 // change or creation time (a rename moves the change time). A stamp is
-// trusted only once its times lie well before the moment it was read, since a file system keeps times
-// to a tick (two seconds on FAT) and a rewrite of the same size within the
-// tick of the read would leave the stamp as it was; until then the list is
-// read at every test. The list is never read while another process may
+// trusted only once its times lie well before the moment it was read, since
+// a file system keeps times to a tick (two seconds on FAT) and a rewrite of
+// the same size within the tick of the read would leave the stamp as it
+// was; until then the list is read at every test. The list is never read while another process may
 // write to it: a writer's truncate-then-write is waited for, and a list
 // that a writer keeps open is taken once it has been left alone.
 class MonitoredFolderList {
