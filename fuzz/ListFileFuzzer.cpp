@@ -1,5 +1,5 @@
 // libFuzzer target: the monitored-folder list from bytes to lines, and the
-// match of a candidate against them. Every input is checked against a small
+// match of a candidate against them, line by line and through the index. Every input is checked against a small
 // model written here from the rules alone: byte-order marks, RFC 3629, the
 // line breaks, and substring search over UTF-16 code units (what the Windows
 // build holds).
@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "watch/names/ListFileText.h"
+#include "watch/names/ListLineIndex.h"
 #include "watch/names/ScanFilters.h"
 
 namespace {
@@ -243,9 +244,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     }
 
     bool expectMatch = false;
-    for (const Units& line : expected)
-        expectMatch = expectMatch || ModelContains(candidate, line);
+    bool expectListed = false; // by a line that is not empty
+    for (const Units& line : expected) {
+        const bool found = ModelContains(candidate, line);
+        expectMatch = expectMatch || found;
+        expectListed = expectListed || (found && !line.empty());
+    }
     if (AnyLineOccursIn(candidate, lines) != expectMatch)
         Fail("whether a line occurs in the candidate");
+    if (ListLineIndex(lines).OccursIn(candidate) != expectListed)
+        Fail("whether the index finds a non-empty line in the candidate");
     return 0;
 }

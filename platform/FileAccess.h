@@ -65,4 +65,41 @@ bool LongNamePathOf(const std::wstring& path, std::wstring& longPath);
 // replace of it by a rename. False when it cannot be opened or read.
 bool ReadWholeFile(const std::wstring& path, std::string& bytes);
 
+// What tells one content of a file from another without reading it: its
+// size, its last-write time, and its change time, which a rename (a file
+// put in its place) and a setting of its times move as well, and its
+// creation time. Not known when the file could not be asked.
+struct FileStamp {
+    bool known = false;
+    uint64_t size = 0;
+    FileTime lastWrite = 0;
+    FileTime changed = 0;
+    FileTime created = 0;
+};
+
+// Two stamps that are both known and alike.
+inline bool SameStamp(const FileStamp& a, const FileStamp& b)
+{
+    return a.known && b.known && a.size == b.size && a.lastWrite == b.lastWrite && a.changed == b.changed &&
+           a.created == b.created;
+}
+
+// What the path names and, for a file, its stamp, asked by the path as
+// the attributes are: no handle, so no open of another program fails
+// because of it, and a writer holding the file does not stop it.
+PathKind StampOf(const std::wstring& path, FileStamp& stamp);
+
+enum class SettledRead {
+    Read,         // `bytes` holds the whole file, `stamp` its stamp
+    BeingWritten, // another handle may write to it: nothing was read
+    Failed,       // it cannot be opened or read
+};
+
+// Reads a whole file while no handle can write to it: opened sharing
+// reading and deleting but not writing, so the open fails while another
+// handle may write (BeingWritten), and no writer can start before the read
+// has ended. A replace by a rename is not held up. The stamp comes from the
+// same handle, so it belongs to exactly the bytes read.
+SettledRead ReadSettledFile(const std::wstring& path, std::string& bytes, FileStamp& stamp);
+
 } // namespace platform

@@ -2,6 +2,12 @@
 # Benchmarks under Wine; they print figures and assert nothing.
 #   dispatch: scans per second of the monitor's dispatch against a bare
 #             CreateProcess loop and against system(), same stub scanner
+#   list:     the monitored-folder list test, per candidate, with a list of
+#             one line and one of 200,000 lines (BENCH_LIST_LINES), neither
+#             naming the candidates: as main did it (read, decoded and every
+#             line tried at every candidate), and now for an unchanged list,
+#             for the first candidate after a change, and while the list is
+#             too fresh for its stamp to be trusted
 #   burst:    N files created at once, the scanner taking its start plus T ms
 #             a file: created, scanned, lost, latency and calls, beside a
 #             drain-only watcher, one call over all the files, and a start
@@ -103,6 +109,11 @@ kib_of() {
 if wants dispatch; then
 echo "== dispatch (stub scanner, no delay)"
 wine_run 300 "$PELMON_WIN_BIN_DIR/bench/dispatch_bench.exe" 100 | tr -d '\r'
+fi
+if wants list; then
+echo
+echo "== list: the monitored-folder list test, milliseconds per candidate ($(uptime | sed 's/.*load/load/'))"
+wine_run 900 "$PELMON_WIN_BIN_DIR/bench/list_bench.exe" "${BENCH_LIST_LINES:-200000}" | tr -d '\r'
 fi
 if wants burst; then
 echo

@@ -1,8 +1,9 @@
 #include "platform/FileAccess.h"
 
 #include <windows.h>
-// after windows.h, which it needs
+// after windows.h, which they need
 #include <winioctl.h>
+#include <winternl.h>
 
 #include <utility>
 
@@ -250,6 +251,117 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes)
     if (!ok)
         bytes.clear();
     return ok;
+}
+
+namespace {
+
+FileTime TimeOf(const LARGE_INTEGER& time)
+{
+    return static_cast<FileTime>(time.QuadPart);
+}
+
+// The attributes by path with the change time, which GetFileAttributesExW
+// leaves out, from the call it makes itself. Asked of ntdll by name.
+using QueryFullAttributes = LONG(NTAPI*)(POBJECT_ATTRIBUTES, PFILE_NETWORK_OPEN_INFORMATION);
+using DosPathToNtPath = BOOLEAN(NTAPI*)(PCWSTR, PUNICODE_STRING, PCWSTR*, PVOID);
+using FreeUnicodeString = VOID(NTAPI*)(PUNICODE_STRING);
+
+struct AttributeQueries {
+    QueryFullAttributes query = nullptr;
+    DosPathToNtPath toNtPath = nullptr;
+    FreeUnicodeString free = nullptr;
+};
+
+const AttributeQueries& Queries()
+{
+    static const AttributeQueries queries = [] {
+        AttributeQueries found;
+        if (HMODULE ntdll = GetModuleHandleW(L"ntdll.dll")) {
+            found.query = reinterpret_cast<QueryFullAttributes>(
+                reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryFullAttributesFile")));
+            found.toNtPath = reinterpret_cast<DosPathToNtPath>(
+                reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlDosPathNameToNtPathName_U")));
+            found.free = reinterpret_cast<FreeUnicodeString>(
+                reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlFreeUnicodeString")));
+        }
+        if (!found.toNtPath || !found.free)
+            found.query = nullptr;
+        return found;
+    }();
+    return queries;
+}
+
+} // namespace
+
+PathKind StampOf(const std::wstring& path, FileStamp& stamp)
+{
+    stamp = FileStamp{};
+    const AttributeQueries& queries = Queries();
+    UNICODE_STRING ntPath{};
+    if (!queries.query || !queries.toNtPath(path.c_str(), &ntPath, nullptr, nullptr))
+        return QueryPathKind(path); // a file without a stamp is read
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &ntPath, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+    FILE_NETWORK_OPEN_INFORMATION info;
+    const LONG status = queries.query(&attributes, &info);
+    queries.free(&ntPath);
+    if (status < 0)
+        return QueryPathKind(path); // missing, or not to be asked
+    if (info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        return PathKind::Directory;
+    stamp.known = true;
+    stamp.size = static_cast<uint64_t>(info.EndOfFile.QuadPart);
+    stamp.lastWrite = TimeOf(info.LastWriteTime);
+    stamp.changed = TimeOf(info.ChangeTime);
+    stamp.created = TimeOf(info.CreationTime);
+    return PathKind::File;
+}
+
+SettledRead ReadSettledFile(const std::wstring& path, std::string& bytes, FileStamp& stamp)
+{
+    bytes.clear();
+    stamp = FileStamp{};
+    // Writing is not shared: the open fails while a writer holds the file,
+    // and no writer gets in until the read is done. Deleting is, so that a
+    // replace by a rename goes on.
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_SHARING_VIOLATION ? SettledRead::BeingWritten : SettledRead::Failed;
+    FILE_BASIC_INFO times;
+    FILE_STANDARD_INFO standard;
+    bool ok = GetFileInformationByHandleEx(file, FileBasicInfo, &times, sizeof(times)) &&
+              GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof(standard)) &&
+              !standard.Directory;
+    if (ok) {
+        stamp.known = true;
+        stamp.size = static_cast<uint64_t>(standard.EndOfFile.QuadPart);
+        stamp.lastWrite = TimeOf(times.LastWriteTime);
+        stamp.changed = TimeOf(times.ChangeTime);
+        stamp.created = TimeOf(times.CreationTime);
+        // The size cannot change under this handle; reading on to the end
+        // all the same costs one more call.
+        if (stamp.size < (uint64_t(1) << 31))
+            bytes.reserve(static_cast<std::size_t>(stamp.size));
+        char chunk[16384];
+        for (;;) {
+            DWORD got = 0;
+            if (!ReadFile(file, chunk, sizeof(chunk), &got, nullptr)) {
+                ok = false;
+                break;
+            }
+            if (got == 0)
+                break;
+            bytes.append(chunk, got);
+        }
+    }
+    CloseHandle(file);
+    if (!ok) {
+        bytes.clear();
+        stamp = FileStamp{};
+        return SettledRead::Failed;
+    }
+    return SettledRead::Read;
 }
 
 } // namespace platform

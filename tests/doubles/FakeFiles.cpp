@@ -118,6 +118,7 @@ bool LongNamePathOf(const std::wstring& path, std::wstring& longPath)
 bool ReadWholeFile(const std::wstring& path, std::string& bytes)
 {
     bytes.clear();
+    fake::Update([](fake::Platform& p) { ++p.fileReads; });
     if (fake::Read(&fake::Platform::readsRunOutOfMemory))
         throw std::bad_alloc();
     if (fake::Read(&fake::Platform::failReads))
@@ -129,4 +130,118 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes)
     return !in.bad();
 }
 
+PathKind StampOf(const std::wstring& path, FileStamp& stamp)
+{
+    stamp = FileStamp{};
+    struct stat info;
+    if (::stat(fake::HostPath(path).string().c_str(), &info) != 0)
+        return PathKind::Missing;
+    if (S_ISDIR(info.st_mode))
+        return PathKind::Directory;
+    stamp = fake::StampOfHostFile(path, info);
+    return PathKind::File;
+}
+
+SettledRead ReadSettledFile(const std::wstring& path, std::string& bytes, FileStamp& stamp)
+{
+    bytes.clear();
+    stamp = FileStamp{};
+    bool held = false;
+    fake::Update([&](fake::Platform& p) {
+        ++p.fileReads;
+        if (p.heldForReads > 0 && p.heldFile == path) {
+            held = true;
+            if (--p.heldForReads == 0) {
+                std::ofstream out(fake::HostPath(path), std::ios::binary | std::ios::trunc);
+                out << p.heldFileLastBytes;
+            } else if (p.heldFileGrows) {
+                std::ofstream(fake::HostPath(path), std::ios::binary | std::ios::app) << 'x';
+            }
+        }
+    });
+    if (fake::Read(&fake::Platform::readsRunOutOfMemory))
+        throw std::bad_alloc();
+    if (held)
+        return SettledRead::BeingWritten;
+    if (fake::Read(&fake::Platform::failReads))
+        return SettledRead::Failed;
+    const std::string host = fake::HostPath(path).string();
+    std::ifstream in(host, std::ios::binary);
+    struct stat info;
+    if (!in || ::stat(host.c_str(), &info) != 0 || S_ISDIR(info.st_mode))
+        return SettledRead::Failed;
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        bytes.clear();
+        return SettledRead::Failed;
+    }
+    stamp = fake::StampOfHostFile(path, info);
+    return SettledRead::Read;
+}
+
 } // namespace platform
+
+namespace fake {
+
+namespace {
+
+// Unix time in 100 ns units since 1601, as FILETIME counts.
+constexpr uint64_t kUnixEpochTicks = 116444736000000000;
+
+uint64_t TicksOf(const struct timespec& time)
+{
+    return kUnixEpochTicks + static_cast<uint64_t>(time.tv_sec) * 10000000 + static_cast<uint64_t>(time.tv_nsec) / 100;
+}
+
+} // namespace
+
+platform::FileStamp StampOfHostFile(const std::wstring& path, const struct stat& info)
+{
+    platform::FileStamp stamp;
+    stamp.known = true;
+    stamp.size = static_cast<uint64_t>(info.st_size);
+    stamp.lastWrite = TicksOf(info.st_mtim);
+    // The host's change time moves as Windows' does, on a write, a rename
+    // or a setting of the times; the one SetLastWrite left stands for the
+    // time it set, on the test's clock.
+    stamp.changed = TicksOf(info.st_ctim);
+    Platform& p = State();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    const auto set = p.timesSet.find(path);
+    if (set != p.timesSet.end() && set->second.file == info.st_ino && set->second.hostChanged == stamp.changed)
+        stamp.changed = set->second.fileTime;
+    return stamp; // the host keeps no creation time
+}
+
+void SetLastWrite(const std::wstring& path, uint64_t fileTime)
+{
+    const uint64_t unixTicks = fileTime - kUnixEpochTicks;
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(unixTicks / 10000000);
+    times[1].tv_nsec = static_cast<long>(unixTicks % 10000000 * 100);
+    const std::string host = HostPath(path).string();
+    struct stat info;
+    if (::utimensat(AT_FDCWD, host.c_str(), times, 0) != 0 || ::stat(host.c_str(), &info) != 0)
+        return;
+    Update([&](Platform& p) { p.timesSet[path] = {static_cast<uint64_t>(info.st_ino), TicksOf(info.st_ctim), fileTime}; });
+}
+
+void HoldWriter(const std::wstring& path, int reads, const std::string& partBytes, const std::string& lastBytes,
+                bool writingOn)
+{
+    {
+        std::filesystem::create_directories(HostPath(path).parent_path());
+        std::ofstream out(HostPath(path), std::ios::binary | std::ios::trunc);
+        out << partBytes;
+    }
+    Update([&](Platform& p) {
+        p.heldFile = path;
+        p.heldForReads = reads;
+        p.heldFileLastBytes = lastBytes;
+        p.heldFileGrows = writingOn;
+    });
+}
+
+} // namespace fake

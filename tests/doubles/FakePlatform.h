@@ -44,6 +44,12 @@ struct ListingCursor {
     bool read = false; // its first read has ended
 };
 
+struct TimesSet {
+    uint64_t file = 0;
+    uint64_t hostChanged = 0;
+    uint64_t fileTime = 0;
+};
+
 // What the doubles answer and what they saw, as Reset leaves it.
 struct PlatformData {
     // Known folders. Paths starting with a backslash are taken relative to
@@ -100,6 +106,19 @@ struct PlatformData {
     // reading); root on Linux can read anything, so this stands in for it.
     bool failReads = false;
     bool readsRunOutOfMemory = false; // reading throws std::bad_alloc
+    int fileReads = 0;                // whole files read, settled or not
+    // Another process holds a file open for writing: this many more reads
+    // that deny writers find it held, then it writes its last bytes and
+    // closes it.
+    std::wstring heldFile;
+    int heldForReads = 0;
+    std::string heldFileLastBytes;
+    bool heldFileGrows = false;
+    // Files whose times a test set: the host's file and change time just
+    // after, and the time set, which stands for the change time until that
+    // file changes again (the host's clock is coarse: by the file, since
+    // another one may be changed in the same tick).
+    std::map<std::wstring, TimesSet> timesSet;
 
     // Short (8.3) paths of the volume, by long path; none unless set.
     std::map<std::wstring, std::wstring> shortPaths;
@@ -191,6 +210,16 @@ void HoldFirstReads(bool held);
 
 void FailReads();
 void RunReadsOutOfMemory();
+// Another process truncated `path` and writes it: reads that deny writers
+// find it held `reads` more times, then it holds `lastBytes` and is
+// closed. Meanwhile it holds `partBytes`, as far as the writer has come;
+// with `writingOn`, one byte more at each read that finds it held.
+void HoldWriter(const std::wstring& path, int reads, const std::string& partBytes, const std::string& lastBytes,
+                bool writingOn = false);
+// The last-write time of a file, as a writer or SetFileTime leaves it.
+void SetLastWrite(const std::wstring& path, uint64_t fileTime);
+// Whole files read so far.
+int FileReads();
 void SetShortPath(const std::wstring& longPath, const std::wstring& shortPath);
 
 // Both clocks move on.

@@ -43,6 +43,7 @@ void HoldFirstReads(bool held) { Set(&Platform::firstReadsHeld, held); }
 void SetListingBatch(std::size_t entries) { Set(&Platform::listingBatchEntries, entries); }
 void FailReads() { Set(&Platform::failReads, true); }
 void RunReadsOutOfMemory() { Set(&Platform::readsRunOutOfMemory, true); }
+int FileReads() { return Read(&Platform::fileReads); }
 void SetScannerFound(bool found) { Set(&Platform::scannerFound, found); }
 void SetScanExitCodes(std::vector<uint32_t> codes) { Set(&Platform::scanExitCodes, std::move(codes)); }
 void SetUnreadableFiles(std::vector<std::wstring> names) { Set(&Platform::unreadableNames, std::move(names)); }

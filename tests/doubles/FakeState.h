@@ -1,6 +1,9 @@
 #pragma once
 // For the doubles alone: the shared state itself, and what one double needs
 // of another. Tests go through FakePlatform.h.
+#include <sys/stat.h>
+
+#include "platform/FileAccess.h"
 #include "platform/ScannerProcess.h"
 #include "tests/doubles/FakePlatform.h"
 
@@ -32,6 +35,8 @@ template <typename T, typename V> void Set(T PlatformData::*field, V value)
 
 // With the state's lock held: no batch waits for any earlier watcher.
 void ForgetRequests();
+// A file's stamp from what the host says of it; times in FILETIME units.
+platform::FileStamp StampOfHostFile(const std::wstring& path, const struct stat& info);
 void ResetScanner();
 // The descriptor that becomes readable when the scan ends.
 int ProcessExitDescriptor(platform::ProcessHandle process);

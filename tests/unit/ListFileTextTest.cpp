@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "watch/names/ListFileText.h"
+#include "watch/names/ListLineIndex.h"
 
 namespace {
 
@@ -132,4 +133,43 @@ TEST(ListFileTextTest, BytesBecomeLines)
     };
     for (const auto& c : cases)
         EXPECT_EQ(Lines(c.bytes), c.lines) << c.what << ": " << testing::PrintToString(c.bytes);
+}
+
+// Which candidates the lines admit, through the index that spares a test
+// the walk over every line.
+TEST(ListFileTextTest, TheIndexFindsEveryNonEmptyLineAnywhereInACandidate)
+{
+    const struct {
+        const char* bytes;
+        const char16_t* candidate;
+        bool listed;
+    } rows[] = {
+        {"Downloads", u"alice\\Downloads\\setup.exe", true},
+        {"Downloads", u"alice\\downloads\\setup.exe", false}, // case
+        {"Downloads", u"Downloads", true},                      // the whole candidate
+        {"Downloads", u"Download", false},                      // longer than the candidate
+        {"a\nDownloads\nexe", u"x\\b.ex", false},
+        {"x\nsetup.exe", u"alice\\Downloads\\setup.exe", true}, // at the end
+        {"Other\nalice", u"alice\\a", true},                      // at the start
+        {"\n\n\r\n", u"anything", false},                         // empty lines only
+        {"Downloads\nDownloads\nDownloads", u"y\\Downloads", true},   // repeated lines
+        {"ab\nabc\nabcd\nbcd", u"xbcdx", true},                   // several lengths
+        {"ab\nabc\nabcd\nbcd", u"xbdcx", false},
+        {"\xEF\xBB\xBF\xF0\x9F\x98\x80", u"a\U0001F600b", true}, // a surrogate pair
+        {"\xFF\xFE\x3D\xD8", u"a\xD83D\xDE00" u"b", true},            // half of one (UTF-16 units)
+        {"\xFF\xFE\x3D\xD8", u"a\xDE00" u"b", false},
+    };
+    for (const auto& row : rows) {
+        const std::u16string candidate(row.candidate);
+        EXPECT_EQ(ListLineIndex(DecodeListFileLines(row.bytes)).OccursIn(candidate), row.listed)
+            << testing::PrintToString(std::string(row.bytes));
+    }
+    // Many lines, none of which a candidate holds but one.
+    std::string many;
+    for (int i = 0; i < 20000; ++i)
+        many += "folder" + std::to_string(i) + "\r\n";
+    const ListLineIndex index(DecodeListFileLines(many));
+    EXPECT_EQ(index.Size(), 20000u);
+    EXPECT_TRUE(index.OccursIn(u"alice\\folder19999\\a.exe"));
+    EXPECT_FALSE(index.OccursIn(u"alice\\folde\\a.exe"));
 }

@@ -8,7 +8,7 @@
 #include "product/ProductLayout.h"
 #include "platform/FileAccess.h"
 #include "platform/PathCase.h"
-#include "watch/names/ListFileText.h"
+#include "watch/names/MonitoredFolderList.h"
 #include "watch/names/Utf16.h"
 
 namespace {
@@ -41,16 +41,27 @@ bool IsInVaultFolder(std::u16string_view candidate)
 
 bool IsInMonitoredFolderList(std::u16string_view candidate)
 {
-    const std::wstring path = ProductFileOf(GetAppDataFolderPath(), kMonitoredFolderListName);
-    if (platform::QueryPathKind(path) != platform::PathKind::File) {
-        WriteLogEntry(kErrorWindowLogs,
-                      L"Monitoring folder list file not found, please restart antivirus.");
+    // Only the profiles watcher asks, on its own thread; a test thread
+    // keeps a list of its own.
+    thread_local MonitoredFolderList list;
+    // The program-data folder is asked once it has been found: the shell's
+    // answer costs more than all the rest of the test (a millisecond under
+    // Wine), and the watchers do not follow a moved folder either. Until it
+    // is found every call asks, and reports a failure, again.
+    thread_local std::wstring programData;
+    if (programData.empty())
+        programData = GetAppDataFolderPath();
+    const std::wstring path = ProductFileOf(programData, kMonitoredFolderListName);
+    switch (list.Test(path, candidate)) {
+    case MonitoredFolderList::Answer::Listed:
+        return true;
+    case MonitoredFolderList::Answer::NotListed:
         return false;
+    case MonitoredFolderList::Answer::Missing:
+        break;
     }
-    std::string bytes;
-    if (!platform::ReadWholeFile(path, bytes))
-        return false;
-    return AnyLineOccursIn(candidate, DecodeListFileLines(bytes));
+    WriteLogEntry(kErrorWindowLogs, L"Monitoring folder list file not found, please restart antivirus.");
+    return false;
 }
 
 bool AnyLineOccursIn(std::u16string_view candidate, const std::vector<wxString>& lines)

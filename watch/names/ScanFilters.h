@@ -17,12 +17,15 @@ bool IsExcludedExtension(std::u16string_view candidate);
 // handing those back to it would move them on and on.
 bool IsInVaultFolder(std::u16string_view candidate);
 
-// True when some line of the monitored-folder list file occurs in the
-// candidate. The file is read afresh on every call; while it is missing
-// every call logs that to "ErrorWindowLogs.txt" and answers false.
+// True when some non-empty line of the monitored-folder list file, as it
+// stands, occurs in the candidate (see MonitoredFolderList: read again only
+// when it may have changed, never while it is being written). While it is
+// missing every call logs that to "ErrorWindowLogs.txt" and answers false.
 bool IsInMonitoredFolderList(std::u16string_view candidate);
 
-// True when one of the lines occurs in the candidate. Both are compared as
-// UTF-16 code units, as the Windows build holds them, so that both builds
-// match alike also where a line holds half of a surrogate pair.
+// True when one of the lines, an empty one too, occurs in the candidate,
+// line by line: the plain reading, which the fuzzer holds the index to.
+// Both are compared as UTF-16 code units, as the Windows build holds them,
+// so that both builds match alike also where a line holds half of a
+// surrogate pair.
 bool AnyLineOccursIn(std::u16string_view candidate, const std::vector<wxString>& lines);
