@@ -310,6 +310,10 @@ echo
 echo "== real scanner: 1000 small files, 20 of them the EICAR test file, at once into a monitored Downloads folder"
 source scripts/lib/clamd.sh
 if clamd_start "$work/clamd" >/dev/null 2>&1; then
+    # The list is written long before the burst, as it is in use: a list
+    # changed within the last seconds is read again for every candidate.
+    mkdir -p "$logs/db"
+    printf 'Downloads\r\n' >"$logs/db/db6"
     mkdir -p "$c/real-staging" "$work/real-ref"
     install_bridge_scanner 'C:\pelorin-scanner'
     for dir in "$c/real-staging" "$work/real-ref"; do
@@ -337,8 +341,6 @@ if clamd_start "$work/clamd" >/dev/null 2>&1; then
     echo "one call of the demo's clamdscan.exe over 64 files under Wine: ${probe_ms} ms;" \
          "16 such calls one after another: $(( 16 * probe_ms )) ms"
     export WINEPATH='C:\pelorin-scanner' PELMON_SCAN_LOG="$work/real-scans.log"
-    mkdir -p "$logs/db"
-    printf 'Downloads\r\n' >"$logs/db/db6"
     MONITOR_OUTPUT="$work/real-monitor.out" # clamdscan reports every file
     start_watching
     new_folder users/real/Downloads
@@ -363,9 +365,10 @@ for name in sorted(os.listdir(sys.argv[1])):
     # The scanner's idle time while the monitor worked: from the burst to
     # the first call, and between one call's end and the next one's start,
     # as the bridge saw them.
-    awk -F'\t' -v t0="$burst_start" -v total="$done_ms" '
-        { s = $6; e = $7; sub(/^started_ms=/, "", s); sub(/^ended_ms=/, "", e); print s, e }' "$PELMON_SCAN_LOG" |
-        sort -n | awk -v t0="$burst_start" -v total="$done_ms" '
+    awk -F'\t' '
+        { s = $6; e = $7; sub(/^started_ms=/, "", s); sub(/^ended_ms=/, "", e); print s, e, gsub(/\] \[/, "", $2) }' \
+        "$PELMON_SCAN_LOG" | sort -n | awk -v t0="$burst_start" -v total="$done_ms" '
+        { printf "call %d: from %d ms to %d ms, %d files\n", NR, $1 - t0, $2 - t0, $3 }
         NR == 1 { first = $1 - t0 }
         NR > 1 && $1 > last { gaps += $1 - last; n++ }
         { if ($2 > last) last = $2 }

@@ -187,14 +187,26 @@ done
 output="$("$clamdscan_bin" --config-file="$CLAMD_CONF" --move="$vault" -- "${targets[@]}" 2>&1)"
 code=$?
 # The monitor reads each file's verdict by the path it gave: a line about a
-# mapped path is printed with the Windows path it came from.
+# mapped path is printed with the Windows path it came from. The paths are
+# looked up by each ": " in the line, first to last, so a call of hundreds
+# of files costs a lookup a line, not a comparison with every target.
+declare -A win_of=()
+for i in "${!targets[@]}"; do
+    key="${targets[$i]}"
+    if [[ -n "$key" && -z "${win_of[$key]+set}" ]]; then win_of[$key]="${targets_win[$i]}"; fi
+done
 if [[ -n "$output" ]]; then
     while IFS= read -r line; do
-        for i in "${!targets[@]}"; do
-            if [[ "$line" == "${targets[$i]}: "* ]]; then
-                line="${targets_win[$i]}${line:${#targets[$i]}}"
+        rest="$line"
+        head=""
+        while [[ "$rest" == *": "* ]]; do
+            head+="${rest%%": "*}"
+            rest="${rest#*": "}"
+            if [[ -n "$head" && -n "${win_of[$head]+set}" ]]; then
+                line="${win_of[$head]}: $rest"
                 break
             fi
+            head+=": "
         done
         printf '%s\n' "$line"
     done <<<"$output"

@@ -20,7 +20,8 @@
 // taken, in this order: a waiting file whose try is due, a call for the
 // ready files once it is due (full, or its first file ready for a while;
 // see CallDue), a set-aside file whose look is due, then the pending names
-// (when there is room to set them aside and the next call is not full) and
+// (when there is room to set them aside and the next two calls are not
+// full) and
 // the recovery steps, which take turns while names wait (see Recovery), a
 // call for what is ready, and the recovery alone once all that is done.
 // Calls and tries start only while the scanner is idle; everything else
@@ -158,11 +159,12 @@ bool WatchLoop::TakeNextWork()
     }
     if (LookAtSetAsideFile(now))
         return true;
-    // Names are offered while the next call has room, so that a burst goes
-    // to the scanner many files a call. With no room to set one aside, it
-    // waits, and the names behind it with it, until a set-aside file has
+    // Names are offered while the next two calls have room, so that a burst
+    // goes to the scanner many files a call, and those of the call after
+    // the next are looked at while one runs. With no room to set one aside,
+    // it waits, and the names behind it with it, until a set-aside file has
     // been scanned (within a minute).
-    const bool room = !m_scanner.ReadyFull();
+    const bool room = !m_scanner.ReadyForTwoCalls();
     if (room && m_intake.HasPending() && m_recovery.StepWhileNamesWait(now))
         return true;
     if (room && m_intake.HasPending() && m_arrived.MakeRoomFor(m_intake.Next().name, now)) {

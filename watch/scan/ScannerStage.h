@@ -64,8 +64,13 @@ public:
     // Hands a file over: it is ready, behind the files before it, or, while
     // the scanner is out, it waits behind the files that wait.
     void Submit(const std::u16string& name, uint64_t nowMs);
-    // The next call is full: the loop offers nothing more until it runs.
+    // The next call is full: it is due at once.
     bool ReadyFull() const { return m_baseChars + m_readyChars >= kCommandChars; }
+    // The ready files fill the next call and the one after it: the loop
+    // offers nothing more until a call takes some. So the files of a burst
+    // are looked at while a call runs, ready for the call after it, and the
+    // ready files stay bounded.
+    bool ReadyForTwoCalls() const { return m_readyChars >= 2 * (kCommandChars - m_baseChars); }
     bool HasReady() const { return !m_ready.empty(); }
     // The call for the ready files is due even while more could join it:
     // it is full, or its first file has been ready this long. A file that
