@@ -68,10 +68,15 @@ void ChangeIntake::TakeIn()
     if (!completed.lost) {
         std::vector<PendingChange> batch;
         std::size_t bytes = 0;
+        // A writer makes a record a write: one name in the queue stands for
+        // all of a batch.
+        std::unordered_set<std::u16string> changed;
         WalkChangeRecords(completed.records, completed.bytes, [&](const ChangeRecord& record) {
-            // A change to content is for the new files that are watched.
             if (record.action == kFileActionModified && !record.name.empty() && m_changed) {
-                m_changed(record.name);
+                if (m_changed(record.name) || !changed.insert(record.name).second)
+                    return;
+                bytes += NameCost(record.name);
+                batch.push_back(PendingChange{record.name, Arrival::Changed});
                 return;
             }
             // A name that arrives by a rename is new content too; removals
