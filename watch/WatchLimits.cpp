@@ -39,10 +39,9 @@
 #endif
 
 // Files until they are quiet, and what the last scan of each saw, charged
-// twice the cost of a pending name and their looks and spacing each: 4 MiB
-// is some 9,000 names of typical length, more than a desktop makes in ten
-// minutes outside a flood. The files scanned longest ago are forgotten
-// first.
+// twice the cost of a pending name each: 4 MiB is some 11,000 names of
+// typical length, more than a desktop makes in ten minutes outside a
+// flood. The files scanned longest ago are forgotten first.
 #ifndef PELMON_ARRIVED_BYTES
 #define PELMON_ARRIVED_BYTES (4u << 20)
 #endif
