@@ -220,6 +220,10 @@ void WatchLoop::Offer(PendingChange change, uint64_t now)
     // An empty candidate would make the scanner target the whole root.
     if (candidate.empty())
         return;
+    // Set aside already, or scanned before: its own news, with no filter
+    // to pass again.
+    if (change.arrival == Arrival::Changed && m_arrived.Changed(change.name, now))
+        return;
     if (m_context.kind == WatcherKind::Profiles && !IsInMonitoredFolderList(candidate))
         return;
     if (m_context.kind == WatcherKind::ProgramData && IsInVaultFolder(candidate))
@@ -236,7 +240,7 @@ void WatchLoop::Offer(PendingChange change, uint64_t now)
     // folder's own change names nothing new: what arrives in it comes with
     // records of its own. No cache: the name may well have been scanned.
     if (change.arrival == Arrival::Changed) {
-        if (look.state != platform::ArrivalState::Folder && !m_arrived.Changed(change.name, now))
+        if (look.state != platform::ArrivalState::Folder)
             m_arrived.ChangedUnheld(change.name, look, now);
         return;
     }

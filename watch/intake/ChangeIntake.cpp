@@ -69,11 +69,12 @@ void ChangeIntake::TakeIn()
         std::vector<PendingChange> batch;
         std::size_t bytes = 0;
         // A writer makes a record a write: one name in the queue stands for
-        // all of a batch.
-        std::unordered_set<std::u16string> changed;
+        // all of a batch, and a name that arrived earlier in it stands for
+        // the changes that follow (its offer looks at what is there then).
+        std::unordered_set<std::u16string> named;
         WalkChangeRecords(completed.records, completed.bytes, [&](const ChangeRecord& record) {
             if (record.action == kFileActionModified && !record.name.empty() && m_changed) {
-                if (m_changed(record.name) || !changed.insert(record.name).second)
+                if (m_changed(record.name) || !named.insert(record.name).second)
                     return;
                 bytes += NameCost(record.name);
                 batch.push_back(PendingChange{record.name, Arrival::Changed});
@@ -84,6 +85,8 @@ void ChangeIntake::TakeIn()
             if ((record.action != kFileActionAdded && record.action != kFileActionRenamedNewName) ||
                 record.name.empty())
                 return;
+            if (m_changed)
+                named.insert(record.name);
             bytes += NameCost(record.name);
             batch.push_back(PendingChange{record.name, record.action == kFileActionAdded
                                                            ? Arrival::Added
