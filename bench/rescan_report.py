@@ -3,7 +3,7 @@
 
 usage: rescan_report.py bursts STAGING DIR SECONDS EVERY COUNT TIMES_FILE
        rescan_report.py latency TIMES_FILE CALLS_FILE MARK
-       rescan_report.py scans CALLS_FILE PATTERN SECONDS FILES
+       rescan_report.py scans CALLS_FILE PATTERN SECONDS FILES [UNTIL_MS]
 bursts:  for SECONDS, every EVERY seconds, COUNT files fNNNNNN.exe written
          in STAGING and renamed into DIR, so that each arrives whole;
          records "<ms> <name>" for each.
@@ -11,9 +11,10 @@ latency: "<created> <seen> <p50> <p99> <max>": from each recorded file's
          arrival to the start of its first scan (the first column of
          CALLS_FILE, stub records naming MARK\\fNNNNNN.exe), in ms.
 scans:   "<scans> <files> <per file an hour> <bytes read>" of the stub
-         records whose path matches the regular expression PATTERN, over a
-         run of SECONDS, among FILES files; the bytes are the sizes the
-         scanner saw, which it reads whole.
+         records whose path matches the regular expression PATTERN (and
+         that started by UNTIL_MS, when given), over a run of SECONDS,
+         among FILES files; the bytes are the sizes the scanner saw, which
+         it reads whole.
 """
 import os
 import re
@@ -60,12 +61,14 @@ def latency(times_file, calls_file, mark):
     print(len(created), len(seen), percentile(waits, 0.5), percentile(waits, 0.99), max(waits))
 
 
-def scans(calls_file, pattern, seconds, files):
+def scans(calls_file, pattern, seconds, files, until=None):
     expression = re.compile(pattern)
     count = 0
     read = 0
     for line in open(calls_file, errors="replace"):
         fields = line.split(maxsplit=3)
+        if until is not None and fields and fields[0].isdigit() and int(fields[0]) > int(until):
+            continue
         if len(fields) == 4 and fields[1] != "-" and expression.search(fields[3]):
             count += 1
             read += int(fields[2]) if fields[2].isdigit() else 0
@@ -80,4 +83,4 @@ if __name__ == "__main__":
     elif command == "latency":
         latency(*arguments[:3])
     else:
-        scans(*arguments[:4])
+        scans(*arguments[:5])

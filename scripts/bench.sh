@@ -330,7 +330,8 @@ for run in alone beside; do
     python3 bench/rescan_report.py bursts "$c/rescan-staging" "$c/ProgramData/rescan-$run/new" "$rescan_s" 10 20 \
         "$work/rescan-$run-times"
     [[ -z "$writer" ]] || wait "$writer"
-    written_s=$(( ($(date +%s%3N) - written_from) / 1000 ))
+    written_to=$(date +%s%3N)
+    written_s=$(( (written_to - written_from) / 1000 ))
     sleep 5
     stub_calls >"$work/rescan-$run-calls"
     read -r created seen p50 p99 max < <(python3 bench/rescan_report.py latency "$work/rescan-$run-times" \
@@ -339,10 +340,12 @@ for run in alone beside; do
          "p99 $p99 ms, max $max ms"
     rescan_p50[$run]=$p50
     if [[ $run == beside ]]; then
-        read -r scans files per_hour _ < <(python3 bench/rescan_report.py scans "$work/rescan-$run-calls" \
-            'rescan-beside\\data\\store[0-9]+\.dat"' "$written_s" 50)
-        echo "the 50 appended files, written for $written_s s: $scans scans, $per_hour an hour a file" \
-             "(writer: $(tr -d '\r' <"$work/rescan-writer.out"))"
+        pattern='rescan-beside\\data\\store[0-9]+\.dat"'
+        read -r scans _ per_hour _ < <(python3 bench/rescan_report.py scans "$work/rescan-$run-calls" "$pattern" \
+            "$written_s" 50 "$written_to")
+        read -r all _ _ _ < <(python3 bench/rescan_report.py scans "$work/rescan-$run-calls" "$pattern" "$written_s" 50)
+        echo "the 50 appended files, written for $written_s s: $scans scans while written, $per_hour an hour a file;" \
+             "$((all - scans)) more of their final content once written (writer: $(tr -d '\r' <"$work/rescan-writer.out"))"
     fi
 done
 [[ ${rescan_p50[alone]} =~ ^[0-9]+$ && ${rescan_p50[beside]} =~ ^[0-9]+$ ]] &&

@@ -68,9 +68,9 @@ void ChangeIntake::TakeIn()
     if (!completed.lost) {
         std::vector<PendingChange> batch;
         std::size_t bytes = 0;
-        // A writer makes a record a write: one name in the queue stands for
-        // all of a batch, and a name that arrived earlier in it stands for
-        // the changes that follow (its offer looks at what is there then).
+        // A writer makes a record for every write: one name in the queue for
+        // all of a batch will do, and a name that arrived earlier in it stands
+        // for the changes that follow (its offer looks at what is there then).
         std::unordered_set<std::u16string> named;
         WalkChangeRecords(completed.records, completed.bytes, [&](const ChangeRecord& record) {
             if (record.action == kFileActionModified && !record.name.empty() && m_changed) {
