@@ -50,9 +50,10 @@
 #ifndef PELMON_FIRST_SCAN_LIMIT_MS
 #define PELMON_FIRST_SCAN_LIMIT_MS 60000
 #endif
-// A file that keeps changing is scanned at least this often, and no more:
-// some six scans an hour. One left alone this long after a scan starts its
-// spacing over at its next change.
+// The scans of a file that keeps changing are never further apart than
+// this, and once its spacing has grown to it no closer: some six scans an
+// hour. One left alone this long after a scan starts its spacing over at
+// its next change.
 #ifndef PELMON_LONGEST_RESCAN_SPACING_MS
 #define PELMON_LONGEST_RESCAN_SPACING_MS 600000
 #endif
