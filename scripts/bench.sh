@@ -36,6 +36,12 @@
 #             write to the last scan, scans per file, and whether the last
 #             scan saw the whole file; then writers that reopen their files
 #             100,000 times while the monitor watches: opens refused
+#   rescan:   50 files (.dat) appended every 100 ms for BENCH_RESCAN_SECONDS
+#             (600 unless set) beside bursts of 20 new files every 10 s, and
+#             the same bursts alone: scans of the 50 and their rate an hour,
+#             and the new files' latency in both runs; then a 20 MB file
+#             written in 40 parts 1.5 s apart: scans and bytes read by the
+#             scanner against the file's size
 #   recovery: bench/recovery_bench.sh, in a Wine session of its own: stops
 #             inside the listing of a big folder, and a flood into a big tree
 #             that makes the system lose records (BENCH_RECOVERY_ARGS are its
@@ -301,6 +307,72 @@ python3 bench/arrival_report.py "$c/bench-source/events.txt" "$work/arrival-call
 mapfile -t items < <(bench_items append 20)
 said=$(arrival_writer --reopen --parts 5000 'C:\bench-source\payload.bin' "${items[@]}")
 echo "writers reopening 20 files while the monitor watches: $said"
+stop_watching
+unset PELMON_STUB_DELAY_MS
+
+fi
+if wants rescan; then
+echo
+rescan_s="${BENCH_RESCAN_SECONDS:-600}"
+echo "== rescan: 50 files appended every 100 ms for $rescan_s s beside bursts of 20 new files every 10 s," \
+     "and the bursts alone; scanner taking $delay ms a file; load before: $(uptime | sed 's/.*load/load/')"
+export PELMON_STUB_DELAY_MS="$delay"
+mkdir -p "$c/rescan-source" "$c/rescan-staging"
+# 100 bytes a part, a part every 100 ms.
+head -c $(( rescan_s * 10 * 100 )) /dev/urandom >"$c/rescan-source/appends.bin"
+head -c $(( 20 << 20 )) /dev/urandom >"$c/rescan-source/big.bin"
+start_watching
+declare -A rescan_p50
+for run in alone beside; do
+    clear_stub_calls
+    new_folder "ProgramData/rescan-$run/new"
+    new_folder "ProgramData/rescan-$run/data"
+    writer=""
+    if [[ $run == beside ]]; then
+        items=()
+        for ((i = 0; i < 50; i++)); do
+            items+=("C:\\ProgramData\\rescan-$run\\data\\store$i.dat")
+        done
+        slow_writer $(( rescan_s + 300 )) --parts $(( rescan_s * 10 )) --interval 100 \
+            'C:\rescan-source\appends.bin' "${items[@]}" >"$work/rescan-writer.out" &
+        writer=$!
+    fi
+    written_from=$(date +%s%3N)
+    python3 bench/rescan_report.py bursts "$c/rescan-staging" "$c/ProgramData/rescan-$run/new" "$rescan_s" 10 20 \
+        "$work/rescan-$run-times"
+    [[ -z "$writer" ]] || wait "$writer"
+    written_to=$(date +%s%3N)
+    written_s=$(( (written_to - written_from) / 1000 ))
+    sleep 5
+    stub_calls >"$work/rescan-$run-calls"
+    read -r created seen p50 p99 max < <(python3 bench/rescan_report.py latency "$work/rescan-$run-times" \
+        "$work/rescan-$run-calls" "rescan-$run\\new")
+    echo "new files, $run: $seen of $created scanned; from arrival to the start of its scan p50 $p50 ms," \
+         "p99 $p99 ms, max $max ms"
+    rescan_p50[$run]=$p50
+    if [[ $run == beside ]]; then
+        pattern='rescan-beside\\data\\store[0-9]+\.dat"'
+        read -r scans _ per_hour _ < <(python3 bench/rescan_report.py scans "$work/rescan-$run-calls" "$pattern" \
+            "$written_s" 50 "$written_to")
+        read -r all _ _ _ < <(python3 bench/rescan_report.py scans "$work/rescan-$run-calls" "$pattern" "$written_s" 50)
+        echo "the 50 appended files, written for $written_s s: $scans scans while written, $per_hour an hour a file;" \
+             "$((all - scans)) more of their final content once written (writer: $(tr -d '\r' <"$work/rescan-writer.out"))"
+    fi
+done
+[[ ${rescan_p50[alone]} =~ ^[0-9]+$ && ${rescan_p50[beside]} =~ ^[0-9]+$ ]] &&
+    echo "new files' p50 beside the 50: $(awk -v a="${rescan_p50[beside]}" -v b="${rescan_p50[alone]}" \
+        'BEGIN { printf "%.2f", a / (b > 0 ? b : 1) }') x alone"
+
+echo "== rescan: a 20 MB file written in 40 parts 1.5 s apart under one open"
+clear_stub_calls
+new_folder ProgramData/rescan-big
+slow_writer 300 --parts 40 --interval 1500 'C:\rescan-source\big.bin' 'C:\ProgramData\rescan-big\big.bin' >/dev/null
+await_scans_settled
+stub_calls >"$work/rescan-big-calls"
+read -r scans _ _ bytes < <(python3 bench/rescan_report.py scans "$work/rescan-big-calls" 'rescan-big\\big\.bin"' 60 1)
+echo "$scans scans, the last of $(scan_records_of 'C:\ProgramData\rescan-big\big.bin' | tail -n 1 | cut -d' ' -f3) bytes;" \
+     "the scanner read $bytes bytes, $(awk -v a="$bytes" 'BEGIN { printf "%.2f", a / (20 * 1048576) }') x the file's size"
+echo "load after: $(uptime | sed 's/.*load/load/')"
 stop_watching
 unset PELMON_STUB_DELAY_MS
 

@@ -17,8 +17,8 @@ bool SameContent(const platform::ArrivalLook& a, const platform::ArrivalLook& b)
 
 } // namespace
 
-ArrivedFiles::ArrivedFiles(std::size_t byteLimit, uint64_t firstScanLimitMs, uint64_t watchForMs)
-    : m_limit(byteLimit), m_firstScanLimitMs(firstScanLimitMs), m_watchForMs(watchForMs)
+ArrivedFiles::ArrivedFiles(std::size_t byteLimit, uint64_t firstScanLimitMs, uint64_t longestSpacingMs)
+    : m_limit(byteLimit), m_firstScanLimitMs(firstScanLimitMs), m_longestSpacingMs(longestSpacingMs)
 {
 }
 
@@ -27,11 +27,13 @@ std::size_t ArrivedFiles::CostOf(const std::u16string& name)
     return NameCost(name) * 2;
 }
 
-bool ArrivedFiles::MakeRoomFor(const std::u16string& name, uint64_t nowMs)
+// Forgets by room alone, not by time: what a file's last scan saw spares a
+// scan of it for as long as it is remembered.
+bool ArrivedFiles::MakeRoomFor(const std::u16string& name, uint64_t)
 {
     const std::size_t cost = CostOf(name);
     const auto fits = [&] { return m_bytes + cost <= m_limit || m_index.empty(); };
-    while (!m_watched.empty() && (!fits() || nowMs - m_watched.front().arrivedMs >= m_watchForMs))
+    while (!m_watched.empty() && !fits())
         Forget(m_watched.begin());
     for (auto it = m_setAside.begin(); it != m_setAside.end() && !fits();) {
         const auto next = std::next(it);
@@ -48,9 +50,8 @@ void ArrivedFiles::Arrived(const std::u16string& name, const platform::ArrivalLo
     const auto known = m_index.find(name);
     if (known != m_index.end())
         Forget(known->second);
-    File file;
-    file.name = name;
-    file.arrivedMs = nowMs;
+    File file(name, RescanSpacing(m_firstScanLimitMs, m_longestSpacingMs));
+    file.spacing.Changed(nowMs); // a minute from now it is scanned, quiet or not
     file.listed = listed;
     file.nextLookMs = nowMs + std::min(kLookEveryMs, m_firstScanLimitMs);
     file.hasReference = look.state != platform::ArrivalState::BeingWritten;
@@ -64,35 +65,38 @@ void ArrivedFiles::Arrived(const std::u16string& name, const platform::ArrivalLo
     PELMON_INVARIANT(m_bytes <= m_limit || m_index.size() == 1);
 }
 
-ArrivedFiles::Held ArrivedFiles::HeldAs(const std::u16string& name, uint64_t nowMs) const
+ArrivedFiles::Held ArrivedFiles::HeldAs(const std::u16string& name) const
 {
     const auto known = m_index.find(name);
     if (known == m_index.end())
         return Held::No;
-    const File& file = *known->second;
-    if (!file.setAside && nowMs - file.arrivedMs >= m_watchForMs)
-        return Held::No; // too old to be watched: forgotten at the next chance
-    return file.listed ? Held::ByListing : Held::ByRecord;
+    return known->second->listed ? Held::ByListing : Held::ByRecord;
 }
 
-void ArrivedFiles::Changed(const std::u16string& name, uint64_t nowMs)
+bool ArrivedFiles::Changed(const std::u16string& name, uint64_t nowMs)
 {
     const auto known = m_index.find(name);
     if (known == m_index.end())
-        return;
+        return false;
     const List::iterator file = known->second;
+    file->spacing.Changed(nowMs);
     if (!file->setAside) {
-        // Changes to files that arrived longer ago are not scanned.
-        if (nowMs - file->arrivedMs >= m_watchForMs) {
-            Forget(file);
-            return;
-        }
         file->setAside = true;
-        file->nextLookMs = nowMs + kSettleMs;
         m_setAside.splice(m_setAside.end(), m_watched, file);
     }
     file->hasReference = false;
     file->settledFromMs = nowMs + kSettleMs;
+    // The first of the two looks: a writer that goes on puts it off, and
+    // is not looked at while it writes, up to when its scan is overdue.
+    file->nextLookMs = std::min(file->settledFromMs, file->spacing.OverdueAtMs());
+    return true;
+}
+
+void ArrivedFiles::ChangedUnheld(const std::u16string& name, const platform::ArrivalLook& look, uint64_t nowMs)
+{
+    Arrived(name, look, nowMs);
+    m_index.at(name)->changedInPlace = true;
+    Changed(name, nowMs);
 }
 
 uint64_t ArrivedFiles::MillisecondsToNextLook(uint64_t nowMs) const
@@ -114,6 +118,8 @@ ArrivedFiles::Step ArrivedFiles::LookAtNext(uint64_t nowMs,
     if (file == m_setAside.end())
         return Step::None;
     const platform::ArrivalLook look = lookAt(file->name);
+    const bool news = !file->scanned || !SameContent(look, file->scannedLook);
+    Step step = Step::Looked;
     switch (look.state) {
     case platform::ArrivalState::Missing:
         // Its new name, if it has one, comes with a record of its own.
@@ -130,15 +136,23 @@ ArrivedFiles::Step ArrivedFiles::LookAtNext(uint64_t nowMs,
         break;
     case platform::ArrivalState::NoWriter:
     case platform::ArrivalState::WriterUnknown:
-        if (file->hasReference && SameContent(look, file->reference) && nowMs - file->referenceMs >= kLookEveryMs) {
-            const bool news = !file->scanned || !SameContent(look, file->scannedLook);
-            if (news) {
-                name = file->name;
-                file->scanned = true;
-                file->scannedLook = look;
+        if (file->hasReference && SameContent(look, file->reference) &&
+            nowMs - file->referenceMs >= file->spacing.QuietMs()) {
+            if (!news) {
+                // Read, not written: what the last scan saw is still there.
+                file->spacing.Unchanged();
+                Watch(file);
+                return Step::Looked;
             }
-            Watch(file);
-            return news ? Step::Scan : Step::Looked;
+            if (nowMs >= file->spacing.EarliestMs()) {
+                step = HandOver(*file, look, nowMs, name);
+                Watch(file);
+                return step;
+            }
+            // Quiet, but scanned too lately: looked at again once the
+            // spacing allows, and scanned then if it is still as it is.
+            file->nextLookMs = file->spacing.EarliestMs();
+            return Step::Looked;
         }
         if (!file->hasReference || !SameContent(look, file->reference)) {
             file->hasReference = nowMs >= file->settledFromMs;
@@ -148,17 +162,36 @@ ArrivedFiles::Step ArrivedFiles::LookAtNext(uint64_t nowMs,
         break;
     }
     // A writer that never stops: scanned now all the same, and again once
-    // it is quiet.
-    const bool overdue = !file->scanned && nowMs - file->arrivedMs >= m_firstScanLimitMs;
-    if (overdue) {
-        name = file->name;
-        file->scanned = true;
-        file->scannedLook = look;
+    // it is quiet. A file held open but no longer written waits for its
+    // writer with no scan.
+    if (nowMs >= file->spacing.OverdueAtMs()) {
+        if (news)
+            step = HandOver(*file, look, nowMs, name);
+        else
+            file->spacing.Unchanged();
     }
-    file->nextLookMs = nowMs < file->settledFromMs ? file->settledFromMs : nowMs + kLookEveryMs;
-    if (!file->scanned)
-        file->nextLookMs = std::min(file->nextLookMs, file->arrivedMs + m_firstScanLimitMs);
-    return overdue ? Step::Scan : Step::Looked;
+    // A file that waits for a long quiet is looked at when that could have
+    // passed, and while a writer holds it, a quarter of that often.
+    const uint64_t quiet = file->spacing.QuietMs();
+    if (nowMs < file->settledFromMs)
+        file->nextLookMs = file->settledFromMs;
+    else if (file->hasReference)
+        file->nextLookMs = std::max(nowMs + kLookEveryMs, file->referenceMs + quiet);
+    else
+        file->nextLookMs = nowMs + std::max(kLookEveryMs, quiet / 4);
+    file->nextLookMs = std::min(file->nextLookMs, file->spacing.OverdueAtMs());
+    return step;
+}
+
+ArrivedFiles::Step ArrivedFiles::HandOver(File& file, const platform::ArrivalLook& look, uint64_t nowMs,
+                                          std::u16string& name)
+{
+    const bool rescan = file.scanned || file.changedInPlace;
+    name = file.name;
+    file.scanned = true;
+    file.scannedLook = look;
+    file.spacing.Scanned(nowMs);
+    return rescan ? Step::Rescan : Step::Scan;
 }
 
 void ArrivedFiles::Watch(List::iterator file)

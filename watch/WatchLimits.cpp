@@ -38,10 +38,10 @@
 #define PELMON_RETRY_BYTES (1u << 20)
 #endif
 
-// New files until they are quiet and for ten minutes after they arrived,
-// charged twice the cost of a pending name each: 4 MiB is some 11,000 names
-// of typical length, more than a desktop makes in ten minutes outside a
-// flood. In a flood the files scanned longest ago are forgotten first.
+// Files until they are quiet, and what the last scan of each saw, charged
+// twice the cost of a pending name each: 4 MiB is some 11,000 names of
+// typical length, more than a desktop makes in ten minutes outside a
+// flood. The files scanned longest ago are forgotten first.
 #ifndef PELMON_ARRIVED_BYTES
 #define PELMON_ARRIVED_BYTES (4u << 20)
 #endif
@@ -50,10 +50,12 @@
 #ifndef PELMON_FIRST_SCAN_LIMIT_MS
 #define PELMON_FIRST_SCAN_LIMIT_MS 60000
 #endif
-// Changes to a file this long after its arrival are not scanned: by then it
-// is an old file being modified, which is not new content.
-#ifndef PELMON_WATCH_NEW_FILES_MS
-#define PELMON_WATCH_NEW_FILES_MS 600000
+// The scans of a file that keeps changing are never further apart than
+// this, and once its spacing has grown to it no closer: some six scans an
+// hour. One left alone this long after a scan starts its spacing over at
+// its next change.
+#ifndef PELMON_LONGEST_RESCAN_SPACING_MS
+#define PELMON_LONGEST_RESCAN_SPACING_MS 600000
 #endif
 
 // A scanner call is ended once it has run this long: 2 minutes, the time
@@ -71,5 +73,5 @@
 
 const WatchLimits kWatchLimits{PELMON_NOTIFY_BUFFER_BYTES, PELMON_PENDING_BYTES,       PELMON_TAKEN_BYTES,
                                PELMON_WAITING_BYTES,       PELMON_RETRY_BYTES,         PELMON_ARRIVED_BYTES,
-                               PELMON_FIRST_SCAN_LIMIT_MS, PELMON_WATCH_NEW_FILES_MS,  PELMON_CALL_BASE_MS,
+                               PELMON_FIRST_SCAN_LIMIT_MS, PELMON_LONGEST_RESCAN_SPACING_MS, PELMON_CALL_BASE_MS,
                                PELMON_CALL_PER_FILE_MS};

@@ -25,8 +25,10 @@ struct WatchLimits {
     std::size_t arrivedBytes;
     // When a new file whose writer never stops is scanned all the same.
     uint64_t firstScanLimitMs;
-    // How long after its arrival a change to a file is scanned.
-    uint64_t watchNewFilesMs;
+    // The longest spacing of the scans of a file that keeps changing, and
+    // how long it must go unchanged after a scan for its spacing to start
+    // over (see RescanSpacing).
+    uint64_t longestRescanSpacingMs;
     // How long a scanner call may run before it is ended as failed: this
     // much, and callPerFileMs more for each file it was given.
     uint64_t callBaseMs;

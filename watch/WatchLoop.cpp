@@ -3,12 +3,14 @@
 //   ChangeIntake   the change request, always one outstanding: its records
 //                  are taken into the queue of pending names after every
 //                  wait and every unit of work, and changes to the content
-//                  of new files go to ArrivedFiles; lost records widen the
+//                  of files held go to ArrivedFiles (those of other files
+//                  join the queue as changes); lost records widen the
 //                  one window of time to recover; folders that arrive wait
 //                  there to be listed
-//   ArrivedFiles   new files set aside until they are quiet, then watched
-//                  while they are young, and set aside again when they
-//                  change, for a scan of their final content
+//   ArrivedFiles   files set aside until they are quiet, new ones and
+//                  those changed in place, then watched, and set aside
+//                  again when they change, for a scan of their final
+//                  content, scans of one file spaced (RescanSpacing)
 //   Recovery       the listing of the tree for that window, or of a folder
 //                  that arrived, a batch of entries a step, and its pacing
 //                  against the names that wait
@@ -59,9 +61,10 @@ class WatchLoop {
 public:
     explicit WatchLoop(const WatchContext& context)
         : m_context(context),
-          m_arrived(context.limits.arrivedBytes, context.limits.firstScanLimitMs, context.limits.watchNewFilesMs),
+          m_arrived(context.limits.arrivedBytes, context.limits.firstScanLimitMs,
+                    context.limits.longestRescanSpacingMs),
           m_intake(context.request, context.limits.pendingBytes, context.limits.takenBytes, context.stats,
-                   [this](const std::u16string& name) { m_arrived.Changed(name, platform::MonotonicMilliseconds()); }),
+                   [this](const std::u16string& name) { return ChangeReported(name); }),
           m_recovery(m_intake, context.watchRoot, context.stats),
           m_scanner(context.programDataPath, context.watchRoot, context.limits)
     {
@@ -74,6 +77,7 @@ private:
     bool TakeNextWork();
     void PollBetweenUnits();
     bool LookAtSetAsideFile(uint64_t now);
+    bool ChangeReported(const std::u16string& name);
     void Offer(PendingChange change, uint64_t now);
     void FolderArrived(const std::u16string& name, Arrival arrival, uint64_t now);
     bool Finished() const;
@@ -194,12 +198,27 @@ bool WatchLoop::LookAtSetAsideFile(uint64_t now)
     case ArrivedFiles::Step::Scan:
         m_scanner.Submit(name, now);
         return true;
+    case ArrivedFiles::Step::Rescan:
+        m_scanner.Submit(name, now, ScannerStage::Order::BehindNewFiles);
+        return true;
     case ArrivedFiles::Step::Folder:
         // It took the place of a file: what it holds arrived by a rename.
         FolderArrived(name, Arrival::Renamed, now);
         return true;
     }
     return false;
+}
+
+// A record says the content of `name` changed, as it is taken in: true when
+// that is dealt with here, a file held, or one the cheap filters turn away
+// (by its long name: a short alias has an extension of its own).
+bool WatchLoop::ChangeReported(const std::u16string& name)
+{
+    if (m_arrived.Changed(name, platform::MonotonicMilliseconds()))
+        return true;
+    if (name.find(u'~') != std::u16string::npos)
+        return false;
+    return IsExcludedExtension(name) || (m_context.kind == WatcherKind::ProgramData && IsInVaultFolder(name));
 }
 
 // The filter steps for one candidate; a file that they all admit is set
@@ -214,6 +233,10 @@ void WatchLoop::Offer(PendingChange change, uint64_t now)
     // An empty candidate would make the scanner target the whole root.
     if (candidate.empty())
         return;
+    // Set aside already, or scanned before: its own news, with no filter
+    // to pass again.
+    if (change.arrival == Arrival::Changed && m_arrived.Changed(change.name, now))
+        return;
     if (m_context.kind == WatcherKind::Profiles && !IsInMonitoredFolderList(candidate))
         return;
     if (m_context.kind == WatcherKind::ProgramData && IsInVaultFolder(candidate))
@@ -226,6 +249,14 @@ void WatchLoop::Offer(PendingChange change, uint64_t now)
     const platform::ArrivalLook look = platform::LookAtArrival(m_context.watchRoot, change.name);
     if (look.state == platform::ArrivalState::Missing)
         return;
+    // Content replaced in place is new content, whatever the file's age. A
+    // folder's own change names nothing new: what arrives in it comes with
+    // records of its own. No cache: the name may well have been scanned.
+    if (change.arrival == Arrival::Changed) {
+        if (look.state != platform::ArrivalState::Folder)
+            m_arrived.ChangedUnheld(change.name, look, now);
+        return;
+    }
     // A folder is not handed over: the scanner would read all of it, the
     // files the filters exclude too, while they are still being written,
     // and name no file when it finds one. What it holds is listed and
@@ -238,7 +269,7 @@ void WatchLoop::Offer(PendingChange change, uint64_t now)
     // A file set aside or watched already came by its own record or by its
     // folder's listing: the other names the same arrival, and what is
     // written to it is reported as changes to it.
-    const ArrivedFiles::Held held = m_arrived.HeldAs(change.name, now);
+    const ArrivedFiles::Held held = m_arrived.HeldAs(change.name);
     if ((change.inNewFolder && held != ArrivedFiles::Held::No) ||
         (change.arrival == Arrival::Added && held == ArrivedFiles::Held::ByListing))
         return;

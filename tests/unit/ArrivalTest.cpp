@@ -1,53 +1,11 @@
 // Files are scanned once they have arrived, whole: a name that arrives by a
 // rename is offered, a new file is scanned once it is quiet, and what is
-// written to it while it is young is scanned again.
+// written to it later is scanned again.
 #include <map>
 
-#include "tests/unit/WatchersFixture.h"
+#include "tests/unit/DownloadsFolder.h"
+#include "watch/RescanSpacing.h"
 #include "watch/WatchLimits.h"
-
-namespace {
-
-const std::string kDownloads = "C:\\users\\alice\\Downloads\\";
-
-std::wstring Downloaded(const std::string& name)
-{
-    const std::string path = kDownloads + name;
-    return std::wstring(path.begin(), path.end());
-}
-
-std::u16string Relative(const std::string& name)
-{
-    const std::string relative = "alice\\Downloads\\" + name;
-    return std::u16string(relative.begin(), relative.end());
-}
-
-// Hands the watchers a batch and waits until they have taken it in and done
-// what it asked for now; the clock stands still.
-void Record(const std::vector<ChangeRecord>& records)
-{
-    const int before = fake::TakenBatches();
-    fake::DeliverBatch(L"C:\\users", ChangeBatch(records));
-    ASSERT_TRUE(fake::WaitUntil([&](const fake::Platform& p) { return p.takenBatches > before && Settled(p); }));
-}
-
-// Another process writes to the file, and the system says so.
-void Write(const std::string& name, uint64_t size)
-{
-    fake::WriteTo(Downloaded(name), size);
-    Record({{Modified, Relative(name)}});
-}
-
-// How many scans each file has had.
-std::map<std::string, int> ScansByFile()
-{
-    std::map<std::string, int> scans;
-    for (const std::string& path : ScannedFiles())
-        ++scans[path.substr(kDownloads.size())];
-    return scans;
-}
-
-} // namespace
 
 TEST_F(WatchersTest, RenamedNewNamesAreOfferedAndReadmittedPastTheCache)
 {
@@ -134,25 +92,26 @@ TEST_F(WatchersTest, ALookDueDuringAScanIsTakenThenAndItsFileGoesInTheNextCall)
     EXPECT_EQ(ScannedFiles(), (Paths{kDownloads + "slow.exe", kDownloads + "big.exe"}));
 }
 
-// What is written to a young file after its scan is scanned once the writes
+// What is written to a file after its scan is scanned once the writes
 // stop: once per burst, however many records it made, and only when its
 // size or last-write time moved (reading it, as the scanner does, makes
-// records too). Ten minutes after its arrival a file is no longer young.
-TEST_F(WatchersTest, YoungFilesAreScannedAgainOncePerBurstOfWritesOldOnesAreNot)
+// records too). Its second scan asks for twice the quiet of its first. Age
+// does not matter: content replaced long after a file arrived is new.
+TEST_F(WatchersTest, FilesAreScannedAgainOncePerBurstOfWritesWhateverTheirAge)
 {
     fake::WriteTo(Downloaded("app.exe"), 10);
     Deliver(L"C:\\users", ChangeBatch({{Added, Relative("app.exe")}}));
     ASSERT_EQ(ScansByFile()["app.exe"], 1);
-    const uint64_t arrived = fake::MillisecondsNow() - ArrivedFiles::kLookEveryMs;
 
     // A burst: three writes 300 ms apart, the file closed and reopened for
-    // each. Scanned 600 ms after the last, not before.
+    // each. Scanned 850 ms after the last (settling, then half a second of
+    // quiet), not before.
     for (uint64_t size : {20, 30, 40}) {
         Write("app.exe", size);
         Pass(300);
     }
     EXPECT_EQ(ScansByFile()["app.exe"], 1) << "scanned in the middle of a burst";
-    Pass(299);
+    Pass(549);
     EXPECT_EQ(ScansByFile()["app.exe"], 1);
     Pass(1);
     EXPECT_EQ(ScansByFile()["app.exe"], 2);
@@ -162,15 +121,11 @@ TEST_F(WatchersTest, YoungFilesAreScannedAgainOncePerBurstOfWritesOldOnesAreNot)
     Pass();
     EXPECT_EQ(ScansByFile()["app.exe"], 2) << "scanned again for being read";
 
-    // Still young just before ten minutes; no longer after them.
-    fake::AdvanceClock(arrived + 599999 - fake::MillisecondsNow());
+    // Long after its arrival, written again: still new content.
+    fake::AdvanceClock(3600000);
     Write("app.exe", 50);
     Pass();
-    EXPECT_EQ(ScansByFile()["app.exe"], 3);
-    fake::AdvanceClock(1);
-    Write("app.exe", 60);
-    Pass();
-    EXPECT_EQ(ScansByFile()["app.exe"], 3) << "an old file was scanned for being modified";
+    EXPECT_EQ(ScansByFile()["app.exe"], 3) << "an old file's new content was not scanned";
 }
 
 // A writer that never stops: its file is scanned a minute after it arrived
@@ -196,7 +151,8 @@ TEST_F(WatchersTest, AWriterThatNeverStopsIsScannedAfterAMinuteAndAgainOnceItIsD
         }
         EXPECT_EQ(ScansByFile()[file], 1) << "scanned again while it was written";
         fake::SetBeingWritten(Downloaded(file), false);
-        Pass(ArrivedFiles::kSettleMs + ArrivedFiles::kLookEveryMs);
+        // Its second scan asks for twice the quiet of its first.
+        Pass(ArrivedFiles::kSettleMs + 2 * RescanSpacing::kFirstQuietMs);
         EXPECT_EQ(ScansByFile()[file], 2) << "not scanned once its writer was done";
         Pass();
         EXPECT_EQ(ScansByFile()[file], 2);
@@ -206,7 +162,9 @@ TEST_F(WatchersTest, AWriterThatNeverStopsIsScannedAfterAMinuteAndAgainOnceItIsD
 // The set-aside files are bounded in bytes (4 KiB in this build: 18 names
 // like these): a new file beyond the bound waits in the queue, in order,
 // rather than being scanned half-written. Once the bound is reached, the
-// files watched after their scan are forgotten oldest first.
+// files watched after their scan are forgotten oldest first: a forgotten
+// file that is only read is scanned again, as nothing tells what its last
+// scan saw; a remembered one is not.
 TEST_F(WatchersTest, BeyondTheSetAsideBoundNewFilesWaitInOrder)
 {
     constexpr int kFiles = 30;
@@ -230,10 +188,9 @@ TEST_F(WatchersTest, BeyondTheSetAsideBoundNewFilesWaitInOrder)
     Pass();
     EXPECT_EQ(ScannedFiles(), expected);
 
-    Write(name(0), 1);
-    Write(name(kFiles - 1), 1);
+    Record({{Modified, Relative(name(0))}, {Modified, Relative(name(kFiles - 1))}});
     Pass();
     std::map<std::string, int> scans = ScansByFile();
-    EXPECT_EQ(scans[name(0)], 1) << "the oldest watched file was not forgotten";
-    EXPECT_EQ(scans[name(kFiles - 1)], 2);
+    EXPECT_EQ(scans[name(0)], 2) << "the oldest watched file was not forgotten";
+    EXPECT_EQ(scans[name(kFiles - 1)], 1);
 }

@@ -77,10 +77,16 @@ void ChangeIntake::TakeIn()
     if (!completed.lost) {
         std::vector<PendingChange> batch;
         std::size_t bytes = 0;
+        // A writer makes a record for every write: one name in the queue for
+        // all of a batch will do, and a name that arrived earlier in it stands
+        // for the changes that follow (its offer looks at what is there then).
+        std::unordered_set<std::u16string> named;
         WalkChangeRecords(completed.records, completed.bytes, [&](const ChangeRecord& record) {
-            // A change to content is for the new files that are watched.
             if (record.action == kFileActionModified && !record.name.empty() && m_changed) {
-                m_changed(record.name);
+                if (m_changed(record.name) || !named.insert(record.name).second)
+                    return;
+                bytes += NameCost(record.name);
+                batch.push_back(PendingChange{record.name, Arrival::Changed});
                 return;
             }
             // A name that arrives by a rename is new content too; removals
@@ -88,6 +94,8 @@ void ChangeIntake::TakeIn()
             if ((record.action != kFileActionAdded && record.action != kFileActionRenamedNewName) ||
                 record.name.empty())
                 return;
+            if (m_changed)
+                named.insert(record.name);
             bytes += NameCost(record.name);
             batch.push_back(PendingChange{record.name, record.action == kFileActionAdded
                                                            ? Arrival::Added

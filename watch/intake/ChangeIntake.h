@@ -22,8 +22,11 @@ class RecoveryPass;
 class ChangeIntake {
 public:
     // `changed` hears of each name whose content a record says changed, as
-    // the record is taken in; such names never join the queue.
-    using ChangedName = std::function<void(const std::u16string& name)>;
+    // the record is taken in, and answers whether it dealt with it (a file
+    // it holds, or one it would turn away). Any other such name joins the
+    // queue as a change, once a batch. Without it, such records are passed
+    // over.
+    using ChangedName = std::function<bool(const std::u16string& name)>;
 
     ChangeIntake(platform::ChangeRequest& request, std::size_t pendingBytes, std::size_t takenBytes,
                  WatchStats& stats, ChangedName changed = {});

@@ -3,9 +3,10 @@
 #include <deque>
 #include <string>
 
-// How a name came to be offered: created, arrived by a rename, or found by
-// a recovery changed in the time whose records were lost.
-enum class Arrival { Added, Renamed, Recovered };
+// How a name came to be offered: created, arrived by a rename, found by a
+// recovery changed in the time whose records were lost, or reported changed
+// in place.
+enum class Arrival { Added, Renamed, Recovered, Changed };
 
 struct PendingChange {
     std::u16string name; // relative to the watched root, as the system reports it

@@ -47,7 +47,7 @@ ScannerStage::ScannerStage(const std::wstring& programDataPath, const std::wstri
     EnsureVaultFolder(m_programDataPath, reason);
 }
 
-void ScannerStage::Submit(const std::u16string& name, uint64_t nowMs)
+void ScannerStage::Submit(const std::u16string& name, uint64_t nowMs, Order order)
 {
     WaitingFiles::File file{name};
     if (m_waiting.Failing()) {
@@ -59,10 +59,14 @@ void ScannerStage::Submit(const std::u16string& name, uint64_t nowMs)
         return;
     }
     Ready ready{std::move(file), std::wstring(), 0, nowMs};
+    ready.behind = order == Order::BehindNewFiles;
     if (!Prepare(ready))
         return; // reported; no later try would find a path either
     m_readyChars += CommandCharsOf(ready.target);
-    m_ready.push_back(std::move(ready));
+    auto at = m_ready.end();
+    while (!ready.behind && at != m_ready.begin() && std::prev(at)->behind)
+        --at;
+    m_ready.insert(at, std::move(ready));
 }
 
 // The target of the file; one whose verdict could not be read from a

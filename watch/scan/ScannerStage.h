@@ -62,8 +62,11 @@ public:
     bool Idle() const { return !m_running; }
 
     // Hands a file over: it is ready, behind the files before it, or, while
-    // the scanner is out, it waits behind the files that wait.
-    void Submit(const std::u16string& name, uint64_t nowMs);
+    // the scanner is out, it waits behind the files that wait. A file
+    // scanned again for a change goes behind every new file, so that such
+    // scans never hold up a new one.
+    enum class Order { InTurn, BehindNewFiles };
+    void Submit(const std::u16string& name, uint64_t nowMs, Order order = Order::InTurn);
     // The next call is full: it is due at once.
     bool ReadyFull() const { return m_baseChars + m_readyChars >= kCommandChars; }
     // The ready files fill the next call and the one after it: the loop
@@ -121,6 +124,7 @@ private:
         unsigned group = 0;   // a part of a failed call, or a file that goes alone
         uint64_t readyAtMs = 0;
         bool byFolder = false; // the target is the folder above the file
+        bool behind = false;   // handed over behind the new files
     };
 
     // What a call's client printed is read only for a detection; it is
