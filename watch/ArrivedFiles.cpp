@@ -43,7 +43,7 @@ bool ArrivedFiles::MakeRoomFor(const std::u16string& name, uint64_t nowMs)
 }
 
 void ArrivedFiles::Arrived(const std::u16string& name, const platform::ArrivalLook& look, uint64_t nowMs,
-                           bool listed)
+                           platform::FileTime since, bool listed)
 {
     const auto known = m_index.find(name);
     if (known != m_index.end())
@@ -51,6 +51,7 @@ void ArrivedFiles::Arrived(const std::u16string& name, const platform::ArrivalLo
     File file;
     file.name = name;
     file.arrivedMs = nowMs;
+    file.since = since;
     file.listed = listed;
     file.nextLookMs = nowMs + std::min(kLookEveryMs, m_firstScanLimitMs);
     file.hasReference = look.state != platform::ArrivalState::BeingWritten;
@@ -106,7 +107,7 @@ uint64_t ArrivedFiles::MillisecondsToNextLook(uint64_t nowMs) const
 
 ArrivedFiles::Step ArrivedFiles::LookAtNext(uint64_t nowMs,
                                             const std::function<platform::ArrivalLook(const std::u16string&)>& lookAt,
-                                            std::u16string& name)
+                                            std::u16string& name, platform::FileTime& since)
 {
     auto file = m_setAside.begin();
     while (file != m_setAside.end() && file->nextLookMs > nowMs)
@@ -114,6 +115,7 @@ ArrivedFiles::Step ArrivedFiles::LookAtNext(uint64_t nowMs,
     if (file == m_setAside.end())
         return Step::None;
     const platform::ArrivalLook look = lookAt(file->name);
+    since = file->since;
     switch (look.state) {
     case platform::ArrivalState::Missing:
         // Its new name, if it has one, comes with a record of its own.
@@ -159,6 +161,13 @@ ArrivedFiles::Step ArrivedFiles::LookAtNext(uint64_t nowMs,
     if (!file->scanned)
         file->nextLookMs = std::min(file->nextLookMs, file->arrivedMs + m_firstScanLimitMs);
     return overdue ? Step::Scan : Step::Looked;
+}
+
+platform::FileTime ArrivedFiles::OldestSince(platform::FileTime none) const
+{
+    for (const File& file : m_setAside)
+        none = std::min(none, file.since);
+    return none;
 }
 
 void ArrivedFiles::Watch(List::iterator file)

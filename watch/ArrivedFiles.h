@@ -50,9 +50,10 @@ public:
 
     // A new file, after MakeRoomFor, with the first look at it: set aside
     // until it is quiet. A file already known by the name starts over.
+    // `since`: that of the change that named it (see PendingChange).
     // `listed`: found by listing a folder that arrived.
     void Arrived(const std::u16string& name, const platform::ArrivalLook& look, uint64_t nowMs,
-                 bool listed = false);
+                 platform::FileTime since, bool listed = false);
 
     // Whether a file by this name is set aside, or watched while young, and
     // how it came: by a record of its own, or listed with its folder.
@@ -69,9 +70,15 @@ public:
     enum class Step { None, Looked, Scan, Folder };
     // Takes the due look that comes first in the order the files were set
     // aside. Scan: `name` is to be scanned now. Folder: a folder now has
-    // the name `name`, and is forgotten here. None: no look is due.
+    // the name `name`, and is forgotten here. None: no look is due. With
+    // Scan and Folder, `since` is the file's.
     Step LookAtNext(uint64_t nowMs, const std::function<platform::ArrivalLook(const std::u16string&)>& lookAt,
-                    std::u16string& name);
+                    std::u16string& name, platform::FileTime& since);
+
+    // The earliest `since` of the files set aside, whose content is still
+    // to be scanned; `none` when there is none. A watched file's content
+    // was scanned: it holds nothing back.
+    platform::FileTime OldestSince(platform::FileTime none) const;
 
     std::size_t Bytes() const { return m_bytes; }
 
@@ -79,6 +86,7 @@ private:
     struct File {
         std::u16string name;
         uint64_t arrivedMs = 0;
+        platform::FileTime since = 0; // kept when it is set aside again: earlier is safe
         bool listed = false;
         bool setAside = true;
         bool scanned = false;

@@ -100,6 +100,10 @@ struct PlatformData {
     // reading); root on Linux can read anything, so this stands in for it.
     bool failReads = false;
     bool readsRunOutOfMemory = false; // reading throws std::bad_alloc
+    // Files replaced whole (the watchers' progress marks), and whether that
+    // fails, as on a full disk.
+    int replacedFiles = 0;
+    bool failReplaces = false;
 
     // Short (8.3) paths of the volume, by long path; none unless set.
     std::map<std::wstring, std::wstring> shortPaths;
@@ -190,6 +194,8 @@ void SetListingBatch(std::size_t entries);
 void HoldFirstReads(bool held);
 
 void FailReads();
+void FailReplaces(bool failing);
+int ReplacedFiles();
 void RunReadsOutOfMemory();
 void SetShortPath(const std::wstring& longPath, const std::wstring& shortPath);
 

@@ -34,6 +34,15 @@ bool ChangeIntake::Start()
     return issued;
 }
 
+void ChangeIntake::CatchUp(platform::FileTime from)
+{
+    // Both ends on the monotonic clock at the first issue: names taken in
+    // from the start on are remembered while the window waits, and a clock
+    // set back since the stop cannot stretch the window.
+    const ClockMark start{from, m_lastGoodIssue.monotonicMs};
+    m_losses.Widen(start, m_lastGoodIssue);
+}
+
 void ChangeIntake::Poll()
 {
     if (m_refused || !platform::ChangeRequestCompleted(m_request))
@@ -66,6 +75,10 @@ void ChangeIntake::TakeIn()
     const platform::CompletedChanges completed = platform::TakeCompletedChanges(m_request);
     const ClockMark now = ReadClocks();
     if (!completed.lost) {
+        // What these records name happened after the last request whose
+        // records were all taken in was issued: before that, it would have
+        // come with that request.
+        const platform::FileTime since = m_lastGoodIssue.wall - std::min(m_lastGoodIssue.wall, kClockSlack);
         std::vector<PendingChange> batch;
         std::size_t bytes = 0;
         WalkChangeRecords(completed.records, completed.bytes, [&](const ChangeRecord& record) {
@@ -80,9 +93,9 @@ void ChangeIntake::TakeIn()
                 record.name.empty())
                 return;
             bytes += NameCost(record.name);
-            batch.push_back(PendingChange{record.name, record.action == kFileActionAdded
-                                                           ? Arrival::Added
-                                                           : Arrival::Renamed});
+            batch.push_back(PendingChange{record.name,
+                                          record.action == kFileActionAdded ? Arrival::Added : Arrival::Renamed,
+                                          false, since});
         });
         if (m_pending.Fits(bytes)) {
             for (PendingChange& change : batch) {
@@ -103,12 +116,12 @@ void ChangeIntake::TakeIn()
     ++m_stats.losses;
 }
 
-bool ChangeIntake::FolderArrived(const std::u16string& name, Arrival arrival)
+bool ChangeIntake::FolderArrived(const std::u16string& name, Arrival arrival, platform::FileTime since)
 {
     // What is taken in from a little before now is remembered until the
     // folder is listed: its files' own records need not be handed back.
     const uint64_t now = ReadClocks().monotonicMs;
-    return m_folders.Add(name, arrival, now - std::min(now, kClockSlackMs));
+    return m_folders.Add(name, arrival, now - std::min(now, kClockSlackMs), since);
 }
 
 bool ChangeIntake::TakeRecovered(const RecoveryPass& pass)
@@ -126,6 +139,8 @@ bool ChangeIntake::TakeRecovered(const RecoveryPass& pass)
     // as a name that arrives by a rename is.
     const bool newFolder = pass.ForNewFolder();
     const Arrival arrival = newFolder ? m_folders.Listed().arrival : Arrival::Recovered;
+    // The window starts no later than the pass's span.
+    const platform::FileTime since = newFolder ? m_folders.Listed().since : m_losses.Window().start.wall;
     std::size_t taken = 0;
     std::size_t bytes = 0;
     std::vector<PendingChange> recovered;
@@ -135,7 +150,7 @@ bool ChangeIntake::TakeRecovered(const RecoveryPass& pass)
             if (!m_pending.Fits(bytes + cost) && !(m_pending.Empty() && recovered.empty()))
                 break;
             bytes += cost;
-            recovered.push_back(PendingChange{entry.path, arrival, newFolder});
+            recovered.push_back(PendingChange{entry.path, arrival, newFolder, since});
         }
         ++taken;
     }
@@ -158,6 +173,16 @@ bool ChangeIntake::TakeRecovered(const RecoveryPass& pass)
     }
     ForgetTaken();
     return true;
+}
+
+platform::FileTime ChangeIntake::HeldSince() const
+{
+    // Records that completed after the last good issue, taken in or not,
+    // name what happened after it; a loss window starts before its records.
+    platform::FileTime since = m_lastGoodIssue.wall - std::min(m_lastGoodIssue.wall, kClockSlack);
+    if (m_losses.Pending())
+        since = std::min(since, m_losses.Window().start.wall);
+    return m_folders.OldestSince(m_pending.OldestSince(since));
 }
 
 ClockMark ChangeIntake::ReadClocks()

@@ -31,6 +31,10 @@ public:
     // Issues the first request: what happened before it is not new. False
     // when the system refuses it.
     bool Start();
+    // After Start: the tree is to be listed for what was created or moved
+    // in from `from` (a wall time) until the first request was issued, as
+    // for records the system lost. The monitor was not running then.
+    void CatchUp(platform::FileTime from);
 
     // Never blocks: when the request has completed, takes its records in and
     // issues the next one.
@@ -62,7 +66,7 @@ public:
 
     // A folder arrived: what lies below it is to be listed. False when the
     // folders that wait hold all they may (a quarter of the queue's bound).
-    bool FolderArrived(const std::u16string& name, Arrival arrival);
+    bool FolderArrived(const std::u16string& name, Arrival arrival, platform::FileTime since);
     NewFolders& Folders() { return m_folders; }
     const NewFolders& Folders() const { return m_folders; }
 
@@ -72,6 +76,12 @@ public:
     // many as it holds, at least one, or a tiny bound would stall): false,
     // taking nothing, while the queue has too little room; the pass waits.
     bool TakeRecovered(const RecoveryPass& pass);
+
+    // A wall time before which every change the system reported, or lost,
+    // has been taken in and has left the intake: no name it still holds,
+    // no folder that waits for its listing and no lost time still to be
+    // listed for began before it.
+    platform::FileTime HeldSince() const;
 
 private:
     bool Issue();

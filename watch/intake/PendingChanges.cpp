@@ -1,5 +1,6 @@
 #include "watch/intake/PendingChanges.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "watch/Invariant.h"
@@ -11,6 +12,15 @@ void PendingChanges::Push(PendingChange change)
     PELMON_INVARIANT(Fits(NameCost(change.name)) || m_changes.empty());
     m_bytes += NameCost(change.name);
     m_changes.push_back(std::move(change));
+}
+
+platform::FileTime PendingChanges::OldestSince(platform::FileTime none) const
+{
+    // Names found by a recovery join behind later ones with earlier times:
+    // the front is not always the oldest.
+    for (const PendingChange& change : m_changes)
+        none = std::min(none, change.since);
+    return none;
 }
 
 PendingChange PendingChanges::Pop()

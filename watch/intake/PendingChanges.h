@@ -3,6 +3,8 @@
 #include <deque>
 #include <string>
 
+#include "platform/DirectoryListing.h"
+
 // How a name came to be offered: created, arrived by a rename, or found by
 // a recovery changed in the time whose records were lost.
 enum class Arrival { Added, Renamed, Recovered };
@@ -12,6 +14,10 @@ struct PendingChange {
     Arrival arrival = Arrival::Added;
     // Found by listing a folder that arrived: `arrival` is the folder's.
     bool inNewFolder = false;
+    // A file time no later than any the entry could have been stamped with
+    // when it arrived: while the name is held, a listing of the tree from
+    // here on finds it again after a restart (see ProgressMark).
+    platform::FileTime since = 0;
 };
 
 // The names a watcher has taken in but not yet offered, oldest first. Its
@@ -33,6 +39,8 @@ public:
 
     std::size_t Bytes() const { return m_bytes; }
     const std::deque<PendingChange>& Changes() const { return m_changes; }
+    // The earliest `since` of the names held; `none` when there is none.
+    platform::FileTime OldestSince(platform::FileTime none) const;
 
 private:
     std::size_t m_limit;

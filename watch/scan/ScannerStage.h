@@ -57,8 +57,9 @@ public:
     bool Idle() const { return !m_running; }
 
     // Hands a file over: it is ready, behind the files before it, or, while
-    // the scanner is out, it waits behind the files that wait.
-    void Submit(const std::u16string& name, uint64_t nowMs);
+    // the scanner is out, it waits behind the files that wait. `since` as
+    // PendingChange's.
+    void Submit(const std::u16string& name, platform::FileTime since, uint64_t nowMs);
     // The next call is full: the loop offers nothing more until it runs.
     bool ReadyFull() const;
     bool HasReady() const { return !m_ready.empty(); }
@@ -84,6 +85,13 @@ public:
     bool Failing() const { return m_waiting.Failing() && !m_waiting.Empty(); }
     // How long until a waiting file's try is due; only while some wait.
     uint64_t MillisecondsToNextRetry(uint64_t nowMs) const;
+
+    // The earliest `since` of the files not yet scanned: ready, in the
+    // running call, or waiting for the scanner to work again; `none` when
+    // there is none. A file that failed alone is named in the log when it
+    // first fails and is tried again while it exists: it holds nothing
+    // back, or one unreadable file would hold it back for ever.
+    platform::FileTime OldestSince(platform::FileTime none) const;
 
     // The running call, for the wait; null when idle.
     platform::ProcessHandle Running() const { return m_running.Get(); }
