@@ -100,13 +100,15 @@ CatchUpPlan ProgressMark::Load(platform::FileTime startWall)
                       m_path.c_str(), why, std::to_wstring(kUntrustedMarkSpan / (3600ull * 1000 * 10000)).c_str());
     // Written at the first chance, bad or missing: a stop before any work
     // then loses nothing either.
-    m_worked = true;
+    Worked();
     return plan;
 }
 
-void ProgressMark::Write(platform::FileTime mark, uint64_t nowMs)
+void ProgressMark::Write(platform::FileTime mark, uint64_t nowMs, platform::FileTime nowWall)
 {
-    m_worked = false;
+    m_followUp = m_byWork;
+    m_wallAtWrite = nowWall;
+    m_worked = m_byWork = false;
     m_nextWriteMs = nowMs + kWriteEveryMs;
     if (m_path.empty() || (m_known && mark == m_written))
         return;

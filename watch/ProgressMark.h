@@ -67,7 +67,20 @@ public:
 
     // The watcher did work that may have moved the mark: it is to be
     // computed and written when the next write is due.
-    void Worked() { m_worked = true; }
+    void Worked() { m_worked = m_byWork = true; }
+    // The records of every request issued up to `issuedWall` have been
+    // taken in. A mark tells only what the records before it said: the
+    // files dealt with last are passed once a request issued after the
+    // write has completed. After a write for work, that calls for one more
+    // write, and no more, or the records of each write would call for the
+    // next.
+    void RecordsTaken(platform::FileTime issuedWall)
+    {
+        if (m_followUp && issuedWall > m_wallAtWrite) {
+            m_followUp = false;
+            m_worked = true;
+        }
+    }
     bool WriteDue(uint64_t nowMs) const { return m_worked && nowMs >= m_nextWriteMs; }
     // How long until a due write; only while Worked.
     uint64_t MillisecondsToWrite(uint64_t nowMs) const { return m_nextWriteMs > nowMs ? m_nextWriteMs - nowMs : 0; }
@@ -75,13 +88,16 @@ public:
 
     // Writes `mark` unless it is what the file holds. A failure is
     // reported once, until a write succeeds again.
-    void Write(platform::FileTime mark, uint64_t nowMs);
+    void Write(platform::FileTime mark, uint64_t nowMs, platform::FileTime nowWall);
 
     const std::wstring& Path() const { return m_path; }
 
 private:
     const std::wstring m_path;
     bool m_worked = false;
+    bool m_byWork = false; // m_worked by work rather than by a follow-up
+    bool m_followUp = false;
+    platform::FileTime m_wallAtWrite = 0;
     bool m_known = false; // m_written is what the file holds
     platform::FileTime m_written = 0;
     uint64_t m_nextWriteMs = 0;

@@ -82,6 +82,9 @@ public:
     // no folder that waits for its listing and no lost time still to be
     // listed for began before it.
     platform::FileTime HeldSince() const;
+    // The wall time at which the last request whose records were all taken
+    // in was issued.
+    platform::FileTime RecordsUpTo() const { return m_lastGoodIssue.wall; }
 
 private:
     bool Issue();
