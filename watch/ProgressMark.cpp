@@ -104,10 +104,13 @@ CatchUpPlan ProgressMark::Load(platform::FileTime startWall)
     return plan;
 }
 
-void ProgressMark::Write(platform::FileTime mark, uint64_t nowMs, platform::FileTime nowWall)
+void ProgressMark::Write(platform::FileTime mark, uint64_t nowMs, platform::FileTime nowWall, uint64_t batches)
 {
-    m_followUp = m_byWork;
-    m_wallAtWrite = nowWall;
+    if (m_byWork) {
+        m_followUp = true;
+        m_wallAtWork = nowWall;
+        m_batchesSeen = batches;
+    }
     m_worked = m_byWork = false;
     m_nextWriteMs = nowMs + kWriteEveryMs;
     if (m_path.empty() || (m_known && mark == m_written))

@@ -68,18 +68,21 @@ public:
     // The watcher did work that may have moved the mark: it is to be
     // computed and written when the next write is due.
     void Worked() { m_worked = m_byWork = true; }
-    // The records of every request issued up to `issuedWall` have been
-    // taken in. A mark tells only what the records before it said: the
-    // files dealt with last are passed once a request issued after the
-    // write has completed. After a write for work, that calls for one more
-    // write, and no more, or the records of each write would call for the
-    // next.
-    void RecordsTaken(platform::FileTime issuedWall)
+    // The watcher has taken in `batches` batches of records so far, the
+    // last from a request issued at `issuedWall`. A mark tells only what
+    // the records before it said: the files dealt with last are passed once
+    // a request issued after the write for that work has completed. Until
+    // then each new batch calls for another write; the one that shows it
+    // calls for the last. The records of a write itself so move the mark on
+    // twice at most, and never call for writes without end.
+    void RecordsTaken(uint64_t batches, platform::FileTime issuedWall)
     {
-        if (m_followUp && issuedWall > m_wallAtWrite) {
+        if (!m_followUp || batches == m_batchesSeen)
+            return;
+        m_batchesSeen = batches;
+        m_worked = true;
+        if (issuedWall > m_wallAtWork)
             m_followUp = false;
-            m_worked = true;
-        }
     }
     bool WriteDue(uint64_t nowMs) const { return m_worked && nowMs >= m_nextWriteMs; }
     // How long until a due write; only while Worked.
@@ -88,7 +91,7 @@ public:
 
     // Writes `mark` unless it is what the file holds. A failure is
     // reported once, until a write succeeds again.
-    void Write(platform::FileTime mark, uint64_t nowMs, platform::FileTime nowWall);
+    void Write(platform::FileTime mark, uint64_t nowMs, platform::FileTime nowWall, uint64_t batches);
 
     const std::wstring& Path() const { return m_path; }
 
@@ -97,7 +100,8 @@ private:
     bool m_worked = false;
     bool m_byWork = false; // m_worked by work rather than by a follow-up
     bool m_followUp = false;
-    platform::FileTime m_wallAtWrite = 0;
+    uint64_t m_batchesSeen = 0;
+    platform::FileTime m_wallAtWork = 0; // of the last write for work
     bool m_known = false; // m_written is what the file holds
     platform::FileTime m_written = 0;
     uint64_t m_nextWriteMs = 0;

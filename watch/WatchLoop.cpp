@@ -169,9 +169,10 @@ platform::FileTime WatchLoop::Mark() const
 // (at a stop, or at the end) as soon as there was work since the last.
 void WatchLoop::KeepProgress(uint64_t now, bool whenever)
 {
-    m_progress.RecordsTaken(m_intake.RecordsUpTo());
+    const uint64_t batches = m_context.stats.batches;
+    m_progress.RecordsTaken(batches, m_intake.RecordsUpTo());
     if (m_progress.WriteDue(now) || (whenever && m_progress.Pending()))
-        m_progress.Write(Mark(), now, platform::CurrentFileTime());
+        m_progress.Write(Mark(), now, platform::CurrentFileTime(), batches);
 }
 
 // The watcher ends once the system refuses its change request: it would
