@@ -64,6 +64,7 @@ public:
     void Changed(const std::u16string& name, uint64_t nowMs);
 
     bool SetAside() const { return !m_setAside.empty(); }
+    std::size_t SetAsideCount() const { return m_setAside.size(); }
     // How long until the next look is due; only while files are set aside.
     uint64_t MillisecondsToNextLook(uint64_t nowMs) const;
 

@@ -81,7 +81,9 @@ private:
     void PollBetweenUnits();
     bool LookAtSetAsideFile(uint64_t now);
     void Offer(PendingChange change, uint64_t now);
-    void FolderArrived(const std::u16string& name, Arrival arrival, platform::FileTime since, uint64_t now);
+    void FolderArrived(const std::u16string& name, Arrival arrival, platform::FileTime since, bool caughtUp,
+                       uint64_t now);
+    bool RoomForCaughtUp() const;
     bool Finished() const;
     void WaitParked();
     static std::wstring MarkPathOf(const WatchContext& context);
@@ -240,7 +242,8 @@ bool WatchLoop::TakeWorkUnit(uint64_t now)
     // set-aside file has been scanned (within a minute).
     if (m_intake.HasPending() && m_recovery.StepWhileNamesWait(now))
         return true;
-    if (m_intake.HasPending() && m_arrived.MakeRoomFor(m_intake.Next().name, now)) {
+    if (m_intake.HasPending() && (!m_intake.Next().caughtUp || RoomForCaughtUp()) &&
+        m_arrived.MakeRoomFor(m_intake.Next().name, now)) {
         Offer(m_intake.Pop(), now);
         m_recovery.NameOffered();
         return true;
@@ -251,6 +254,15 @@ bool WatchLoop::TakeWorkUnit(uint64_t now)
         return true;
     }
     return m_recovery.Step();
+}
+
+// A name caught up at start is offered only while the next call has few
+// files before it, set aside or ready: a file that arrives after the start
+// then waits for one call at most, not for the whole catch-up.
+bool WatchLoop::RoomForCaughtUp() const
+{
+    return m_arrived.SetAsideCount() < ScannerStage::kFilesPerCall &&
+           m_scanner.ReadyCount() < ScannerStage::kFilesPerCall;
 }
 
 bool WatchLoop::LookAtSetAsideFile(uint64_t now)
@@ -270,7 +282,7 @@ bool WatchLoop::LookAtSetAsideFile(uint64_t now)
         return true;
     case ArrivedFiles::Step::Folder:
         // It took the place of a file: what it holds arrived by a rename.
-        FolderArrived(name, Arrival::Renamed, since, now);
+        FolderArrived(name, Arrival::Renamed, since, false, now);
         return true;
     }
     return false;
@@ -306,7 +318,7 @@ void WatchLoop::Offer(PendingChange change, uint64_t now)
     // offered here file by file, arriving as the folder did. It passes no
     // cache: it is never handed over itself.
     if (look.state == platform::ArrivalState::Folder) {
-        FolderArrived(change.name, change.arrival, change.since, now);
+        FolderArrived(change.name, change.arrival, change.since, change.caughtUp, now);
         return;
     }
     // A file set aside or watched already came by its own record or by its
@@ -327,9 +339,10 @@ void WatchLoop::Offer(PendingChange change, uint64_t now)
     m_arrived.Arrived(change.name, look, now, change.since, change.inNewFolder);
 }
 
-void WatchLoop::FolderArrived(const std::u16string& name, Arrival arrival, platform::FileTime since, uint64_t now)
+void WatchLoop::FolderArrived(const std::u16string& name, Arrival arrival, platform::FileTime since, bool caughtUp,
+                              uint64_t now)
 {
-    if (m_intake.FolderArrived(name, arrival, since))
+    if (m_intake.FolderArrived(name, arrival, since, caughtUp))
         return;
     // More folders wait for their listing than their bound holds: this one
     // is scanned whole, as before folders were listed, rather than not at

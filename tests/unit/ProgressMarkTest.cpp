@@ -9,6 +9,7 @@
 
 #include "tests/unit/WatchersFixture.h"
 #include "watch/ProgressMark.h"
+#include "watch/intake/PendingChanges.h"
 
 namespace {
 
@@ -312,4 +313,66 @@ TEST_F(WatchersTest, AMarkThatCannotBeWrittenIsReportedOnce)
     const std::string log = LogBytes(L"ErrorFunctionLogs.txt");
     ASSERT_NE(log.find(entry), std::string::npos);
     EXPECT_EQ(log.find(entry), log.rfind(entry));
+}
+
+// Names caught up at start give way to any that arrive meanwhile, each
+// kind in its order, and all of them keep the mark back.
+TEST(CaughtUpNames, GiveWayToTheOthers)
+{
+    PendingChanges queue(1 << 20);
+    const auto push = [&](const char16_t* name, bool caughtUp, platform::FileTime since) {
+        queue.Push(PendingChange{name, caughtUp ? Arrival::Recovered : Arrival::Added, false, since, caughtUp});
+    };
+    push(u"old1.exe", true, 10);
+    push(u"old2.exe", true, 10);
+    push(u"new1.exe", false, 500);
+    EXPECT_EQ(queue.OldestSince(1000), 10u);
+    EXPECT_EQ(queue.Next().name, u"new1.exe");
+    std::vector<std::u16string> order;
+    order.push_back(queue.Pop().name);
+    push(u"new2.exe", false, 600);
+    while (!queue.Empty())
+        order.push_back(queue.Pop().name);
+    EXPECT_EQ(order, (std::vector<std::u16string>{u"new1.exe", u"new2.exe", u"old1.exe", u"old2.exe"}));
+    EXPECT_EQ(queue.Bytes(), 0u);
+    EXPECT_EQ(queue.OldestSince(1000), 1000u);
+}
+
+// Hundreds caught up at start do not hold up a file that arrives after
+// it: it waits for the call after the running one at most (the test build
+// bounds the files set aside to a few dozen; the product's bound on what
+// is caught up at once is a call's worth, see RoomForCaughtUp).
+TEST_F(RestartTest, AFileThatArrivesDuringTheCatchUpGoesBeforeIt)
+{
+    const uint64_t now = fake::FileTimeNow();
+    WriteFile(MarkFile(ProductFolder()), MarkText(now - kHour));
+    for (int i = 0; i < 500; ++i) {
+        const uint64_t made = now - 60 * kSecond;
+        Put(L"old" + std::to_wstring(1000 + i) + L".exe", made, made, made);
+    }
+    fake::HoldScans();
+    Start();
+    bool running = false;
+    for (int step = 0; step < 40 && !running; ++step) {
+        ASSERT_TRUE(fake::WaitUntil([&](const fake::Platform& p) {
+            running = p.runningScans == 1;
+            return p.parkedWaits == 2 && (running || Settled(p));
+        }));
+        if (!running)
+            fake::AdvanceClock(ArrivedFiles::kLookEveryMs);
+    }
+    ASSERT_TRUE(running) << "no call of caught-up files started";
+    const int taken = fake::TakenBatches();
+    fake::DeliverBatch(L"C:\\ProgramData", ChangeBatch({{Added, u"fresh.exe"}}));
+    ASSERT_TRUE(fake::WaitUntil([&](const fake::Platform& p) { return p.takenBatches > taken; }));
+    fake::ReleaseScans();
+    Pass();
+    const auto calls = fake::ScannedPaths();
+    std::size_t call = 0;
+    while (call < calls.size() &&
+           std::find(calls[call].begin(), calls[call].end(), "C:\\ProgramData\\fresh.exe") == calls[call].end())
+        ++call;
+    ASSERT_LT(call, calls.size()) << "fresh.exe was never scanned";
+    EXPECT_LE(call, 2u) << "calls before it";
+    EXPECT_EQ(ScannedFiles().size(), 501u);
 }

@@ -41,6 +41,7 @@ void ChangeIntake::CatchUp(platform::FileTime from)
     // set back since the stop cannot stretch the window.
     const ClockMark start{from, m_lastGoodIssue.monotonicMs};
     m_losses.Widen(start, m_lastGoodIssue);
+    m_catchingUp = true;
 }
 
 void ChangeIntake::Poll()
@@ -116,12 +117,13 @@ void ChangeIntake::TakeIn()
     ++m_stats.losses;
 }
 
-bool ChangeIntake::FolderArrived(const std::u16string& name, Arrival arrival, platform::FileTime since)
+bool ChangeIntake::FolderArrived(const std::u16string& name, Arrival arrival, platform::FileTime since,
+                                 bool caughtUp)
 {
     // What is taken in from a little before now is remembered until the
     // folder is listed: its files' own records need not be handed back.
     const uint64_t now = ReadClocks().monotonicMs;
-    return m_folders.Add(name, arrival, now - std::min(now, kClockSlackMs), since);
+    return m_folders.Add(name, arrival, now - std::min(now, kClockSlackMs), since, caughtUp);
 }
 
 bool ChangeIntake::TakeRecovered(const RecoveryPass& pass)
@@ -132,8 +134,9 @@ bool ChangeIntake::TakeRecovered(const RecoveryPass& pass)
         return false;
     // Taken in while the pass listed, or still in the queue: not twice.
     std::unordered_set<std::u16string_view> pending;
-    for (const PendingChange& change : m_pending.Changes())
-        pending.insert(change.name);
+    for (const auto* names : {&m_pending.Changes(), &m_pending.CaughtUp()})
+        for (const PendingChange& change : *names)
+            pending.insert(change.name);
     // A new folder's files arrived as it did; what a loss window found
     // changed in the lost time is scanned even if the cache holds its name,
     // as a name that arrives by a rename is.
@@ -141,6 +144,7 @@ bool ChangeIntake::TakeRecovered(const RecoveryPass& pass)
     const Arrival arrival = newFolder ? m_folders.Listed().arrival : Arrival::Recovered;
     // The window starts no later than the pass's span.
     const platform::FileTime since = newFolder ? m_folders.Listed().since : m_losses.Window().start.wall;
+    const bool caughtUp = newFolder ? m_folders.Listed().caughtUp : m_catchingUp;
     std::size_t taken = 0;
     std::size_t bytes = 0;
     std::vector<PendingChange> recovered;
@@ -150,7 +154,7 @@ bool ChangeIntake::TakeRecovered(const RecoveryPass& pass)
             if (!m_pending.Fits(bytes + cost) && !(m_pending.Empty() && recovered.empty()))
                 break;
             bytes += cost;
-            recovered.push_back(PendingChange{entry.path, arrival, newFolder, since});
+            recovered.push_back(PendingChange{entry.path, arrival, newFolder, since, caughtUp});
         }
         ++taken;
     }
@@ -170,6 +174,7 @@ bool ChangeIntake::TakeRecovered(const RecoveryPass& pass)
         m_stats.recovered += recovered.size();
         ++m_stats.recoveryPasses;
         m_losses.EndPass(found, pass.More(), taken);
+        m_catchingUp = m_catchingUp && m_losses.Pending();
     }
     ForgetTaken();
     return true;

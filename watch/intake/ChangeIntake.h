@@ -48,10 +48,10 @@ public:
     uint32_t Refusal() const { return m_refusal; }
 
     bool HasPending() const { return !m_pending.Empty(); }
-    std::size_t PendingCount() const { return m_pending.Changes().size(); }
+    std::size_t PendingCount() const { return m_pending.Size(); }
     PendingChange Pop() { return m_pending.Pop(); }
     // What Pop would give; only while some are pending.
-    const PendingChange& Next() const { return m_pending.Changes().front(); }
+    const PendingChange& Next() const { return m_pending.Next(); }
 
     // The lost time still to be recovered, and room for what a pass finds:
     // a pass begins only while at least half the queue is free, so that it
@@ -66,7 +66,8 @@ public:
 
     // A folder arrived: what lies below it is to be listed. False when the
     // folders that wait hold all they may (a quarter of the queue's bound).
-    bool FolderArrived(const std::u16string& name, Arrival arrival, platform::FileTime since);
+    // `caughtUp`: the folder was, and so is what lies below it.
+    bool FolderArrived(const std::u16string& name, Arrival arrival, platform::FileTime since, bool caughtUp);
     NewFolders& Folders() { return m_folders; }
     const NewFolders& Folders() const { return m_folders; }
 
@@ -105,5 +106,6 @@ private:
     bool m_outstanding = false;
     bool m_lostSinceIssue = false;
     bool m_refused = false;
+    bool m_catchingUp = false; // the lost time is the catch-up's, or holds it
     uint32_t m_refusal = 0;
 };

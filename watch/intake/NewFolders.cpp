@@ -23,13 +23,14 @@ bool PastTheCache(Arrival arrival)
 
 } // namespace
 
-bool NewFolders::Add(const std::u16string& path, Arrival arrival, uint64_t nowMs, platform::FileTime since)
+bool NewFolders::Add(const std::u16string& path, Arrival arrival, uint64_t nowMs, platform::FileTime since,
+                     bool caughtUp)
 {
     // Only a folder whose files would meet the cache the same way or more
     // leniently covers it.
     const auto covers = [&](const NewFolder& waiting) {
         return LiesIn(path, waiting.path) && (PastTheCache(waiting.arrival) || !PastTheCache(arrival)) &&
-               waiting.since <= since;
+               waiting.since <= since && waiting.caughtUp <= caughtUp;
     };
     const auto from = m_folders.begin() + (m_passBegun ? 1 : 0);
     if (std::any_of(from, m_folders.end(), covers))
@@ -37,7 +38,7 @@ bool NewFolders::Add(const std::u16string& path, Arrival arrival, uint64_t nowMs
     const std::size_t cost = NameCost(path);
     if (m_bytes + cost > m_limit)
         return false;
-    m_folders.push_back(NewFolder{path, arrival, nowMs, std::u16string(), since});
+    m_folders.push_back(NewFolder{path, arrival, nowMs, std::u16string(), since, caughtUp});
     m_bytes += cost;
     return true;
 }

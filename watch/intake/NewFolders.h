@@ -22,6 +22,7 @@ struct NewFolder {
     // The `since` of the change that named it: what lies below it inherits
     // it (a folder moved in keeps its files' old times).
     platform::FileTime since = 0;
+    bool caughtUp = false; // as PendingChange's
 };
 
 // The folders whose listing is still to come, oldest first, each listed by
@@ -33,7 +34,8 @@ public:
 
     // False when it does not fit. A folder inside one that waits and has not
     // begun its pass is listed by that pass: it is not added again.
-    bool Add(const std::u16string& path, Arrival arrival, uint64_t nowMs, platform::FileTime since);
+    bool Add(const std::u16string& path, Arrival arrival, uint64_t nowMs, platform::FileTime since,
+             bool caughtUp);
 
     bool Pending() const { return !m_folders.empty(); }
     // Names taken in since this monotonic time are still needed; the

@@ -71,12 +71,14 @@ bool Recovery::StepWhileNamesWait(uint64_t now)
 }
 
 // A first read wakes the watcher only when it would step on: an ended read
-// stays signalled.
+// stays signalled. A pass the queue has no room for is not waited for: the
+// names that leave it are offered by other work, which has waits of its
+// own, and a wait of nothing would spin.
 Recovery::Wait Recovery::WaitFor(uint64_t now) const
 {
     Wait wait;
     wait.reading = m_pass.Waiting();
-    if (m_intake.Losses().Pending() && !m_pass.Active())
+    if (m_intake.Losses().Pending() && !m_pass.Active() && m_intake.RoomForRecovery())
         wait.milliseconds = m_nextPassAt > now ? m_nextPassAt - now : 0;
     return wait;
 }

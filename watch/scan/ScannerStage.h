@@ -63,6 +63,7 @@ public:
     // The next call is full: the loop offers nothing more until it runs.
     bool ReadyFull() const;
     bool HasReady() const { return !m_ready.empty(); }
+    std::size_t ReadyCount() const { return m_ready.size(); }
     // The call for the ready files is due even while more could join it:
     // it is full, or its first file has been ready this long. A file that
     // arrives amid a flood of names the filters turn away would otherwise
