@@ -15,6 +15,9 @@
 //   ScannerStage   the files ready to scan, the one running scanner call
 //                  (several files a call), its answer, and the files that
 //                  wait while the scanner fails
+//   ProgressMark   how far all of the above has dealt with new files, kept
+//                  on disk; the next start lists the tree from there as for
+//                  lost time, and what it finds waits behind new names
 //
 // Working (the kill gate held): while the scanner is idle and no stop waits,
 // the next due work is taken, in this order: a waiting file whose try is
