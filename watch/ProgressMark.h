@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -56,6 +57,10 @@ CatchUpPlan PlanCatchUp(MarkState state, const std::string& text, platform::File
 class ProgressMark {
 public:
     static constexpr uint64_t kWriteEveryMs = 1000;
+    // Once the work is all done, the write for it comes this soon after the
+    // last: a stop that follows a burst finds the mark past it, and files
+    // that trickle in one at a time cost four writes a second at most.
+    static constexpr uint64_t kSettledWriteMs = 250;
 
     // `path`: the file; empty when there is no product folder to keep it in
     // (nothing is then read or written).
@@ -84,9 +89,16 @@ public:
         if (issuedWall > m_wallAtWork)
             m_followUp = false;
     }
-    bool WriteDue(uint64_t nowMs) const { return m_worked && nowMs >= m_nextWriteMs; }
+    // `settled`: the watcher has dealt with all it took in.
+    bool WriteDue(uint64_t nowMs, bool settled) const
+    {
+        return m_worked && nowMs >= DueAt(settled);
+    }
     // How long until a due write; only while Worked.
-    uint64_t MillisecondsToWrite(uint64_t nowMs) const { return m_nextWriteMs > nowMs ? m_nextWriteMs - nowMs : 0; }
+    uint64_t MillisecondsToWrite(uint64_t nowMs, bool settled) const
+    {
+        return DueAt(settled) > nowMs ? DueAt(settled) - nowMs : 0;
+    }
     bool Pending() const { return m_worked && !m_path.empty(); }
 
     // Writes `mark` unless it is what the file holds. A failure is
@@ -96,6 +108,12 @@ public:
     const std::wstring& Path() const { return m_path; }
 
 private:
+    uint64_t DueAt(bool settled) const
+    {
+        constexpr uint64_t kSooner = kWriteEveryMs - kSettledWriteMs;
+        return settled && m_byWork ? m_nextWriteMs - std::min(m_nextWriteMs, kSooner) : m_nextWriteMs;
+    }
+
     const std::wstring m_path;
     bool m_worked = false;
     bool m_byWork = false; // m_worked by work rather than by a follow-up

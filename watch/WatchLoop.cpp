@@ -88,6 +88,7 @@ private:
                        uint64_t now);
     bool RoomForCaughtUp() const;
     bool Finished() const;
+    bool Settled() const;
     void WaitParked();
     static std::wstring MarkPathOf(const WatchContext& context);
     bool OwnFile(const std::u16string& name) const;
@@ -170,13 +171,16 @@ platform::FileTime WatchLoop::Mark() const
     return m_scanner.OldestSince(m_arrived.OldestSince(m_intake.HeldSince()));
 }
 
-// Written once a second at most while work moves the mark; `whenever`
-// (at a stop, or at the end) as soon as there was work since the last.
+// Written once a second at most while work moves the mark, and soon once
+// the work is all done (see ProgressMark): a stop that follows a burst, which
+// finds the watcher waiting and does not wait for a write, then finds the
+// mark past it. `whenever` (at a stop, or at the end): as soon as there was
+// work since the last.
 void WatchLoop::KeepProgress(uint64_t now, bool whenever)
 {
     const uint64_t batches = m_context.stats.batches;
     m_progress.RecordsTaken(batches, m_intake.RecordsUpTo());
-    if (m_progress.WriteDue(now) || (whenever && m_progress.Pending()))
+    if (m_progress.WriteDue(now, Settled()) || (whenever && m_progress.Pending()))
         m_progress.Write(Mark(), now, platform::CurrentFileTime(), batches);
 }
 
@@ -355,9 +359,14 @@ void WatchLoop::FolderArrived(const std::u16string& name, Arrival arrival, platf
 
 bool WatchLoop::Finished() const
 {
-    return m_intake.Refused() && m_scanner.Idle() && !m_scanner.HasWaiting() && !m_scanner.HasReady() &&
-           !m_intake.HasPending() && !m_intake.Losses().Pending() && !m_intake.Folders().Pending() &&
-           !m_recovery.Active() &&
+    return m_intake.Refused() && Settled();
+}
+
+// Nothing taken in is left to deal with.
+bool WatchLoop::Settled() const
+{
+    return m_scanner.Idle() && !m_scanner.HasWaiting() && !m_scanner.HasReady() && !m_intake.HasPending() &&
+           !m_intake.Losses().Pending() && !m_intake.Folders().Pending() && !m_recovery.Active() &&
            !m_arrived.SetAside();
 }
 
@@ -385,7 +394,7 @@ void WatchLoop::WaitParked()
     }
     // The mark's next write, during a long call too.
     if (m_progress.Pending() && !m_context.gate.StopRequested())
-        timeout = std::min(timeout, m_progress.MillisecondsToWrite(now));
+        timeout = std::min(timeout, m_progress.MillisecondsToWrite(now, Settled()));
     const uint64_t parkedAt = reading ? platform::MonotonicMilliseconds() : 0;
     m_context.gate.Park();
     platform::WaitForWork(m_intake.Outstanding(), m_scanner.Running(), reading, static_cast<unsigned>(timeout));

@@ -299,6 +299,21 @@ TEST_F(RestartTest, AMissingMarkCatchesNothingUpAndABadOneADay)
     }
 }
 
+// Once all is dealt with, the mark is written a quarter-second after the
+// last write rather than a second: a stop right after a burst finds it past.
+TEST_F(WatchersTest, TheMarkIsWrittenSoonOnceAllIsDealtWith)
+{
+    const std::wstring root = L"C:\\ProgramData";
+    Pass(2000);
+    Deliver(root, ChangeBatch({{Added, u"a.exe"}}));
+    ASSERT_EQ(ScannedFiles().size(), 1u);
+    const int afterA = fake::ReplacedFiles();
+    Deliver(root, ChangeBatch({{Added, u"b.exe"}}));
+    ASSERT_EQ(ScannedFiles().size(), 2u);
+    EXPECT_EQ(fake::ReplacedFiles(), afterA + 1) << "written within " << ArrivedFiles::kLookEveryMs
+                                                 << " ms of the last write";
+}
+
 // A disk that refuses the write is reported once; the watcher goes on.
 TEST_F(WatchersTest, AMarkThatCannotBeWrittenIsReportedOnce)
 {
