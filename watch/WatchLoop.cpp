@@ -36,6 +36,7 @@
 #include "watch/WatchLoop.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "log/LogEntry.h"
 #include "platform/Clock.h"
