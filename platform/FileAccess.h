@@ -102,4 +102,12 @@ enum class SettledRead {
 // same handle, so it belongs to exactly the bytes read.
 SettledRead ReadSettledFile(const std::wstring& path, std::string& bytes, FileStamp& stamp);
 
+// Replaces the file at `path` with one holding `bytes`, so that a reader
+// finds the old content or the new, whole, even across a crash or a power
+// loss: a new file beside it, named for this process ("<path>.<pid>.tmp",
+// so two processes never share one), written, flushed to the disk and
+// renamed over the old. False with the system's error code when any step
+// failed; the new file is then removed.
+bool ReplaceWholeFile(const std::wstring& path, const std::string& bytes, uint32_t& error);
+
 } // namespace platform

@@ -17,6 +17,11 @@ inline constexpr const wchar_t* kErrorWindowLogs = L"ErrorWindowLogs.txt";
 // What the scanner found and moved to the quarantine folder.
 inline constexpr const wchar_t* kSuccessScanLogs = L"SuccessScanLogs.txt";
 
+// Each watcher's progress mark, in the product folder: how far it had dealt
+// with new files, for the next start to catch up from.
+inline constexpr const wchar_t* kProgramDataMark = L"WatchMarkAppData.txt";
+inline constexpr const wchar_t* kProfilesMark = L"WatchMarkProfile.txt";
+
 // Each takes the program-data folder, which may be empty when it could not
 // be resolved; the result then starts with a backslash, on the current
 // drive. Plain concatenation, no separator checks.

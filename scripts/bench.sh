@@ -42,6 +42,14 @@
 #             and the new files' latency in both runs; then a 20 MB file
 #             written in 40 parts 1.5 s apart: scans and bytes read by the
 #             scanner against the file's size
+
+#   catchup:  a restart: a tree of BENCH_CATCHUP_TREE files (200,000) is
+#             there before the first start; BENCH_CATCHUP_NEW files (10,000)
+#             are made in it while no monitor runs; then a monitor starts:
+#             time from its start to the last of them scanned, the
+#             monitor's CPU time and peak memory, and the time from the
+#             start to the scan of a file made just after it, beside the
+#             same start without a mark (no catch-up: today's start)
 #   recovery: bench/recovery_bench.sh, in a Wine session of its own: stops
 #             inside the listing of a big folder, and a flood into a big tree
 #             that makes the system lose records (BENCH_RECOVERY_ARGS are its
@@ -452,6 +460,81 @@ for name in sorted(os.listdir(sys.argv[1])):
 else
     echo "clamd could not start here: no figures"
 fi
+fi
+if wants catchup; then
+echo
+tree_files="${BENCH_CATCHUP_TREE:-200000}"
+new_files="${BENCH_CATCHUP_NEW:-10000}"
+echo "== catchup: $new_files files made while no monitor ran, in a tree of $tree_files files"
+unset PELMON_STUB_DELAY_MS PELMON_STUB_SLOW PELMON_STUB_UNREADABLE
+rm -f "$logs"/WatchMark*.txt
+python3 - "$c/ProgramData/big" "$tree_files" <<'PY'
+import os, sys
+top, count = sys.argv[1], int(sys.argv[2])
+for i in range(count):
+    folder = os.path.join(top, "d%03d" % (i // 1000))
+    if i % 1000 == 0:
+        os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, "f%04d.dat" % (i % 1000)), "wb") as f:
+        f.write(b"old %d" % i)
+PY
+sleep 5 # the tree is older than the first start by more than its margin
+# Starts the monitor, makes one new file in C:\ProgramData once it has
+# announced itself, and sets first_ms to the ms from the start to that
+# file's scan.
+first_after_start() {
+    local name="$1" from i
+    from=$(date +%s%3N)
+    start_watchers
+    move_in "$c/ProgramData/$name" "new after the start"
+    for ((i = 0; i < 12000; i++)); do
+        [[ -n "$(scan_records_of "C:\\ProgramData\\$name")" ]] && break
+        sleep 0.05
+    done
+    first_ms=$(( $(scan_records_of "C:\\ProgramData\\$name" | awk '{ print $2 }' | head -n 1) - from ))
+}
+clear_stub_calls
+start_service
+first_after_start first-base.exe
+base_first=$first_ms
+sleep 5 # the mark is written, and passes the last file
+stop_watching
+python3 - "$c/ProgramData/big" "$new_files" "$tree_files" <<'PY'
+import os, sys
+top, count, tree = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+folders = max(1, tree // 1000)
+for i in range(count):
+    with open(os.path.join(top, "d%03d" % (i % folders), "new-%05d.exe" % i), "wb") as f:
+        f.write(b"made while stopped %d" % i)
+PY
+clear_stub_calls
+start_service
+t0=$(date +%s%3N)
+first_after_start first-catch.exe
+catch_first=$first_ms
+pid=$(monitor_process) || { echo "no pelmon.exe of this prefix"; exit 1; }
+caught() {
+    (( $(stub_calls finished | grep -F '\big\' | grep -cF '\new-') >= new_files ))
+}
+for ((i = 0; i < 1800; i++)); do caught && break; sleep 1; done
+caught || echo "not all were scanned within 30 minutes"
+last_ms=$(( $(stub_calls finished | grep -F '\big\' | awk '{ print $2 }' | sort -n | tail -n 1) - t0 ))
+# A pass hands back what it found once it has listed the whole tree: the
+# first of them handed over marks the listing's end (and a quarter-second
+# look at it).
+listed_ms=$(( $(stub_calls started | grep -F '\big\' | awk '{ print $1 }' | sort -n | head -n 1) - t0 ))
+read -r utime stime < <(awk '{ print $14, $15 }' "/proc/$pid/stat")
+ticks=$(getconf CLK_TCK)
+peak=$(kib_of "$pid" VmHWM)
+echo "without a mark (today's start): the first file made after the start scanned ${base_first} ms after it"
+echo "with the catch-up: the first file made after the start scanned ${catch_first} ms after it"
+echo "from the start to the last of $new_files files scanned: ${last_ms} ms;" \
+     "$(stub_calls finished | grep -F '\big\' | grep -cF '\new-') scans of them," \
+     "$(stub_calls finished | grep -F '\big\' | grep -cvF '\new-') of the old files"
+echo "listing of the tree: the first of them handed to the scanner ${listed_ms} ms after the start"
+echo "monitor CPU time to the last scan: $(( (utime + stime) * 1000 / ticks )) ms; peak memory ${peak} KiB"
+stop_watching
+
 fi
 rm -rf "$work"
 wine_session_end

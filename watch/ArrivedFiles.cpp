@@ -45,13 +45,14 @@ bool ArrivedFiles::MakeRoomFor(const std::u16string& name, uint64_t)
 }
 
 void ArrivedFiles::Arrived(const std::u16string& name, const platform::ArrivalLook& look, uint64_t nowMs,
-                           bool listed)
+                           platform::FileTime since, bool listed)
 {
     const auto known = m_index.find(name);
     if (known != m_index.end())
         Forget(known->second);
     File file(name, RescanSpacing(m_firstScanLimitMs, m_longestSpacingMs));
     file.spacing.Changed(nowMs); // a minute from now it is scanned, quiet or not
+    file.since = since;
     file.listed = listed;
     file.nextLookMs = nowMs + std::min(kLookEveryMs, m_firstScanLimitMs);
     file.hasReference = look.state != platform::ArrivalState::BeingWritten;
@@ -92,9 +93,10 @@ bool ArrivedFiles::Changed(const std::u16string& name, uint64_t nowMs)
     return true;
 }
 
-void ArrivedFiles::ChangedUnheld(const std::u16string& name, const platform::ArrivalLook& look, uint64_t nowMs)
+void ArrivedFiles::ChangedUnheld(const std::u16string& name, const platform::ArrivalLook& look, uint64_t nowMs,
+                                 platform::FileTime since)
 {
-    Arrived(name, look, nowMs);
+    Arrived(name, look, nowMs, since);
     m_index.at(name)->changedInPlace = true;
     Changed(name, nowMs);
 }
@@ -110,7 +112,7 @@ uint64_t ArrivedFiles::MillisecondsToNextLook(uint64_t nowMs) const
 
 ArrivedFiles::Step ArrivedFiles::LookAtNext(uint64_t nowMs,
                                             const std::function<platform::ArrivalLook(const std::u16string&)>& lookAt,
-                                            std::u16string& name)
+                                            std::u16string& name, platform::FileTime& since)
 {
     auto file = m_setAside.begin();
     while (file != m_setAside.end() && file->nextLookMs > nowMs)
@@ -120,6 +122,7 @@ ArrivedFiles::Step ArrivedFiles::LookAtNext(uint64_t nowMs,
     const platform::ArrivalLook look = lookAt(file->name);
     const bool news = !file->scanned || !SameContent(look, file->scannedLook);
     Step step = Step::Looked;
+    since = file->since;
     switch (look.state) {
     case platform::ArrivalState::Missing:
         // Its new name, if it has one, comes with a record of its own.
@@ -192,6 +195,13 @@ ArrivedFiles::Step ArrivedFiles::HandOver(File& file, const platform::ArrivalLoo
     file.scannedLook = look;
     file.spacing.Scanned(nowMs);
     return rescan ? Step::Rescan : Step::Scan;
+}
+
+platform::FileTime ArrivedFiles::OldestSince(platform::FileTime none) const
+{
+    for (const File& file : m_setAside)
+        none = std::min(none, file.since);
+    return none;
 }
 
 void ArrivedFiles::Watch(List::iterator file)

@@ -60,9 +60,10 @@ public:
 
     // A new file, after MakeRoomFor, with the first look at it: set aside
     // until it is quiet. A file already known by the name starts over.
+    // `since`: that of the change that named it (see PendingChange).
     // `listed`: found by listing a folder that arrived.
     void Arrived(const std::u16string& name, const platform::ArrivalLook& look, uint64_t nowMs,
-                 bool listed = false);
+                 platform::FileTime since, bool listed = false);
 
     // Whether a file by this name is set aside or watched, and how it came:
     // by a record of its own, or listed with its folder.
@@ -74,12 +75,14 @@ public:
     bool Changed(const std::u16string& name, uint64_t nowMs);
     // The same for a file not held here, after MakeRoomFor, with the first
     // look at it: set aside until it is quiet, as a new file; its scan is a
-    // rescan.
-    void ChangedUnheld(const std::u16string& name, const platform::ArrivalLook& look, uint64_t nowMs);
+    // rescan. `since` as Arrived's.
+    void ChangedUnheld(const std::u16string& name, const platform::ArrivalLook& look, uint64_t nowMs,
+                       platform::FileTime since);
 
     bool SetAside() const { return !m_setAside.empty(); }
     // Files set aside that were never scanned; counted, for reports only.
     std::size_t NotYetScanned() const;
+    std::size_t SetAsideCount() const { return m_setAside.size(); }
     // How long until the next look is due; only while files are set aside.
     uint64_t MillisecondsToNextLook(uint64_t nowMs) const;
 
@@ -88,9 +91,14 @@ public:
     // aside. Scan: `name` is to be scanned now, a new file. Rescan: `name`
     // is to be scanned now for a change, behind every new file. Folder: a
     // folder now has the name `name`, and is forgotten here. None: no look
-    // is due.
+    // is due. With Scan, Rescan and Folder, `since` is the file's.
     Step LookAtNext(uint64_t nowMs, const std::function<platform::ArrivalLook(const std::u16string&)>& lookAt,
-                    std::u16string& name);
+                    std::u16string& name, platform::FileTime& since);
+
+    // The earliest `since` of the files set aside, whose content is still
+    // to be scanned; `none` when there is none. A watched file's content
+    // was scanned: it holds nothing back.
+    platform::FileTime OldestSince(platform::FileTime none) const;
 
     std::size_t Bytes() const { return m_bytes; }
 
@@ -101,6 +109,7 @@ private:
         {
         }
         std::u16string name;
+        platform::FileTime since = 0; // kept when it is set aside again: earlier is safe
         bool listed = false;
         bool changedInPlace = false; // offered for a change, not an arrival
         bool setAside = true;

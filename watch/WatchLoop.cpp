@@ -17,6 +17,9 @@
 //   ScannerStage   the files ready to scan, the one running scanner call
 //                  (several files a call), its answer, and the files that
 //                  wait while the scanner fails
+//   ProgressMark   how far all of the above has dealt with new files, kept
+//                  on disk; the next start lists the tree from there as for
+//                  lost time, and what it finds waits behind new names
 //
 // Working (the kill gate held): while no stop waits, the next due work is
 // taken, in this order: a waiting file whose try is due, a call for the
@@ -40,6 +43,7 @@
 #include "watch/WatchLoop.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "log/LogEntry.h"
 #include "platform/Clock.h"
@@ -47,6 +51,7 @@
 #include "platform/FileAccess.h"
 #include "platform/WatcherWait.h"
 #include "watch/ArrivedFiles.h"
+#include "watch/ProgressMark.h"
 #include "watch/intake/ChangeIntake.h"
 #include "watch/names/LongNames.h"
 #include "watch/intake/Recovery.h"
@@ -66,8 +71,17 @@ public:
           m_intake(context.request, context.limits.pendingBytes, context.limits.takenBytes, context.stats,
                    [this](const std::u16string& name) { return ChangeReported(name); }),
           m_recovery(m_intake, context.watchRoot, context.stats),
-          m_scanner(context.programDataPath, context.watchRoot, context.limits)
+          m_scanner(context.programDataPath, context.watchRoot, context.limits),
+          m_progress(MarkPathOf(context))
     {
+        // The marks' own writes in the watched tree are not work: each would
+        // move the mark, and the next write would follow it for ever.
+        if (context.watchRoot == context.programDataPath && !context.programDataPath.empty()) {
+            for (const wchar_t* mark : {kProgramDataMark, kProfilesMark}) {
+                const std::wstring relative = std::wstring(kProductFolderName) + L"\\" + mark;
+                m_ownFiles.push_back(UnitsOfWide(relative));
+            }
+        }
     }
 
     void Run();
@@ -75,22 +89,33 @@ public:
 private:
     void ReportRefusal() const;
     bool TakeNextWork();
+    bool TakeWorkUnit(uint64_t now);
     void PollBetweenUnits();
     bool LookAtSetAsideFile(uint64_t now);
     bool ChangeReported(const std::u16string& name);
     void Offer(PendingChange change, uint64_t now);
-    void FolderArrived(const std::u16string& name, Arrival arrival, uint64_t now);
+    void FolderArrived(const std::u16string& name, Arrival arrival, platform::FileTime since, bool caughtUp,
+                       uint64_t now);
+    bool RoomForCaughtUp() const;
     bool Finished() const;
+    bool Settled() const;
     void WaitParked();
     // New files the scanner has not been given yet: queued names, and files
     // set aside during a call, for the report when an outage ends.
     std::size_t NewFilesElsewhere() const { return m_intake.PendingCount() + m_arrived.NotYetScanned(); }
+    void PollScanner(uint64_t now);
+    static std::wstring MarkPathOf(const WatchContext& context);
+    bool OwnFile(const std::u16string& name) const;
+    platform::FileTime Mark() const;
+    void KeepProgress(uint64_t now, bool whenever);
 
     const WatchContext& m_context;
     ArrivedFiles m_arrived;
     ChangeIntake m_intake;
     Recovery m_recovery;
     ScannerStage m_scanner;
+    ProgressMark m_progress;
+    std::vector<std::u16string> m_ownFiles; // the marks, relative to the root
     unsigned m_unitsSincePoll = 0;
     uint64_t m_lastPollMs = 0;
 };
@@ -101,12 +126,22 @@ void WatchLoop::Run()
         ReportRefusal();
         return;
     }
+    // What arrived while no watcher ran is listed for as lost time; records
+    // are read from the start meanwhile, so nothing between the two is lost.
+    const CatchUpPlan plan = m_progress.Load(platform::CurrentFileTime());
+    if (plan.catchUp)
+        m_intake.CatchUp(plan.from);
     if (m_context.thread.TestDestroy())
         return;
     for (;;) {
         while (!m_context.gate.StopRequested() && TakeNextWork())
             PollBetweenUnits();
+        // A stop finds the watcher here when it was at work: the mark is
+        // written before it parks to be killed. One that finds it parked
+        // does not wait for a write; the last second's writes stand.
+        KeepProgress(platform::MonotonicMilliseconds(), m_context.gate.StopRequested());
         if (Finished()) {
+            KeepProgress(platform::MonotonicMilliseconds(), true);
             ReportRefusal();
             return;
         }
@@ -114,8 +149,50 @@ void WatchLoop::Run()
         if (m_context.thread.TestDestroy())
             return;
         m_intake.Poll();
-        m_scanner.Poll(platform::MonotonicMilliseconds(), [this] { return NewFilesElsewhere(); });
+        PollScanner(platform::MonotonicMilliseconds());
     }
+}
+
+std::wstring WatchLoop::MarkPathOf(const WatchContext& context)
+{
+    if (context.programDataPath.empty())
+        return std::wstring();
+    return ProductFileOf(context.programDataPath,
+                         context.kind == WatcherKind::ProgramData ? kProgramDataMark : kProfilesMark);
+}
+
+// A mark, or the new file a write of it makes beside it ("<mark>.<pid>.tmp").
+bool WatchLoop::OwnFile(const std::u16string& name) const
+{
+    static const std::u16string kFresh = u".tmp";
+    for (const std::u16string& mark : m_ownFiles) {
+        if (name == mark)
+            return true;
+        if (name.size() > mark.size() + kFresh.size() && name.compare(0, mark.size(), mark) == 0 &&
+            name[mark.size()] == u'.' && name.compare(name.size() - kFresh.size(), kFresh.size(), kFresh) == 0)
+            return true;
+    }
+    return false;
+}
+
+// Everything the watcher holds, from the records not yet taken in to the
+// running call, keeps the mark back to the time it arrived.
+platform::FileTime WatchLoop::Mark() const
+{
+    return m_scanner.OldestSince(m_arrived.OldestSince(m_intake.HeldSince()));
+}
+
+// Written once a second at most while work moves the mark, and soon once
+// the work is all done (see ProgressMark): a stop that follows a burst, which
+// finds the watcher waiting and does not wait for a write, then finds the
+// mark past it. `whenever` (at a stop, or at the end): as soon as there was
+// work since the last.
+void WatchLoop::KeepProgress(uint64_t now, bool whenever)
+{
+    const uint64_t batches = m_context.stats.batches;
+    m_progress.RecordsTaken(batches, m_intake.RecordsUpTo());
+    if (m_progress.WriteDue(now, Settled()) || (whenever && m_progress.Pending()))
+        m_progress.Write(Mark(), now, platform::CurrentFileTime(), batches);
 }
 
 // The watcher ends once the system refuses its change request: it would
@@ -142,13 +219,39 @@ void WatchLoop::PollBetweenUnits()
     m_unitsSincePoll = 0;
     m_lastPollMs = now;
     m_intake.Poll();
-    m_scanner.Poll(now, [this] { return NewFilesElsewhere(); });
+    PollScanner(now);
+    // A flood keeps the watcher at work for long: its mark moves meanwhile.
+    KeepProgress(now, false);
 }
 
-// One unit of work; false when there is none to do now.
+// A call that ended is work done: the mark may move.
+void WatchLoop::PollScanner(uint64_t now)
+{
+    const bool calling = !m_scanner.Idle();
+    m_scanner.Poll(now, [this] { return NewFilesElsewhere(); });
+    if (calling && m_scanner.Idle())
+        m_progress.Worked();
+}
+
+// One unit of work; false when there is none to do now. Every unit may move
+// the mark, but for the offer of a mark's own file.
 bool WatchLoop::TakeNextWork()
 {
     const uint64_t now = platform::MonotonicMilliseconds();
+    if (m_intake.HasPending() && OwnFile(m_intake.Next().name)) {
+        // The filters turn it away as they would anyway (its extension);
+        // it only must not count as work.
+        Offer(m_intake.Pop(), now);
+        return true;
+    }
+    if (!TakeWorkUnit(now))
+        return false;
+    m_progress.Worked();
+    return true;
+}
+
+bool WatchLoop::TakeWorkUnit(uint64_t now)
+{
     const bool idle = m_scanner.Idle();
     if (idle && m_scanner.StartDueRetry(now))
         return true;
@@ -171,7 +274,8 @@ bool WatchLoop::TakeNextWork()
     const bool room = !m_scanner.ReadyForTwoCalls();
     if (room && m_intake.HasPending() && m_recovery.StepWhileNamesWait(now))
         return true;
-    if (room && m_intake.HasPending() && m_arrived.MakeRoomFor(m_intake.Next().name, now)) {
+    if (room && m_intake.HasPending() && (!m_intake.Next().caughtUp || RoomForCaughtUp()) &&
+        m_arrived.MakeRoomFor(m_intake.Next().name, now)) {
         Offer(m_intake.Pop(), now);
         m_recovery.NameOffered();
         return true;
@@ -184,26 +288,36 @@ bool WatchLoop::TakeNextWork()
     return m_recovery.Step();
 }
 
+// A name caught up at start is offered only while few files are before it,
+// set aside or ready: a file that arrives after the start then waits for a
+// small call at most, not for the whole catch-up.
+bool WatchLoop::RoomForCaughtUp() const
+{
+    constexpr std::size_t kCaughtUpAhead = 64;
+    return m_arrived.SetAsideCount() < kCaughtUpAhead && m_scanner.ReadyCount() < kCaughtUpAhead;
+}
+
 bool WatchLoop::LookAtSetAsideFile(uint64_t now)
 {
     std::u16string name;
+    platform::FileTime since = 0;
     const auto lookAt = [this](const std::u16string& name) {
         return platform::LookAtArrival(m_context.watchRoot, name);
     };
-    switch (m_arrived.LookAtNext(now, lookAt, name)) {
+    switch (m_arrived.LookAtNext(now, lookAt, name, since)) {
     case ArrivedFiles::Step::None:
         return false;
     case ArrivedFiles::Step::Looked:
         return true;
     case ArrivedFiles::Step::Scan:
-        m_scanner.Submit(name, now);
+        m_scanner.Submit(name, since, now);
         return true;
     case ArrivedFiles::Step::Rescan:
-        m_scanner.Submit(name, now, ScannerStage::Order::BehindNewFiles);
+        m_scanner.Submit(name, since, now, ScannerStage::Order::BehindNewFiles);
         return true;
     case ArrivedFiles::Step::Folder:
         // It took the place of a file: what it holds arrived by a rename.
-        FolderArrived(name, Arrival::Renamed, now);
+        FolderArrived(name, Arrival::Renamed, since, false, now);
         return true;
     }
     return false;
@@ -254,7 +368,7 @@ void WatchLoop::Offer(PendingChange change, uint64_t now)
     // records of its own. No cache: the name may well have been scanned.
     if (change.arrival == Arrival::Changed) {
         if (look.state != platform::ArrivalState::Folder)
-            m_arrived.ChangedUnheld(change.name, look, now);
+            m_arrived.ChangedUnheld(change.name, look, now, change.since);
         return;
     }
     // A folder is not handed over: the scanner would read all of it, the
@@ -263,7 +377,7 @@ void WatchLoop::Offer(PendingChange change, uint64_t now)
     // offered here file by file, arriving as the folder did. It passes no
     // cache: it is never handed over itself.
     if (look.state == platform::ArrivalState::Folder) {
-        FolderArrived(change.name, change.arrival, now);
+        FolderArrived(change.name, change.arrival, change.since, change.caughtUp, now);
         return;
     }
     // A file set aside or watched already came by its own record or by its
@@ -281,24 +395,30 @@ void WatchLoop::Offer(PendingChange change, uint64_t now)
     if (!m_context.cache.AdmitCandidate(candidate) && change.arrival != Arrival::Renamed &&
         change.arrival != Arrival::Recovered)
         return;
-    m_arrived.Arrived(change.name, look, now, change.inNewFolder);
+    m_arrived.Arrived(change.name, look, now, change.since, change.inNewFolder);
 }
 
-void WatchLoop::FolderArrived(const std::u16string& name, Arrival arrival, uint64_t now)
+void WatchLoop::FolderArrived(const std::u16string& name, Arrival arrival, platform::FileTime since, bool caughtUp,
+                              uint64_t now)
 {
-    if (m_intake.FolderArrived(name, arrival))
+    if (m_intake.FolderArrived(name, arrival, since, caughtUp))
         return;
     // More folders wait for their listing than their bound holds: this one
     // is scanned whole, as before folders were listed, rather than not at
     // all.
-    m_scanner.Submit(name, now);
+    m_scanner.Submit(name, since, now);
 }
 
 bool WatchLoop::Finished() const
 {
-    return m_intake.Refused() && m_scanner.Idle() && !m_scanner.HasWaiting() && !m_scanner.HasReady() &&
-           !m_intake.HasPending() && !m_intake.Losses().Pending() && !m_intake.Folders().Pending() &&
-           !m_recovery.Active() &&
+    return m_intake.Refused() && Settled();
+}
+
+// Nothing taken in is left to deal with.
+bool WatchLoop::Settled() const
+{
+    return m_scanner.Idle() && !m_scanner.HasWaiting() && !m_scanner.HasReady() && !m_intake.HasPending() &&
+           !m_intake.Losses().Pending() && !m_intake.Folders().Pending() && !m_recovery.Active() &&
            !m_arrived.SetAside();
 }
 
@@ -324,6 +444,9 @@ void WatchLoop::WaitParked()
             timeout = std::min(timeout, recovery.milliseconds);
         }
     }
+    // The mark's next write, during a long call too.
+    if (m_progress.Pending() && !m_context.gate.StopRequested())
+        timeout = std::min(timeout, m_progress.MillisecondsToWrite(now, Settled()));
     const uint64_t parkedAt = reading ? platform::MonotonicMilliseconds() : 0;
     m_context.gate.Park();
     platform::WaitForWork(m_intake.Outstanding(), m_scanner.Running(), reading, static_cast<unsigned>(timeout));

@@ -364,4 +364,27 @@ SettledRead ReadSettledFile(const std::wstring& path, std::string& bytes, FileSt
     return SettledRead::Read;
 }
 
+bool ReplaceWholeFile(const std::wstring& path, const std::string& bytes, uint32_t& error)
+{
+    const std::wstring fresh = path + L"." + std::to_wstring(GetCurrentProcessId()) + L".tmp";
+    HANDLE file = CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = GetLastError();
+        return false;
+    }
+    DWORD written = 0;
+    bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+              written == bytes.size() && FlushFileBuffers(file);
+    if (!ok)
+        error = GetLastError();
+    CloseHandle(file);
+    if (ok && !MoveFileExW(fresh.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = GetLastError();
+        ok = false;
+    }
+    if (!ok)
+        DeleteFileW(fresh.c_str());
+    return ok;
+}
+
 } // namespace platform

@@ -115,6 +115,35 @@ bool LongNamePathOf(const std::wstring& path, std::wstring& longPath)
     return true;
 }
 
+bool ReplaceWholeFile(const std::wstring& path, const std::string& bytes, uint32_t& error)
+{
+    constexpr uint32_t kErrorDiskFull = 112;
+    if (fake::Read(&fake::Platform::failReplaces)) {
+        error = kErrorDiskFull;
+        return false;
+    }
+    const std::filesystem::path host = fake::HostPath(path);
+    std::filesystem::path fresh = host;
+    fresh += "." + std::to_string(::getpid()) + ".tmp";
+    {
+        std::ofstream out(fresh, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        if (!out.flush()) {
+            error = 5;
+            return false;
+        }
+    }
+    std::error_code failed;
+    std::filesystem::rename(fresh, host, failed);
+    if (failed) {
+        std::filesystem::remove(fresh, failed);
+        error = 5;
+        return false;
+    }
+    fake::Update([](fake::Platform& p) { ++p.replacedFiles; });
+    return true;
+}
+
 bool ReadWholeFile(const std::wstring& path, std::string& bytes)
 {
     bytes.clear();

@@ -120,6 +120,11 @@ struct PlatformData {
     // another one may be changed in the same tick).
     std::map<std::wstring, TimesSet> timesSet;
 
+    // Files replaced whole (the watchers' progress marks), and whether that
+    // fails, as on a full disk.
+    int replacedFiles = 0;
+    bool failReplaces = false;
+
     // Short (8.3) paths of the volume, by long path; none unless set.
     std::map<std::wstring, std::wstring> shortPaths;
 
@@ -209,6 +214,8 @@ void SetListingBatch(std::size_t entries);
 void HoldFirstReads(bool held);
 
 void FailReads();
+void FailReplaces(bool failing);
+int ReplacedFiles();
 void RunReadsOutOfMemory();
 // Another process truncated `path` and writes it: reads that deny writers
 // find it held `reads` more times, then it holds `lastBytes` and is

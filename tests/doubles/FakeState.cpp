@@ -42,6 +42,8 @@ void SetListingBatchMilliseconds(uint64_t milliseconds)
 void HoldFirstReads(bool held) { Set(&Platform::firstReadsHeld, held); }
 void SetListingBatch(std::size_t entries) { Set(&Platform::listingBatchEntries, entries); }
 void FailReads() { Set(&Platform::failReads, true); }
+void FailReplaces(bool failing) { Set(&Platform::failReplaces, failing); }
+int ReplacedFiles() { return Read(&Platform::replacedFiles); }
 void RunReadsOutOfMemory() { Set(&Platform::readsRunOutOfMemory, true); }
 int FileReads() { return Read(&Platform::fileReads); }
 void SetScannerFound(bool found) { Set(&Platform::scannerFound, found); }

@@ -17,6 +17,9 @@
 
 namespace {
 
+// When the files handed over arrived; what the stage holds keeps it.
+constexpr platform::FileTime kSince = 1;
+
 const std::string kFailed = "In StartScan: clamdscan failed with exit status 2 for \"C:\\ProgramData\\a.exe\"; "
                             "new files wait and are tried again while it fails.";
 
@@ -38,7 +41,7 @@ protected:
     void Submit(const std::string& name, uint64_t nowMs)
     {
         Put(name);
-        stage->Submit(std::u16string(name.begin(), name.end()), nowMs);
+        stage->Submit(std::u16string(name.begin(), name.end()), kSince, nowMs);
         stage->StartReady(nowMs);
         Finish(nowMs);
     }
@@ -123,7 +126,7 @@ TEST_F(ScannerStageTest, TheAnswerDecidesWhetherAFileWasScannedAndWhoseFaultAFai
         if (c.hangs) {
             fake::HoldScans();
             Put("a.exe");
-            stage->Submit(u"a.exe", now);
+            stage->Submit(u"a.exe", kSince, now);
             stage->StartReady(now);
             ASSERT_FALSE(stage->Idle());
             stage->Poll(now + kDeadlineMs - 1);
@@ -187,7 +190,7 @@ TEST_F(ScannerStageTest, WhileItFailsOnlyTheOldestIsTriedAtIntervalsDoublingToTh
     EXPECT_FALSE(Retry(now + 30000));
     EXPECT_FALSE(stage->Failing()) << "nothing waits: new files must be taken on";
     Put("b.exe");
-    stage->Submit(u"b.exe", now + 30000);
+    stage->Submit(u"b.exe", kSince, now + 30000);
     EXPECT_TRUE(stage->Failing());
     fake::SetScanExitCodes({1}); // a detection ends the outage as well
     EXPECT_TRUE(Retry(now + 30000));
@@ -221,7 +224,7 @@ TEST_F(ScannerStageTest, AFailedScanOfAFileThatIsGoneIsNoOutage)
 {
     fake::SetScanExitCodes({2});
     fake::SetTreeEntry(L"C:\\ProgramData\\.clamav-unlink-x", fake::TreeEntry{});
-    stage->Submit(u".clamav-unlink-x", 0);
+    stage->Submit(u".clamav-unlink-x", kSince, 0);
     stage->StartReady(0);
     fake::EraseTreeEntry(L"C:\\ProgramData\\.clamav-unlink-x"); // gone while it was scanned
     Finish(0);
@@ -242,7 +245,7 @@ TEST_F(ScannerStageTest, ACallIsDueWhenFullOrOnceItsFirstFileHasWaited)
             std::string name = "d" + std::to_string(nowMs) + "-" + std::to_string(i);
             name += std::string(9000 - name.size(), 'x');
             fake::SetTreeEntry(L"C:\\ProgramData\\" + std::wstring(name.begin(), name.end()), fake::TreeEntry{});
-            stage->Submit(std::u16string(name.begin(), name.end()), nowMs);
+            stage->Submit(std::u16string(name.begin(), name.end()), kSince, nowMs);
         }
     };
     EXPECT_FALSE(stage->CallDue(0));
@@ -268,7 +271,7 @@ TEST_F(ScannerStageTest, ACallTakesWhatFitsThirtyThousandCharacters)
     const auto calls = [this](const std::vector<std::string>& names) {
         for (const std::string& name : names) {
             fake::SetTreeEntry(L"C:\\ProgramData\\" + std::wstring(name.begin(), name.end()), fake::TreeEntry{});
-            stage->Submit(std::u16string(name.begin(), name.end()), 0);
+            stage->Submit(std::u16string(name.begin(), name.end()), kSince, 0);
         }
         const std::size_t before = fake::ScanCommandLines().size();
         while (stage->HasReady()) {
@@ -552,7 +555,7 @@ TEST_F(ScannerStageTest, TheFileThatFailsACallOfSixtyFourIsFoundInAFewCalls)
         for (int i = 0; i < 64; ++i) {
             const std::string name = "h" + std::to_string(1000 + i) + ".exe";
             Put(name);
-            stage->Submit(std::u16string(name.begin(), name.end()), 0);
+            stage->Submit(std::u16string(name.begin(), name.end()), kSince, 0);
         }
         RunDue(0);
         const auto calls = fake::ScannedPaths();
@@ -710,7 +713,7 @@ TEST_F(ScannerStageTest, ACallThatFoundSomethingIsToldFileByFile)
         fake::SetScanExitCodes({1, 0});
         for (const std::string name : {"v.exe", "e.exe", "c.exe"}) {
             Put(name);
-            stage->Submit(std::u16string(name.begin(), name.end()), 0);
+            stage->Submit(std::u16string(name.begin(), name.end()), kSince, 0);
         }
         fake::HoldScans();
         stage->StartReady(0);

@@ -43,6 +43,16 @@ bool ChangeIntake::Start()
     return issued;
 }
 
+void ChangeIntake::CatchUp(platform::FileTime from)
+{
+    // Both ends on the monotonic clock at the first issue: names taken in
+    // from the start on are remembered while the window waits, and a clock
+    // set back since the stop cannot stretch the window.
+    const ClockMark start{from, m_lastGoodIssue.monotonicMs};
+    m_losses.Widen(start, m_lastGoodIssue);
+    m_catchingUp = true;
+}
+
 void ChangeIntake::Poll()
 {
     if (m_refused || !platform::ChangeRequestCompleted(m_request))
@@ -75,6 +85,10 @@ void ChangeIntake::TakeIn()
     const platform::CompletedChanges completed = platform::TakeCompletedChanges(m_request);
     const ClockMark now = ReadClocks();
     if (!completed.lost) {
+        // What these records name happened after the last request whose
+        // records were all taken in was issued: before that, it would have
+        // come with that request.
+        const platform::FileTime since = m_lastGoodIssue.wall - std::min(m_lastGoodIssue.wall, kClockSlack);
         std::vector<PendingChange> batch;
         std::size_t bytes = 0;
         // A writer makes a record for every write: one name in the queue for
@@ -86,7 +100,7 @@ void ChangeIntake::TakeIn()
                 if (m_changed(record.name) || !named.insert(record.name).second)
                     return;
                 bytes += NameCost(record.name);
-                batch.push_back(PendingChange{record.name, Arrival::Changed});
+                batch.push_back(PendingChange{record.name, Arrival::Changed, false, since});
                 return;
             }
             // A name that arrives by a rename is new content too; removals
@@ -97,9 +111,9 @@ void ChangeIntake::TakeIn()
             if (m_changed)
                 named.insert(record.name);
             bytes += NameCost(record.name);
-            batch.push_back(PendingChange{record.name, record.action == kFileActionAdded
-                                                           ? Arrival::Added
-                                                           : Arrival::Renamed});
+            batch.push_back(PendingChange{record.name,
+                                          record.action == kFileActionAdded ? Arrival::Added : Arrival::Renamed,
+                                          false, since});
         });
         if (m_pending.Fits(bytes)) {
             for (PendingChange& change : batch) {
@@ -121,12 +135,13 @@ void ChangeIntake::TakeIn()
     ++m_stats.losses;
 }
 
-bool ChangeIntake::FolderArrived(const std::u16string& name, Arrival arrival)
+bool ChangeIntake::FolderArrived(const std::u16string& name, Arrival arrival, platform::FileTime since,
+                                 bool caughtUp)
 {
     // What is taken in from a little before now is remembered until the
     // folder is listed: its files' own records need not be handed back.
     const uint64_t now = ReadClocks().monotonicMs;
-    return m_folders.Add(name, arrival, now - std::min(now, kClockSlackMs));
+    return m_folders.Add(name, arrival, now - std::min(now, kClockSlackMs), since, caughtUp);
 }
 
 bool ChangeIntake::TakeRecovered(const RecoveryPass& pass)
@@ -137,13 +152,17 @@ bool ChangeIntake::TakeRecovered(const RecoveryPass& pass)
         return false;
     // Taken in while the pass listed, or still in the queue: not twice.
     std::unordered_set<std::u16string_view> pending;
-    for (const PendingChange& change : m_pending.Changes())
-        pending.insert(change.name);
+    for (const auto* names : {&m_pending.Changes(), &m_pending.CaughtUp()})
+        for (const PendingChange& change : *names)
+            pending.insert(change.name);
     // A new folder's files arrived as it did; what a loss window found
     // changed in the lost time is scanned even if the cache holds its name,
     // as a name that arrives by a rename is.
     const bool newFolder = pass.ForNewFolder();
     const Arrival arrival = newFolder ? m_folders.Listed().arrival : Arrival::Recovered;
+    // The window starts no later than the pass's span.
+    const platform::FileTime since = newFolder ? m_folders.Listed().since : m_losses.Window().start.wall;
+    const bool caughtUp = newFolder ? m_folders.Listed().caughtUp : m_catchingUp;
     std::size_t taken = 0;
     std::size_t bytes = 0;
     std::vector<PendingChange> recovered;
@@ -153,7 +172,7 @@ bool ChangeIntake::TakeRecovered(const RecoveryPass& pass)
             if (!m_pending.Fits(bytes + cost) && !(m_pending.Empty() && recovered.empty()))
                 break;
             bytes += cost;
-            recovered.push_back(PendingChange{entry.path, arrival, newFolder});
+            recovered.push_back(PendingChange{entry.path, arrival, newFolder, since, caughtUp});
         }
         ++taken;
     }
@@ -174,9 +193,20 @@ bool ChangeIntake::TakeRecovered(const RecoveryPass& pass)
         m_stats.recovered += recovered.size();
         ++m_stats.recoveryPasses;
         m_losses.EndPass(found, pass.More(), taken);
+        m_catchingUp = m_catchingUp && m_losses.Pending();
     }
     ForgetTaken();
     return true;
+}
+
+platform::FileTime ChangeIntake::HeldSince() const
+{
+    // Records that completed after the last good issue, taken in or not,
+    // name what happened after it; a loss window starts before its records.
+    platform::FileTime since = m_lastGoodIssue.wall - std::min(m_lastGoodIssue.wall, kClockSlack);
+    if (m_losses.Pending())
+        since = std::min(since, m_losses.Window().start.wall);
+    return m_folders.OldestSince(m_pending.OldestSince(since));
 }
 
 ClockMark ChangeIntake::ReadClocks()

@@ -34,6 +34,10 @@ public:
     // Issues the first request: what happened before it is not new. False
     // when the system refuses it.
     bool Start();
+    // After Start: the tree is to be listed for what was created or moved
+    // in from `from` (a wall time) until the first request was issued, as
+    // for records the system lost. The monitor was not running then.
+    void CatchUp(platform::FileTime from);
 
     // Never blocks: when the request has completed, takes its records in and
     // issues the next one.
@@ -47,10 +51,10 @@ public:
     uint32_t Refusal() const { return m_refusal; }
 
     bool HasPending() const { return !m_pending.Empty(); }
-    std::size_t PendingCount() const { return m_pending.Changes().size(); }
+    std::size_t PendingCount() const { return m_pending.Size(); }
     PendingChange Pop() { return m_pending.Pop(); }
     // What Pop would give; only while some are pending.
-    const PendingChange& Next() const { return m_pending.Changes().front(); }
+    const PendingChange& Next() const { return m_pending.Next(); }
 
     // The lost time still to be recovered, and room for what a pass finds:
     // a pass begins only while at least half the queue is free, so that it
@@ -65,7 +69,8 @@ public:
 
     // A folder arrived: what lies below it is to be listed. False when the
     // folders that wait hold all they may (a quarter of the queue's bound).
-    bool FolderArrived(const std::u16string& name, Arrival arrival);
+    // `caughtUp`: the folder was, and so is what lies below it.
+    bool FolderArrived(const std::u16string& name, Arrival arrival, platform::FileTime since, bool caughtUp);
     NewFolders& Folders() { return m_folders; }
     const NewFolders& Folders() const { return m_folders; }
 
@@ -75,6 +80,15 @@ public:
     // many as it holds, at least one, or a tiny bound would stall): false,
     // taking nothing, while the queue has too little room; the pass waits.
     bool TakeRecovered(const RecoveryPass& pass);
+
+    // A wall time before which every change the system reported, or lost,
+    // has been taken in and has left the intake: no name it still holds,
+    // no folder that waits for its listing and no lost time still to be
+    // listed for began before it.
+    platform::FileTime HeldSince() const;
+    // The wall time at which the last request whose records were all taken
+    // in was issued.
+    platform::FileTime RecordsUpTo() const { return m_lastGoodIssue.wall; }
 
 private:
     bool Issue();
@@ -95,5 +109,6 @@ private:
     bool m_outstanding = false;
     bool m_lostSinceIssue = false;
     bool m_refused = false;
+    bool m_catchingUp = false; // the lost time is the catch-up's, or holds it
     uint32_t m_refusal = 0;
 };

@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr platform::FileTime kClockSlack = kClockSlackMs * kFileTicksPerMs;
-
 ClockMark SlackBefore(const ClockMark& mark)
 {
     return ClockMark{mark.wall - std::min(mark.wall, kClockSlack),

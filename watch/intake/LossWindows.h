@@ -10,6 +10,7 @@
 // File times can lag the clock a watcher reads by a tick of the file
 // system's coarser clock; a loss window starts this much earlier.
 inline constexpr uint64_t kClockSlackMs = 100;
+inline constexpr platform::FileTime kClockSlack = kClockSlackMs * kFileTicksPerMs;
 
 // A span of time whose change records the system lost: every entry of the
 // tree created, written or changed in it may be new. Its ends are readings

@@ -23,12 +23,14 @@ bool PastTheCache(Arrival arrival)
 
 } // namespace
 
-bool NewFolders::Add(const std::u16string& path, Arrival arrival, uint64_t nowMs)
+bool NewFolders::Add(const std::u16string& path, Arrival arrival, uint64_t nowMs, platform::FileTime since,
+                     bool caughtUp)
 {
     // Only a folder whose files would meet the cache the same way or more
     // leniently covers it.
     const auto covers = [&](const NewFolder& waiting) {
-        return LiesIn(path, waiting.path) && (PastTheCache(waiting.arrival) || !PastTheCache(arrival));
+        return LiesIn(path, waiting.path) && (PastTheCache(waiting.arrival) || !PastTheCache(arrival)) &&
+               waiting.since <= since && waiting.caughtUp <= caughtUp;
     };
     const auto from = m_folders.begin() + (m_passBegun ? 1 : 0);
     if (std::any_of(from, m_folders.end(), covers))
@@ -36,7 +38,7 @@ bool NewFolders::Add(const std::u16string& path, Arrival arrival, uint64_t nowMs
     const std::size_t cost = NameCost(path);
     if (m_bytes + cost > m_limit)
         return false;
-    m_folders.push_back(NewFolder{path, arrival, nowMs, std::u16string()});
+    m_folders.push_back(NewFolder{path, arrival, nowMs, std::u16string(), since, caughtUp});
     m_bytes += cost;
     return true;
 }
@@ -47,6 +49,13 @@ uint64_t NewFolders::StartMonotonicMs() const
     for (const NewFolder& folder : m_folders)
         start = std::min(start, folder.sinceMs);
     return start;
+}
+
+platform::FileTime NewFolders::OldestSince(platform::FileTime none) const
+{
+    for (const NewFolder& folder : m_folders)
+        none = std::min(none, folder.since);
+    return none;
 }
 
 const NewFolder& NewFolders::BeginPass()

@@ -19,6 +19,10 @@ struct NewFolder {
     // waits, so that its listing does not hand them back.
     uint64_t sinceMs = 0;
     std::u16string after; // names up to this one were handed back
+    // The `since` of the change that named it: what lies below it inherits
+    // it (a folder moved in keeps its files' old times).
+    platform::FileTime since = 0;
+    bool caughtUp = false; // as PendingChange's
 };
 
 // The folders whose listing is still to come, oldest first, each listed by
@@ -30,12 +34,15 @@ public:
 
     // False when it does not fit. A folder inside one that waits and has not
     // begun its pass is listed by that pass: it is not added again.
-    bool Add(const std::u16string& path, Arrival arrival, uint64_t nowMs);
+    bool Add(const std::u16string& path, Arrival arrival, uint64_t nowMs, platform::FileTime since,
+             bool caughtUp);
 
     bool Pending() const { return !m_folders.empty(); }
     // Names taken in since this monotonic time are still needed; the
     // largest time when none waits.
     uint64_t StartMonotonicMs() const;
+    // The earliest `since` of the folders that wait; `none` when none does.
+    platform::FileTime OldestSince(platform::FileTime none) const;
 
     // The folder the next pass lists, from after what the last pass over it
     // handed back.

@@ -47,9 +47,9 @@ ScannerStage::ScannerStage(const std::wstring& programDataPath, const std::wstri
     EnsureVaultFolder(m_programDataPath, reason);
 }
 
-void ScannerStage::Submit(const std::u16string& name, uint64_t nowMs, Order order)
+void ScannerStage::Submit(const std::u16string& name, platform::FileTime since, uint64_t nowMs, Order order)
 {
-    WaitingFiles::File file{name};
+    WaitingFiles::File file{name, since};
     if (m_waiting.Failing()) {
         if (!m_waiting.Queue(file))
             WriteLogEntry(kErrorFunctionLogs,
@@ -67,6 +67,17 @@ void ScannerStage::Submit(const std::u16string& name, uint64_t nowMs, Order orde
     while (!ready.behind && at != m_ready.begin() && std::prev(at)->behind)
         --at;
     m_ready.insert(at, std::move(ready));
+}
+
+platform::FileTime ScannerStage::OldestSince(platform::FileTime none) const
+{
+    for (const Ready& ready : m_ready)
+        none = std::min(none, ready.file.since);
+    const CallKind call = m_kind == CallKind::Ping ? m_failedKind : m_kind;
+    if (call != CallKind::FileRetry)
+        for (const Ready& ready : m_call)
+            none = std::min(none, ready.file.since);
+    return m_waiting.OldestSince(none);
 }
 
 // The target of the file; one whose verdict could not be read from a

@@ -64,9 +64,9 @@ public:
     // Hands a file over: it is ready, behind the files before it, or, while
     // the scanner is out, it waits behind the files that wait. A file
     // scanned again for a change goes behind every new file, so that such
-    // scans never hold up a new one.
+    // scans never hold up a new one. `since` as PendingChange's.
     enum class Order { InTurn, BehindNewFiles };
-    void Submit(const std::u16string& name, uint64_t nowMs, Order order = Order::InTurn);
+    void Submit(const std::u16string& name, platform::FileTime since, uint64_t nowMs, Order order = Order::InTurn);
     // The next call is full: it is due at once.
     bool ReadyFull() const { return m_baseChars + m_readyChars >= kCommandChars; }
     // The ready files fill the next call and the one after it: the loop
@@ -75,6 +75,7 @@ public:
     // ready files stay bounded.
     bool ReadyForTwoCalls() const { return m_readyChars >= 2 * (kCommandChars - m_baseChars); }
     bool HasReady() const { return !m_ready.empty(); }
+    std::size_t ReadyCount() const { return m_ready.size(); }
     // The call for the ready files is due even while more could join it:
     // it is full, or its first file has been ready this long. A file that
     // arrives amid a flood of names the filters turn away would otherwise
@@ -98,6 +99,13 @@ public:
     bool Failing() const { return m_waiting.Failing() && (!m_waiting.Empty() || m_running); }
     // How long until a waiting file's try is due; only while some wait.
     uint64_t MillisecondsToNextRetry(uint64_t nowMs) const;
+
+    // The earliest `since` of the files not yet scanned: ready, in the
+    // running call, or waiting for the scanner to work again; `none` when
+    // there is none. A file that failed alone is named in the log when it
+    // first fails and is tried again while it exists: it holds nothing
+    // back, or one unreadable file would hold it back for ever.
+    platform::FileTime OldestSince(platform::FileTime none) const;
 
     // The running call, for the wait; null when idle.
     platform::ProcessHandle Running() const { return m_running.Get(); }

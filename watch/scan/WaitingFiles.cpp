@@ -68,6 +68,13 @@ void WaitingFiles::TryAgainNow(File file, uint64_t nowMs)
     m_nextTryMs = nowMs;
 }
 
+platform::FileTime WaitingFiles::OldestSince(platform::FileTime none) const
+{
+    for (const File& file : m_files)
+        none = std::min(none, file.since);
+    return none;
+}
+
 uint64_t WaitingFiles::MillisecondsToNextTry(uint64_t nowMs) const
 {
     PELMON_INVARIANT(!m_files.empty());

@@ -4,6 +4,8 @@
 #include <deque>
 #include <string>
 
+#include "platform/DirectoryListing.h"
+
 // Files that were not scanned because the scanner failed (it could not
 // reach its daemon, crashed, or could not be started), oldest first. While
 // the scanner keeps failing, only the oldest is tried, at intervals that
@@ -16,6 +18,8 @@ public:
 
     struct File {
         std::u16string name; // exactly as the file system holds it
+        // As PendingChange's: the file is not done with while it is held.
+        platform::FileTime since = 0;
     };
 
     explicit WaitingFiles(std::size_t byteLimit) : m_limit(byteLimit) {}
@@ -46,6 +50,9 @@ public:
     uint64_t MillisecondsToNextTry(uint64_t nowMs) const;
     // The oldest waiting file, taken out for a try, when one is due.
     bool TakeDue(uint64_t nowMs, File& file);
+
+    // The earliest `since` of the waiting files; `none` when none waits.
+    platform::FileTime OldestSince(platform::FileTime none) const;
 
     // When the current run of failures began.
     uint64_t FailingSinceMs() const { return m_failingSinceMs; }
