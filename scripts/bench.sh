@@ -71,6 +71,14 @@ cmake --build --preset windows >/dev/null
 set +e
 source scripts/lib/e2e.sh
 prepare_wine_monitor
+# Each section measures its own files: with the progress marks an earlier
+# section's monitor left, the next monitor would first catch up on that
+# section's files (the catch-up has a section of its own).
+start_watching() {
+    rm -f "$(product_folder)"/WatchMark*.txt
+    start_service
+    start_watchers
+}
 # Long enough for the largest burst on a slow machine: a benchmark measures
 # its own monitor to the end.
 export MONITOR_LIMIT=7200
