@@ -355,13 +355,20 @@ void WatchLoop::Offer(PendingChange change, uint64_t now)
         return;
     if (m_context.kind == WatcherKind::ProgramData && IsInVaultFolder(candidate))
         return;
-    if (IsExcludedExtension(candidate))
+    // The extension turns a file away, never a folder moved in whole, whose
+    // files make no records of their own: a moved-in "pack.tmp" must not
+    // hide what it holds. Only such arrivals pay a look to tell.
+    const bool excluded = IsExcludedExtension(candidate);
+    const bool mayBeFolderMovedIn = change.arrival == Arrival::Renamed || change.arrival == Arrival::Recovered;
+    if (excluded && !mayBeFolderMovedIn)
         return;
     // Gone already (the scanner's own short-lived files, say): nothing to
     // scan, and no place taken in the cache, or the name arriving again
     // would pass unscanned.
     const platform::ArrivalLook look = platform::LookAtArrival(m_context.watchRoot, change.name);
     if (look.state == platform::ArrivalState::Missing)
+        return;
+    if (excluded && look.state != platform::ArrivalState::Folder)
         return;
     // Content replaced in place is new content, whatever the file's age. A
     // folder's own change names nothing new: what arrives in it comes with

@@ -80,6 +80,10 @@ TEST_F(WatchersTest, AFolderThatArrivesIsListedAndEachEligibleFileInItHandedOver
         // A move within the volume: one record for the whole tree, whose
         // files are an hour old.
         {"moved in whole", L"C:\\ProgramData", moved, {{RenamedNew, moved}}, true},
+        // Named like a file the filters turn away: the name must not hide
+        // what the folder holds.
+        {"moved in whole under an excluded extension", L"C:\\ProgramData", u"App\\pack.tmp",
+         {{RenamedNew, u"App\\pack.tmp"}}, true},
         {"the vault itself", L"C:\\ProgramData", u"Pelorin\\Vault", {{Added, u"Pelorin\\Vault"}}, false},
         {"a folder in the vault", L"C:\\ProgramData", u"pelorin\\VAULT\\tree", {{RenamedNew, u"pelorin\\VAULT\\tree"}},
          false},
