@@ -226,6 +226,24 @@ bool CreateFolder(const std::wstring& path, uint32_t& error)
     return false;
 }
 
+namespace {
+
+// Appends what is left of the file to `bytes`; false when a read fails.
+bool ReadToEnd(HANDLE file, std::string& bytes)
+{
+    char chunk[16384];
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file, chunk, sizeof(chunk), &got, nullptr))
+            return false;
+        if (got == 0)
+            return true;
+        bytes.append(chunk, got);
+    }
+}
+
+} // namespace
+
 bool ReadWholeFile(const std::wstring& path, std::string& bytes)
 {
     bytes.clear();
@@ -235,18 +253,7 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes)
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    bool ok = true;
-    char chunk[16384];
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(file, chunk, sizeof(chunk), &got, nullptr)) {
-            ok = false;
-            break;
-        }
-        if (got == 0)
-            break;
-        bytes.append(chunk, got);
-    }
+    const bool ok = ReadToEnd(file, bytes);
     CloseHandle(file);
     if (!ok)
         bytes.clear();
@@ -343,17 +350,7 @@ SettledRead ReadSettledFile(const std::wstring& path, std::string& bytes, FileSt
         // all the same costs one more call.
         if (stamp.size < (uint64_t(1) << 31))
             bytes.reserve(static_cast<std::size_t>(stamp.size));
-        char chunk[16384];
-        for (;;) {
-            DWORD got = 0;
-            if (!ReadFile(file, chunk, sizeof(chunk), &got, nullptr)) {
-                ok = false;
-                break;
-            }
-            if (got == 0)
-                break;
-            bytes.append(chunk, got);
-        }
+        ok = ReadToEnd(file, bytes);
     }
     CloseHandle(file);
     if (!ok) {
