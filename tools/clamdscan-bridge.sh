@@ -52,10 +52,11 @@ one_line() {
 finish() {
     local code="$1" verdict="$2" moved="${3:-}" a args="" stamp
     if [[ -n "${PELMON_SCAN_LOG:-}" ]]; then
-        for a in "${received[@]}"; do
-            one_line "$a"
-            args+="${args:+ }[$ONE_LINE]"
-        done
+        # One pass over all arguments: hundreds of them, one at a time,
+        # cost more than the scan.
+        printf -v args '[%s] ' "${received[@]}"
+        one_line "${args% }"
+        args="$ONE_LINE"
         one_line "$verdict"
         verdict="$ONE_LINE"
         one_line "$moved"
@@ -175,10 +176,28 @@ fi
 
 to_unix "$vault_win" || fail "cannot map vault path: $vault_win"
 vault="$UNIX_PATH"
+# A call names hundreds of files in a few folders: each folder is mapped
+# once, and each file then costs one lookup of its own name.
 targets=()
+declare -A folder_of=()
 for t in "${targets_win[@]}"; do
-    to_unix "$t" || fail "cannot map path: $t"
-    targets+=("$UNIX_PATH")
+    folder="${t%\\*}"
+    if [[ "$folder" != "$t" && "$folder" == [A-Za-z]:\\* && "${t##*\\}" != "" && "${t##*\\}" != . && "${t##*\\}" != .. ]]; then
+        if [[ -z "${folder_of[$folder]+set}" ]]; then
+            to_unix "$folder" || fail "cannot map path: $t"
+            folder_of[$folder]="$UNIX_PATH"
+        fi
+        leaf="${folder_of[$folder]}/${t##*\\}"
+        if [[ "$leaf" == */* && -e "$leaf" ]]; then
+            targets+=("$leaf")
+        else
+            resolve_below "${folder_of[$folder]}" "${t##*\\}"
+            targets+=("$RESOLVED")
+        fi
+    else
+        to_unix "$t" || fail "cannot map path: $t"
+        targets+=("$UNIX_PATH")
+    fi
 done
 
 # The vault is not made here: clamdscan refuses every scan without it, as
@@ -187,45 +206,40 @@ done
 output="$("$clamdscan_bin" --config-file="$CLAMD_CONF" --move="$vault" -- "${targets[@]}" 2>&1)"
 code=$?
 # The monitor reads each file's verdict by the path it gave: a line about a
-# mapped path is printed with the Windows path it came from. The paths are
-# looked up by each ": " in the line, first to last, so a call of hundreds
-# of files costs a lookup a line, not a comparison with every target.
-declare -A win_of=()
-for i in "${!targets[@]}"; do
-    key="${targets[$i]}"
-    if [[ -n "$key" && -z "${win_of[$key]+set}" ]]; then win_of[$key]="${targets_win[$i]}"; fi
-done
-if [[ -n "$output" ]]; then
-    while IFS= read -r line; do
-        rest="$line"
-        head=""
-        while [[ "$rest" == *": "* ]]; do
-            head+="${rest%%": "*}"
-            rest="${rest#*": "}"
-            if [[ -n "$head" && -n "${win_of[$head]+set}" ]]; then
-                line="${win_of[$head]}: $rest"
-                break
-            fi
-            head+=": "
-        done
-        printf '%s\n' "$line"
-    done <<<"$output"
-fi
-
+# mapped path is printed with the Windows path it came from, found by each
+# ": " in the line, first to last. One awk pass over all lines: a call names
+# hundreds of files, and a shell loop over them cost more than the scan.
 # The per-file result lines ("PATH: OK", "PATH: NAME FOUND", "...ERROR"),
-# or clamdscan's own error when it never got to a file.
-verdict=""
-moved=""
-while IFS= read -r line; do
-    case "$line" in
-        *": OK" | *" FOUND" | *" ERROR" | ERROR:*)
-            verdict+="${verdict:+ | }$line" ;;
-        # The vault name can differ from the original (".001" on clashes).
-        *": moved to '"*"'")
-            line="${line#*: moved to \'}"
-            moved+="${moved:+ | }${line%\'}" ;;
-    esac
-done <<<"$output"
-[[ -n "$verdict" ]] || verdict="$(printf '%s\n' "$output" | head -n 1)"
+# or clamdscan's own error when it never got to a file, go to the log,
+# through a file of their own: the mapped lines go straight to the caller.
+results="$(mktemp)" || fail "no temporary file"
+{
+    for i in "${!targets[@]}"; do printf '%s\t%s\n' "${targets[$i]}" "${targets_win[$i]}"; done
+    printf '\001\n'
+    [[ -n "$output" ]] && printf '%s\n' "$output"
+} | LC_ALL=C awk -F'\t' -v results="$results" '
+    !body && $0 == "\001" { body = 1; next }
+    !body { if ($1 != "" && !($1 in win)) win[$1] = substr($0, length($1) + 2); next }
+    {
+        line = $0
+        if (line ~ /: OK$/ || line ~ / FOUND$/ || line ~ / ERROR$/ || line ~ /^ERROR:/)
+            verdict = verdict (verdict == "" ? "" : " | ") line
+        else if (line ~ /: moved to \047.*\047$/) {
+            entry = substr(line, index(line, ": moved to \047") + 12)
+            moved = moved (moved == "" ? "" : " | ") substr(entry, 1, length(entry) - 1)
+        }
+        if (first == "") first = line
+        rest = line; head = ""
+        while ((at = index(rest, ": ")) > 0) {
+            head = head substr(rest, 1, at - 1)
+            rest = substr(rest, at + 2)
+            if (head != "" && (head in win)) { line = win[head] ": " rest; break }
+            head = head ": "
+        }
+        print line
+    }
+    END { printf "%s\n%s\n", (verdict != "" ? verdict : first), moved > results }'
+{ IFS= read -r verdict; IFS= read -r moved; } <"$results"
+rm -f -- "$results"
 
 finish "$code" "$verdict" "$moved"

@@ -13,7 +13,10 @@ namespace {
 constexpr DWORD kScanLimitMs = 10 * 60 * 1000;
 
 // The arguments, each quoted again; a short (8.3) path becomes its long
-// form, which the Unix side can map into the prefix. The C runtime splits
+// form, which the Unix side can map into the prefix. Only a path with a
+// "~" can be short: asking for every path costs a listing of each folder
+// on the way under Wine, about a millisecond a path, and a call names
+// hundreds. The C runtime splits
 // the line by the rules the monitor quotes by; not linking shell32 for
 // CommandLineToArgvW keeps this process cheap to start under Wine, where a
 // scan of a burst starts it many times.
@@ -22,10 +25,12 @@ std::wstring ArgumentsOf(int count, wchar_t** arguments)
     std::wstring line;
     for (int i = 1; i < count; ++i) {
         std::wstring argument = arguments[i];
-        wchar_t longPath[32768];
-        const DWORD length = GetLongPathNameW(argument.c_str(), longPath, 32768);
-        if (argument.compare(0, 2, L"--") != 0 && length > 0 && length < 32768)
-            argument.assign(longPath, length);
+        if (argument.compare(0, 2, L"--") != 0 && argument.find(L'~') != std::wstring::npos) {
+            static wchar_t longPath[32768];
+            const DWORD length = GetLongPathNameW(argument.c_str(), longPath, 32768);
+            if (length > 0 && length < 32768)
+                argument.assign(longPath, length);
+        }
         line += L" \"" + argument + L"\"";
     }
     return line;
