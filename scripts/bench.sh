@@ -428,17 +428,41 @@ if clamd_start "$work/clamd" >/dev/null 2>&1; then
     probe_ms=$(( $(date +%s%3N) - probe_start ))
     echo "one call of the demo's clamdscan.exe over 64 files under Wine: ${probe_ms} ms;" \
          "16 such calls one after another: $(( 16 * probe_ms )) ms"
+    # The least the monitor's calls can cost: the 1000 files do not fit one
+    # command line, and a full call holds about 830 of them.
+    for ((i = 64; i < 1000; i++)); do
+        printf 'probe %d\r\n' "$i" >"$c/real-probe/p$i.exe"
+        probe+=("C:\\real-probe\\p$i.exe")
+    done
+    probe_start=$(date +%s%3N)
+    wine_run 60 "$c/pelorin-scanner/clamdscan.exe" --move='C:\ProgramData\Pelorin\Vault' "${probe[@]:0:831}" >/dev/null 2>&1
+    full_ms=$(( $(date +%s%3N) - probe_start ))
+    probe_start=$(date +%s%3N)
+    wine_run 60 "$c/pelorin-scanner/clamdscan.exe" --move='C:\ProgramData\Pelorin\Vault' "${probe[@]:831}" >/dev/null 2>&1
+    rest_ms=$(( $(date +%s%3N) - probe_start ))
+    echo "the same over the 1000 files in two calls, 831 and 169 files, one after the other: ${full_ms} + ${rest_ms} ms" \
+         "= $(( full_ms + rest_ms )) ms ($(awk -v a="$(( full_ms + rest_ms ))" -v b="$ref_ms" 'BEGIN { printf "%.2f", a / (b > 0 ? b : 1) }') x one clamdscan call)"
     export WINEPATH='C:\pelorin-scanner' PELMON_SCAN_LOG="$work/real-scans.log"
     MONITOR_OUTPUT="$work/real-monitor.out" # clamdscan reports every file
     start_watching
     new_folder users/real/Downloads
-    rm -rf "$logs/Vault"
-    burst_start=$(date +%s%3N)
+    # Emptied, not removed: a missing vault fails the first call, which is
+    # another benchmark's matter.
+    find "$logs/Vault" -mindepth 1 -delete 2>/dev/null
+    # The burst starts with its first rename, not with the interpreter's
+    # start, which here takes longer than the renames.
     python3 -c '
-import os, sys
-for name in sorted(os.listdir(sys.argv[1])):
+import os, sys, time
+names = sorted(os.listdir(sys.argv[1]))
+start = time.time()
+for name in names:
     os.rename(os.path.join(sys.argv[1], name), os.path.join(sys.argv[2], name))
-' "$c/real-staging" "$c/users/real/Downloads"
+end = time.time()
+with open(sys.argv[3], "w") as f:
+    f.write("%d %d\n" % (start * 1000, end * 1000))
+' "$c/real-staging" "$c/users/real/Downloads" "$work/real-burst"
+    read -r burst_start burst_end <"$work/real-burst"
+    echo "the 1000 renames took $(( burst_end - burst_start )) ms"
     scanned=0 quarantined=0
     for ((t = 0; t < 6000; t++)); do
         scanned=$(grep -oE 'r[0-9]{4}\.exe' "$PELMON_SCAN_LOG" 2>/dev/null | sort -u | wc -l)
@@ -446,7 +470,10 @@ for name in sorted(os.listdir(sys.argv[1])):
         (( scanned >= 1000 && quarantined >= 20 )) && break
         sleep 0.1
     done
-    done_ms=$(( $(date +%s%3N) - burst_start ))
+    # The end of the last call, as the bridge saw it: the poll above runs
+    # only ten times a second.
+    last_end=$(awk -F'\t' '{ e = $7; sub(/^ended_ms=/, "", e); if (e > m) m = e } END { printf "%.0f\n", m }' "$PELMON_SCAN_LOG")
+    done_ms=$(( last_end - burst_start ))
     echo "monitor: $scanned of 1000 scanned, $quarantined of 20 quarantined, all after ${done_ms} ms" \
          "($(awk -v a="$done_ms" -v b="$ref_ms" 'BEGIN { printf "%.2f", a / (b > 0 ? b : 1) }') x one call)," \
          "in $(wc -l <"$PELMON_SCAN_LOG") scanner calls"
