@@ -26,9 +26,9 @@
 // ready files once it is due (full, or its first file ready for a while;
 // see CallDue), a set-aside file whose look is due, then the pending names
 // (when there is room to set them aside and the next two calls are not
-// full) and
-// the recovery steps, which take turns while names wait (see Recovery), a
-// call for what is ready, and the recovery alone once all that is done.
+// full) and the recovery steps, which take turns while names wait (see
+// Recovery), a call for what is ready unless more files are about to be
+// (MoreReadySoon), and the recovery alone once all that is done.
 // Calls and tries start only while the scanner is idle; everything else
 // goes on while a call runs, so that the next call is gathered and its
 // files looked at by the time the running one ends, and under a backlog
@@ -97,6 +97,7 @@ private:
     void FolderArrived(const std::u16string& name, Arrival arrival, platform::FileTime since, bool caughtUp,
                        uint64_t now);
     bool RoomForCaughtUp() const;
+    bool MoreReadySoon(uint64_t now) const;
     bool Finished() const;
     bool Settled() const;
     void WaitParked();
@@ -280,7 +281,7 @@ bool WatchLoop::TakeWorkUnit(uint64_t now)
         m_recovery.NameOffered();
         return true;
     }
-    if (idle && m_scanner.HasReady()) {
+    if (idle && m_scanner.HasReady() && !MoreReadySoon(now)) {
         m_scanner.StartReady(now);
         ++m_context.stats.scanCalls;
         return true;
@@ -295,6 +296,17 @@ bool WatchLoop::RoomForCaughtUp() const
 {
     constexpr std::size_t kCaughtUpAhead = 64;
     return m_arrived.SetAsideCount() < kCaughtUpAhead && m_scanner.ReadyCount() < kCaughtUpAhead;
+}
+
+// A call for fewer files than it could carry waits while a set-aside file's
+// look falls due within moments: the files of a burst become ready one
+// look after another, and a call started with the first of them would keep
+// the others waiting for its whole length, a process start included. The
+// wait ends with the looks, or once the first file has waited its gather.
+bool WatchLoop::MoreReadySoon(uint64_t now) const
+{
+    constexpr uint64_t kSoonMs = 25;
+    return m_arrived.SetAside() && m_arrived.MillisecondsToNextLook(now) <= kSoonMs;
 }
 
 bool WatchLoop::LookAtSetAsideFile(uint64_t now)
@@ -430,8 +442,8 @@ bool WatchLoop::Settled() const
 }
 
 // The one place the watcher parks. It has a time-out only while files are
-// set aside or wait for the scanner and could be taken, or a pass rests,
-// and during a call its deadline; the call's end wakes it too.
+// set aside, ready or wait for the scanner and could be taken, or a pass
+// rests, and during a call its deadline; the call's end wakes it too.
 void WatchLoop::WaitParked()
 {
     uint64_t timeout = platform::kWaitForever;
@@ -445,6 +457,9 @@ void WatchLoop::WaitParked()
             timeout = std::min(timeout, m_arrived.MillisecondsToNextLook(now));
         if (m_scanner.Idle() && m_scanner.HasWaiting())
             timeout = std::min(timeout, m_scanner.MillisecondsToNextRetry(now));
+        // A call held for files about to be ready is due at its gather's end.
+        if (m_scanner.Idle() && m_scanner.HasReady() && !m_scanner.Failing())
+            timeout = std::min(timeout, m_scanner.MillisecondsToCallDue(now));
         if (!m_scanner.Failing()) {
             const Recovery::Wait recovery = m_recovery.WaitFor(now);
             reading = recovery.reading;

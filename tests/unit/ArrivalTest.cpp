@@ -6,6 +6,7 @@
 #include "tests/unit/DownloadsFolder.h"
 #include "watch/RescanSpacing.h"
 #include "watch/WatchLimits.h"
+#include "watch/scan/ScannerStage.h"
 
 TEST_F(WatchersTest, RenamedNewNamesAreOfferedAndReadmittedPastTheCache)
 {
@@ -90,6 +91,42 @@ TEST_F(WatchersTest, ALookDueDuringAScanIsTakenThenAndItsFileGoesInTheNextCall)
     EXPECT_TRUE(fake::WaitUntil([](const fake::Platform& p) { return Settled(p) && p.scanCommandLines.size() == 2; }))
         << "the next call waited for looks after the running one ended";
     EXPECT_EQ(ScannedFiles(), (Paths{kDownloads + "slow.exe", kDownloads + "big.exe"}));
+}
+
+// Files of one burst become ready one look after another: a call waits for
+// a look due within moments rather than start with the first file and keep
+// the next waiting for its whole length. Files that keep coming hold it up
+// no longer than its first file's gather.
+TEST_F(WatchersTest, FilesReadyMomentsApartShareACallAndAStreamHoldsItForItsGatherAtMost)
+{
+    fake::WriteTo(Downloaded("first.exe"), 10);
+    Record({{Added, Relative("first.exe")}});
+    Pass(10);
+    fake::WriteTo(Downloaded("second.exe"), 10);
+    Record({{Added, Relative("second.exe")}});
+    Pass(ArrivedFiles::kLookEveryMs - 10);
+    EXPECT_TRUE(ScannedFiles().empty()) << "the call started with the first file alone";
+    Pass(10);
+    EXPECT_EQ(fake::ScanCommandLines().size(), 1u);
+    EXPECT_EQ(ScannedFiles(), (Paths{kDownloads + "first.exe", kDownloads + "second.exe"}));
+
+    // A file every 15 ms: the call is held until its first file has waited
+    // its gather, and then carries every file ready by then.
+    const std::size_t before = ScannedFiles().size();
+    uint64_t firstCallAt = 0;
+    for (uint64_t t = 0; t < 800 && firstCallAt == 0; ++t) {
+        if (t % 15 == 0) {
+            const std::string name = "s" + std::to_string(t / 15) + ".exe";
+            fake::WriteTo(Downloaded(name), 10);
+            Record({{Added, Relative(name)}});
+        }
+        Pass(1);
+        if (ScannedFiles().size() > before)
+            firstCallAt = t + 1;
+    }
+    // No file arrives at 500: the gather's end itself wakes the watcher.
+    EXPECT_EQ(firstCallAt, ArrivedFiles::kLookEveryMs + ScannerStage::kGatherMs);
+    EXPECT_EQ(ScannedFiles().size() - before, 17u) << "not every file ready by then went in the call";
 }
 
 // What is written to a file after its scan is scanned once the writes

@@ -99,6 +99,12 @@ bool ScannerStage::CallDue(uint64_t nowMs) const
     return HasReady() && (ReadyFull() || nowMs - m_ready.front().readyAtMs >= kGatherMs);
 }
 
+uint64_t ScannerStage::MillisecondsToCallDue(uint64_t nowMs) const
+{
+    PELMON_INVARIANT(HasReady());
+    return CallDue(nowMs) ? 0 : m_ready.front().readyAtMs + kGatherMs - nowMs;
+}
+
 void ScannerStage::StartReady(uint64_t nowMs)
 {
     PELMON_INVARIANT(Idle() && !m_ready.empty());

@@ -82,6 +82,9 @@ public:
     // wait until all of them had been offered.
     static constexpr uint64_t kGatherMs = 250;
     bool CallDue(uint64_t nowMs) const;
+    // How long until the call is due with no more files; only while some
+    // are ready.
+    uint64_t MillisecondsToCallDue(uint64_t nowMs) const;
     // Starts one call for the ready files, in their order; only when idle.
     void StartReady(uint64_t nowMs);
 
