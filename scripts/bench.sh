@@ -395,7 +395,7 @@ unset PELMON_STUB_DELAY_MS
 fi
 if wants real; then
 echo
-echo "== real scanner: 1000 small files, 20 of them the EICAR test file, at once into a monitored Downloads folder"
+echo "== real scanner: 1000 small files, 20 of them the EICAR test file, at once into a monitored Downloads folder ($(uptime | sed 's/.*load/load/'))"
 source scripts/lib/clamd.sh
 if clamd_start "$work/clamd" >/dev/null 2>&1; then
     # The list is written long before the burst, as it is in use: a list
@@ -489,6 +489,7 @@ with open(sys.argv[3], "w") as f:
         { if ($2 > last) last = $2 }
         END { printf "before the first call: %d ms; %d gaps between calls, %d ms together (%.0f%% of the monitor'"'"'s time)\n",
                      first, n, gaps, 100 * gaps / (total > 0 ? total : 1) }'
+    echo "load after: $(uptime | sed 's/.*load/load/')"
     stop_watching
     unset MONITOR_OUTPUT
     clamd_stop
