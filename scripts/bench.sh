@@ -29,7 +29,10 @@
 #             readable one scanned, and the ratio of the two times
 #   stop:     the service stopped in the middle of a flood: time to exit
 #   real:     the demo's real clamd: 1000 small files (20 EICAR test files)
-#             at once into a monitored folder, beside one clamdscan call
+#             at once into a monitored folder, beside one clamdscan call and
+#             the demo's clamdscan.exe over the same files in the two calls
+#             a command line allows; the monitor's calls, and the time its
+#             scanner waited before and between them
 #   arrival:  files written in 5 parts over 2 s by Wine processes, 100 by
 #             separate opens and 100 under one open (one starting every
 #             100 ms), and 50 downloads renamed into place: time from the last
