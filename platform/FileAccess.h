@@ -62,8 +62,11 @@ bool CreateFolder(const std::wstring& path, uint32_t& error);
 bool LongNamePathOf(const std::wstring& path, std::wstring& longPath);
 
 // Reads a whole file in byte mode without denying readers, writers or a
-// replace of it by a rename. False when it cannot be opened or read.
-bool ReadWholeFile(const std::wstring& path, std::string& bytes);
+// replace of it by a rename. False when it cannot be opened or read. It
+// stops once it holds more than `limit` bytes: a caller that accepts no
+// more sees that there were more, and a file of any size put in the place
+// of a small one costs no more memory than that.
+bool ReadWholeFile(const std::wstring& path, std::string& bytes, std::size_t limit = SIZE_MAX);
 
 // What tells one content of a file from another without reading it: its
 // size, its last-write time, and its change time, which a rename (a file

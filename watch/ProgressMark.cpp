@@ -75,7 +75,9 @@ CatchUpPlan ProgressMark::Load(platform::FileTime startWall)
     const platform::PathKind kind = platform::QueryPathKind(m_path);
     if (kind == platform::PathKind::Missing)
         state = MarkState::Missing;
-    else if (kind != platform::PathKind::File || !platform::ReadWholeFile(m_path, text))
+    // A mark is a line of at most 22 bytes: a file of any size in its place
+    // is malformed after its first few bytes, and is read no further.
+    else if (kind != platform::PathKind::File || !platform::ReadWholeFile(m_path, text, 64))
         state = MarkState::Unreadable;
     const CatchUpPlan plan = PlanCatchUp(state, text, startWall);
     const wchar_t* why = nullptr;

@@ -228,23 +228,27 @@ bool CreateFolder(const std::wstring& path, uint32_t& error)
 
 namespace {
 
-// Appends what is left of the file to `bytes`; false when a read fails.
-bool ReadToEnd(HANDLE file, std::string& bytes)
+// Appends what is left of the file to `bytes`, or of it one byte more than
+// `limit`; false when a read fails.
+bool ReadToEnd(HANDLE file, std::string& bytes, std::size_t limit = SIZE_MAX)
 {
     char chunk[16384];
-    for (;;) {
+    while (bytes.size() <= limit) {
+        const std::size_t room = limit - bytes.size();
+        const DWORD want = room >= sizeof(chunk) ? sizeof(chunk) : static_cast<DWORD>(room + 1);
         DWORD got = 0;
-        if (!ReadFile(file, chunk, sizeof(chunk), &got, nullptr))
+        if (!ReadFile(file, chunk, want, &got, nullptr))
             return false;
         if (got == 0)
             return true;
         bytes.append(chunk, got);
     }
+    return true;
 }
 
 } // namespace
 
-bool ReadWholeFile(const std::wstring& path, std::string& bytes)
+bool ReadWholeFile(const std::wstring& path, std::string& bytes, std::size_t limit)
 {
     bytes.clear();
     // Full sharing: another component replaces the list file by a rename,
@@ -253,7 +257,7 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes)
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    const bool ok = ReadToEnd(file, bytes);
+    const bool ok = ReadToEnd(file, bytes, limit);
     CloseHandle(file);
     if (!ok)
         bytes.clear();

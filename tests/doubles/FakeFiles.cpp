@@ -144,7 +144,7 @@ bool ReplaceWholeFile(const std::wstring& path, const std::string& bytes, uint32
     return true;
 }
 
-bool ReadWholeFile(const std::wstring& path, std::string& bytes)
+bool ReadWholeFile(const std::wstring& path, std::string& bytes, std::size_t limit)
 {
     bytes.clear();
     fake::Update([](fake::Platform& p) { ++p.fileReads; });
@@ -155,7 +155,13 @@ bool ReadWholeFile(const std::wstring& path, std::string& bytes)
     std::ifstream in(fake::HostPath(path), std::ios::binary);
     if (!in)
         return false;
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    char chunk[4096];
+    while (bytes.size() <= limit && in) {
+        const std::size_t room = limit - bytes.size();
+        in.read(chunk, static_cast<std::streamsize>(room >= sizeof(chunk) ? sizeof(chunk) : room + 1));
+        bytes.append(chunk, static_cast<std::size_t>(in.gcount()));
+    }
+    fake::Update([&](fake::Platform& p) { p.bytesRead += bytes.size(); });
     return !in.bad();
 }
 

@@ -107,6 +107,7 @@ struct PlatformData {
     bool failReads = false;
     bool readsRunOutOfMemory = false; // reading throws std::bad_alloc
     int fileReads = 0;                // whole files read, settled or not
+    uint64_t bytesRead = 0;           // by ReadWholeFile
     // Another process holds a file open for writing: this many more reads
     // that deny writers find it held, then it writes its last bytes and
     // closes it.
@@ -225,8 +226,9 @@ void HoldWriter(const std::wstring& path, int reads, const std::string& partByte
                 bool writingOn = false);
 // The last-write time of a file, as a writer or SetFileTime leaves it.
 void SetLastWrite(const std::wstring& path, uint64_t fileTime);
-// Whole files read so far.
+// Whole files read so far, and the bytes ReadWholeFile returned.
 int FileReads();
+uint64_t BytesRead();
 void SetShortPath(const std::wstring& longPath, const std::wstring& shortPath);
 
 // Both clocks move on.

@@ -46,6 +46,7 @@ void FailReplaces(bool failing) { Set(&Platform::failReplaces, failing); }
 int ReplacedFiles() { return Read(&Platform::replacedFiles); }
 void RunReadsOutOfMemory() { Set(&Platform::readsRunOutOfMemory, true); }
 int FileReads() { return Read(&Platform::fileReads); }
+uint64_t BytesRead() { return Read(&Platform::bytesRead); }
 void SetScannerFound(bool found) { Set(&Platform::scannerFound, found); }
 void SetScanExitCodes(std::vector<uint32_t> codes) { Set(&Platform::scanExitCodes, std::move(codes)); }
 void SetUnreadableFiles(std::vector<std::wstring> names) { Set(&Platform::unreadableNames, std::move(names)); }

@@ -268,6 +268,9 @@ TEST_F(RestartTest, AMissingMarkCatchesNothingUpAndABadOneADay)
          "lies in the future (the clock was set back)", false},
         {"a folder in its place", [](const std::filesystem::path& file) { std::filesystem::create_directory(file); },
          "cannot be read", true},
+        {"a huge file in its place",
+         [](const std::filesystem::path& file) { std::ofstream(file) << std::string(8 << 20, '1'); },
+         "holds no time", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -281,6 +284,9 @@ TEST_F(RestartTest, AMissingMarkCatchesNothingUpAndABadOneADay)
         Put(L"older.exe", now - 25 * kHour, now - 25 * kHour, now - 25 * kHour);
         Start();
         Pass();
+        // The mark, the list and the fixture's files are small: a file read
+        // whole in the mark's place would show here.
+        EXPECT_LT(fake::BytesRead(), 4096u);
         const std::string log = LogBytes(L"ErrorFunctionLogs.txt");
         if (*c.entry) {
             EXPECT_EQ(ScannedFiles(), Paths{"C:\\ProgramData\\yesterday.exe"});
