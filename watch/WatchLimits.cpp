@@ -61,9 +61,10 @@
 // A scanner call is ended once it has run this long: 2 minutes, the time
 // clamd gives one file's scan before it gives up on it (its MaxScanTime by
 // default), plus 5 s a file, in which clamd reads a file of its default
-// size limit (100 MB) at 20 MB/s. A call of 64 large files so has more
-// than 7 minutes; a client that hangs costs its watcher at most its call's
-// time, while the watcher goes on gathering the next call.
+// size limit (100 MB) at 20 MB/s, for 64 files at most however many a call
+// carries (see ScannerStage). A call so has 7 minutes 20 s at most; a
+// client that hangs costs its watcher no more, while the watcher goes on
+// gathering the next call.
 #ifndef PELMON_CALL_BASE_MS
 #define PELMON_CALL_BASE_MS 120000
 #endif

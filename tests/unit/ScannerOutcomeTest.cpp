@@ -674,6 +674,39 @@ TEST_F(WatchersTest, AnOutageWhoseFileWentAwayGoesOnWithTheNextFile)
     EXPECT_NE(LogBytes(L"ErrorFunctionLogs.txt").find("PELMON: clamdscan scans again after"), std::string::npos);
 }
 
+// A call is given the time of 64 files at most, however many it carries: a
+// client that hangs holds the scans no longer than before calls grew. A
+// call that needed longer is found by halves like any failed call.
+TEST_F(ScannerStageTest, ACallOfManyFilesIsGivenTheTimeOf64AndGoesOnByHalves)
+{
+    fake::HoldScans();
+    for (int i = 0; i < 100; ++i) {
+        const std::string name = "f" + std::to_string(i) + ".exe";
+        Put(name);
+        stage->Submit(std::u16string(name.begin(), name.end()), kSince, 0);
+    }
+    stage->StartReady(0);
+    const uint64_t deadline = kWatchLimits.callBaseMs + 64 * kWatchLimits.callPerFileMs;
+    stage->Poll(deadline - 1);
+    ASSERT_FALSE(stage->Idle()) << "ended before its deadline";
+    Finish(deadline);
+    EXPECT_EQ(fake::EndedScans(), 1);
+    EXPECT_NE(LogBytes(L"ErrorFunctionLogs.txt").find("did not end within 440 s, the time a call of 100 files is given"),
+              std::string::npos);
+    fake::ReleaseScans();
+    const std::size_t before = fake::ScanCommandLines().size();
+    EXPECT_TRUE(RunDue(deadline));
+    std::vector<std::size_t> calls;
+    const std::vector<std::wstring> lines = fake::ScanCommandLines();
+    for (std::size_t i = before; i < lines.size(); ++i) {
+        std::size_t files = 0;
+        for (std::size_t at = lines[i].find(L".exe\""); at != std::wstring::npos; at = lines[i].find(L".exe\"", at + 1))
+            ++files;
+        calls.push_back(files);
+    }
+    EXPECT_EQ(calls, (std::vector<std::size_t>{50, 50}));
+}
+
 // A call that never ends is ended at its deadline; the files behind it go
 // on, and the one it hung on is tried again alone.
 TEST_F(WatchersTest, ACallThatNeverEndsIsEndedAtItsDeadlineAndTheFilesBehindItGoOn)

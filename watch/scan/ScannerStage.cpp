@@ -235,7 +235,7 @@ void ScannerStage::Start(std::vector<Ready> call, CallKind kind, uint64_t nowMs)
     }
     m_running.Reset(start.process);
     m_startedMs = nowMs;
-    m_deadlineMs = nowMs + m_limits.callBaseMs + m_limits.callPerFileMs * targets.size();
+    m_deadlineMs = nowMs + m_limits.callBaseMs + m_limits.callPerFileMs * std::min(targets.size(), kDeadlineFiles);
     if (!m_running)
         NotScanned(L"clamdscan could not be started", true, nowMs);
 }

@@ -24,8 +24,8 @@
 // since a burst would otherwise cost a process start and a connection to
 // the daemon per file. Only the line's width bounds a call: a failed one is
 // told file by file from the client's output, or halved when that was lost,
-// so its size costs a few calls more at worst, and its deadline grows with
-// its files. Exit
+// so its size costs a few calls more at worst; its deadline grows with its
+// files up to kDeadlineFiles. Exit
 // status 0 (clean) and 1 (found, and moved to the quarantine folder,
 // recorded in "SuccessScanLogs.txt" for each file that left its place) mean
 // the files were scanned. Anything else, or a scanner that cannot be
@@ -48,6 +48,12 @@ public:
     // A ping answers in milliseconds; one that does not within this long
     // comes from a daemon that does not work.
     static constexpr uint64_t kPingDeadlineMs = 30000;
+    // A call is given the time of this many files at most (see WatchLimits):
+    // a client that hangs holds its watcher's scans no longer than a call of
+    // 64 files could, however many a call carries. A call of so many large
+    // files that it needs longer is ended, the daemon answers, and its halves
+    // go on as for any failed call, until they fit their time.
+    static constexpr std::size_t kDeadlineFiles = 64;
 
     ScannerStage(const std::wstring& programDataPath, const std::wstring& watchRoot, const WatchLimits& limits);
     ScannerStage(const ScannerStage&) = delete;
