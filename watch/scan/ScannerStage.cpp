@@ -454,12 +454,15 @@ void ScannerStage::NotScanned(const std::wstring& how, bool askDaemon, uint64_t 
             platform::WideToAnsiExact(ready.target, targets.back()); // it reached the scanner exactly
         }
         const std::vector<TargetVerdict> verdicts = ReadVerdicts(*printed, targets);
-        std::vector<Ready> failed;
-        for (std::size_t i = 0; i < m_call.size(); ++i) {
-            if (verdicts[i] != TargetVerdict::Clean)
-                failed.push_back(std::move(m_call[i]));
-        }
-        if (failed.size() < m_call.size()) {
+        const auto clean = std::count(verdicts.begin(), verdicts.end(), TargetVerdict::Clean);
+        // Taken apart only when it answered for some: a call in which every
+        // file failed goes on whole below.
+        if (clean > 0) {
+            std::vector<Ready> failed;
+            for (std::size_t i = 0; i < m_call.size(); ++i) {
+                if (verdicts[i] != TargetVerdict::Clean)
+                    failed.push_back(std::move(m_call[i]));
+            }
             m_scannerAnswered = true;
             m_call = std::move(failed);
             if (m_call.size() == 1) {
