@@ -43,11 +43,17 @@ def percentile(values, fraction):
     return ordered[min(len(ordered) - 1, int(fraction * len(ordered)))]
 
 
-def report(label, times_file, seen_file, mark):
+def arrival_times(times_file):
+    """The "<ms> <name>" lines of a times file, by name."""
     created = {}
     for line in open(times_file):
         ms, name = line.split()
         created[name] = int(ms)
+    return created
+
+
+def report(label, times_file, seen_file, mark):
+    created = arrival_times(times_file)
     pattern = re.compile(re.escape(mark) + r"[\\/](f\d{6}\.exe)")
     seen = {}
     if os.path.exists(seen_file):

@@ -21,6 +21,8 @@ import re
 import sys
 import time
 
+from burst_report import arrival_times, percentile
+
 
 def bursts(staging, directory, seconds, every, count, times_file):
     start = time.monotonic()
@@ -38,16 +40,8 @@ def bursts(staging, directory, seconds, every, count, times_file):
             time.sleep(max(0.0, every - (time.monotonic() - start) % every))
 
 
-def percentile(values, fraction):
-    ordered = sorted(values)
-    return ordered[min(len(ordered) - 1, int(fraction * len(ordered)))]
-
-
 def latency(times_file, calls_file, mark):
-    created = {}
-    for line in open(times_file):
-        ms, name = line.split()
-        created[name] = int(ms)
+    created = arrival_times(times_file)
     pattern = re.compile(re.escape(mark) + r"[\\/](f\d{6}\.exe)\"")
     seen = {}
     for line in open(calls_file, errors="replace"):
